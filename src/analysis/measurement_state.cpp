@@ -1,0 +1,30 @@
+#include "analysis/measurement_state.h"
+
+namespace fc {
+
+MeasurementState::MeasurementState()
+    : RawData(std::make_unique<uint8_t[]>(static_cast<std::size_t>(kFrameCount) * kFrameRowBytes)) {}
+
+void UpdateConsecutive(MeasurementState& state) {
+  if (state.ConsecutivePoints == 0) state.ConsecutivePoints = 3;
+  switch (state.ConsecutivePoints) {
+    case 3:
+      state.SecondPointOffset = 2;
+      state.ThirdPointOffset = 4;
+      break;
+    case 2:
+      state.SecondPointOffset = 2;
+      state.ThirdPointOffset = 0;
+      break;
+    case 1:
+      state.SecondPointOffset = 0;
+      state.ThirdPointOffset = 0;
+      break;
+    default:
+      break;
+  }
+  if (state.MaxLimitCounts < 5 || state.MaxLimitCounts > 40) state.MaxLimitCounts = 5;
+  if (state.JumpCounts < 30 || state.JumpCounts > 90) state.JumpCounts = 80;
+}
+
+}  // namespace fc

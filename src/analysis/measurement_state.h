@@ -1,0 +1,65 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+namespace fc {
+
+inline constexpr int kFrameCount = 1001;       // frames 0..1000
+inline constexpr int kLastFrame = kFrameCount - 1;
+inline constexpr int kFrameRowBytes = 4097;    // byte positions 0..4096 of one frame
+inline constexpr int32_t kCaptureBufferSize = 1024;  // sample pairs per frame once a capture starts
+inline constexpr float kCaptureRate = 256.0f;        // sample pairs per second
+
+// Everything the window keeps for the life of the program: the frame store, the per-frame
+// results, the capture variables, the detection settings and the outputs of the last analysis.
+// Widths are deliberate: Integer values are 16-bit, Single values float, and results depend on it.
+struct MeasurementState {
+  MeasurementState();
+
+  // Frame store: row f starts at f * kFrameRowBytes and never moves, because the input device
+  // records straight into it.
+  uint8_t* Row(int frame) { return RawData.get() + static_cast<std::ptrdiff_t>(frame) * kFrameRowBytes; }
+  const uint8_t* Row(int frame) const {
+    return RawData.get() + static_cast<std::ptrdiff_t>(frame) * kFrameRowBytes;
+  }
+
+  std::unique_ptr<uint8_t[]> RawData;
+  std::array<float, kFrameCount> FrameStartTime{};
+  std::array<double, kFrameCount> FrameResults{};
+
+  // Capture
+  int16_t CurrentFrame = 0;
+  int32_t BufferSize = 0;
+  float QuillRecordFreq = 0.0f;
+  int32_t hWaveIn = 0;
+  bool RunStarted = false;
+
+  // Settings
+  int16_t ConsecutivePoints = 0;
+  int16_t SecondPointOffset = 0;
+  int16_t ThirdPointOffset = 0;
+  int16_t MaxLimitCounts = 0;
+  int16_t JumpCounts = 0;
+  int16_t LookForZeroCrossing = 0;
+  int16_t UseHiResTime = 0;
+  float AnticCounts = 0.0f;
+
+  // Outputs of the last analysis (also scratch for the tools and the results file)
+  int16_t FoundMax = 0;
+  int16_t FoundMin = 0;
+  int16_t FoundNextMax = 0;
+  int16_t Approach = 0;
+  int16_t Leave = 0;
+  int16_t ApproachNext = 0;
+  int16_t LeaveNext = 0;
+  float PrevPulseSpacing = 0.0f;
+};
+
+// Settings refresh without the menu check marks: 0 consecutive points becomes 3, the offsets
+// follow the number of points (any other value leaves them), out-of-range limits get defaults.
+void UpdateConsecutive(MeasurementState& state);
+
+}  // namespace fc

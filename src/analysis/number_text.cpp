@@ -1,0 +1,117 @@
+#include "analysis/number_text.h"
+
+#include <clocale>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <locale.h>
+
+namespace fc {
+
+namespace {
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// strtod that ignores the process locale (the window sets the user's locale at start-up).
+double ParseDecimal(const std::string& text) {
+  static const locale_t c_locale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
+  return strtod_l(text.c_str(), nullptr, c_locale);
+}
+
+}  // namespace
+
+std::string FormatInteger(long long value) {
+  return value < 0 ? std::to_string(value) : " " + std::to_string(value);
+}
+
+std::string FormatPrintNumber(long long value) { return FormatInteger(value) + " "; }
+
+std::string FormatPattern(double value, std::string_view pattern) {
+  const auto dot = pattern.find('.');
+  std::size_t decimals = 0;
+  std::size_t min_integer_digits = 0;
+  for (std::size_t i = 0; i < pattern.size(); ++i) {
+    if (pattern[i] != '0') continue;
+    if (dot != std::string_view::npos && i > dot) {
+      ++decimals;
+    } else {
+      ++min_integer_digits;
+    }
+  }
+  if (std::isnan(value)) return "NaN";
+  if (std::isinf(value)) return value < 0 ? "-Infinity" : "Infinity";
+
+  // glibc prints the exact decimal expansion of a double when asked for enough digits; 1100
+  // covers the longest one, so the digit after the last kept one decides the tie exactly.
+  constexpr int kExactDigits = 1100;
+  char buffer[kExactDigits + 400];
+  std::snprintf(buffer, sizeof buffer, "%.*f", kExactDigits, std::fabs(value));
+  const std::string exact(buffer);
+  const auto point = exact.find('.');
+  std::string digits = exact.substr(0, point) + exact.substr(point + 1, decimals);
+  if (exact[point + 1 + decimals] >= '5') {
+    std::size_t i = digits.size();
+    while (i > 0) {
+      --i;
+      if (digits[i] == '9') {
+        digits[i] = '0';
+      } else {
+        ++digits[i];
+        break;
+      }
+      if (i == 0) digits.insert(digits.begin(), '1');
+    }
+  }
+  std::string integer_part = digits.substr(0, digits.size() - decimals);
+  const std::string fraction_part = digits.substr(digits.size() - decimals);
+  const auto first_nonzero = integer_part.find_first_not_of('0');
+  integer_part = first_nonzero == std::string::npos ? "" : integer_part.substr(first_nonzero);
+  if (integer_part.size() < min_integer_digits) {
+    integer_part.insert(0, min_integer_digits - integer_part.size(), '0');
+  }
+  const bool is_zero = digits.find_first_not_of('0') == std::string::npos;
+  std::string text = (value < 0 && !is_zero) ? "-" : "";
+  text += integer_part;
+  if (dot != std::string_view::npos) text += "." + fraction_part;
+  return text;
+}
+
+double ReadLeadingNumber(std::string_view text) {
+  std::string s;
+  s.reserve(text.size());
+  for (char c : text) {
+    if (c != ' ' && c != '\t' && c != '\n') s += c;
+  }
+  std::size_t i = 0;
+  std::string number;
+  if (i < s.size() && (s[i] == '+' || s[i] == '-')) {
+    if (s[i] == '-') number += '-';
+    ++i;
+  }
+  const std::size_t integer_start = i;
+  while (i < s.size() && IsDigit(s[i])) number += s[i++];
+  const bool has_integer = i > integer_start;
+  bool has_fraction = false;
+  if (i < s.size() && s[i] == '.') {
+    std::size_t j = i + 1;
+    while (j < s.size() && IsDigit(s[j])) ++j;
+    has_fraction = j > i + 1;
+    if (has_integer || has_fraction) {
+      number.append(s, i, j - i);
+      i = j;
+    }
+  }
+  if (!has_integer && !has_fraction) return 0.0;
+  if (i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
+    std::size_t j = i + 1;
+    if (j < s.size() && (s[j] == '+' || s[j] == '-')) ++j;
+    std::size_t k = j;
+    while (k < s.size() && IsDigit(s[k])) ++k;
+    if (k > j) number.append(s, i, k - i);
+  }
+  return ParseDecimal(number);
+}
+
+double RoundHalfEven(double value) { return std::nearbyint(value); }
+
+}  // namespace fc

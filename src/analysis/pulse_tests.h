@@ -1,0 +1,49 @@
+#pragma once
+
+#include <cstdint>
+
+#include "analysis/measurement_state.h"
+
+namespace fc {
+
+// Zone and pulse tests on the first channel of one frame row; point i is read at byte 2*i and
+// the consecutive-point offsets reach the following points of the same channel.
+struct PulseTests {
+  PulseTests(const MeasurementState& state, const uint8_t* row)
+      : row(row),
+        second(state.SecondPointOffset),
+        third(state.ThirdPointOffset),
+        top_limit(255 - state.MaxLimitCounts),
+        bottom_limit(state.MaxLimitCounts),
+        jump(state.JumpCounts) {}
+
+  int Sample(int byte) const { return row[byte]; }
+
+  bool InTopZone(int i) const {
+    return Sample(2 * i) > top_limit && Sample(2 * i + second) > top_limit &&
+           Sample(2 * i + third) > top_limit;
+  }
+  bool InBottomZone(int i) const {
+    return Sample(2 * i) < bottom_limit && Sample(2 * i + second) < bottom_limit &&
+           Sample(2 * i + third) < bottom_limit;
+  }
+  bool Rise(int i) const {
+    const int s = Sample(2 * i);
+    return s - Sample(2 * i - 2) > jump || s - Sample(2 * i - 4) > jump || s - Sample(2 * i - 6) > jump;
+  }
+  bool Fall(int i) const {
+    const int s = Sample(2 * i);
+    return Sample(2 * i - 2) - s > jump || Sample(2 * i - 4) - s > jump || Sample(2 * i - 6) - s > jump;
+  }
+  bool IsMaximumPulse(int i) const { return InTopZone(i) && Rise(i); }
+  bool IsMinimumPulse(int i) const { return InBottomZone(i) && Fall(i); }
+
+  const uint8_t* row;
+  int second;
+  int third;
+  int top_limit;
+  int bottom_limit;
+  int jump;
+};
+
+}  // namespace fc

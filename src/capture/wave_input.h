@@ -1,0 +1,62 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace fc {
+
+// The recording format handed to the device when it is opened.
+struct WaveFormat {
+  uint16_t format_tag = 0;  // 1: PCM
+  uint16_t channels = 0;
+  uint32_t samples_per_sec = 0;
+  uint32_t avg_bytes_per_sec = 0;
+  uint16_t block_align = 0;
+  uint16_t bits_per_sample = 0;
+  uint16_t extra_size = 0;
+};
+
+// The one buffer header through which every frame is recorded. The device writes
+// `buffer_length` bytes to `data` and then sets kDone in `flags`; the device may do that from a
+// thread of its own, hence the atomic.
+struct WaveHeader {
+  static constexpr uint32_t kDone = 1;
+
+  uint8_t* data = nullptr;
+  uint32_t buffer_length = 0;
+  std::atomic<uint32_t> flags{0};
+
+  bool Done() const { return (flags.load(std::memory_order_acquire) & kDone) != 0; }
+};
+
+struct WaveInDevice {
+  std::string name;
+  bool can_record_8bit_stereo = false;
+};
+
+using WaveInHandle = int32_t;  // 0: no device open
+
+// The narrow sound-input interface the capture relies on. Results of the calls are not
+// examined by the capture; only the handle from Open and the header's done flag are.
+class WaveInput {
+ public:
+  virtual ~WaveInput() = default;
+  // All input devices in identifier order (identifier = position in this list).
+  virtual std::vector<WaveInDevice> Devices() = 0;
+  // A non-zero handle on success, 0 on failure.
+  virtual WaveInHandle Open(int device_id, const WaveFormat& format) = 0;
+  virtual void Start(WaveInHandle handle) = 0;
+  virtual void PrepareHeader(WaveInHandle handle, WaveHeader& header) = 0;
+  // Queues the buffer; its done flag reads 0 until the device has filled it.
+  virtual void AddBuffer(WaveInHandle handle, WaveHeader& header) = 0;
+  virtual void UnprepareHeader(WaveInHandle handle, WaveHeader& header) = 0;
+  // Stops recording and returns a queued buffer (the device lets go of it).
+  virtual void Reset(WaveInHandle handle) = 0;
+  virtual void Close(WaveInHandle handle) = 0;
+  // True once the device or the sound server has gone away; the capture then stops the run.
+  virtual bool Lost(WaveInHandle handle) = 0;
+};
+
+}  // namespace fc
