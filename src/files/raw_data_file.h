@@ -1,0 +1,55 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+#include "analysis/display.h"
+#include "analysis/measurement_state.h"
+#include "analysis/message.h"
+
+namespace fc {
+
+inline constexpr std::string_view kRawDataFileName = "Raw.txt";
+
+// The raw data file: line 1 the last frame index L, then every byte of frames 0..L in buffer
+// order, one number per line in the print form (" 12 "), each line ending in CR LF.
+// L is CurrentFrame, except that 1001 (a run that filled the store) is written as 1000.
+// With BufferSize 0 the text is line 1 only; WriteRawData refuses that case.
+std::string RawDataText(const MeasurementState& state);
+
+// Write Raw Data. Returns "Done", or a warning (and leaves the file untouched) when nothing
+// has been captured or read yet (BufferSize 0) or when the file cannot be written. Changes
+// nothing in the state.
+Message WriteRawData(const MeasurementState& state, const std::filesystem::path& path);
+
+enum class RawReadStatus {
+  Done,        // every announced frame was read and analysed (or line 1 was negative)
+  Invalid,     // nothing was changed: missing/unreadable file, bad number, value out of range
+  EndedEarly,  // the file ended before the frames line 1 announces; complete ones analysed
+};
+
+struct RawReadOutcome {
+  RawReadStatus status = RawReadStatus::Done;
+  Message message;      // "Done" or a warning naming the file, the line and the problem
+  int frames_read = 0;  // complete frames read and analysed: frames 0 .. frames_read - 1
+};
+
+// Read Raw Data. The whole file is checked before anything changes: on a missing or unreadable
+// file, a line that is not wholly a number ("12a", an empty line), a sample outside 0..255 or
+// a line-1 value above 1000 the outcome is Invalid and the state and display are untouched.
+// Numbers may have blanks (spaces, tabs) around them; line ends may be CR LF, LF or CR; a
+// fractional value is rounded ties to even before the range check; blank lines at the very
+// end are ignored, and so is anything after the last announced frame.
+// Otherwise: clears the log, the trace and the scope, sets CurrentFrame 0 and QuillRecordFreq
+// 256, sets BufferSize to 1024 when it is 0 (nothing captured yet), then stores each frame and
+// runs AnalyzeFrame on it with CurrentFrame set to its index. A frame cut short by the end of
+// the file keeps the bytes read into it and is not analysed.
+RawReadOutcome ReadRawData(MeasurementState& state, Display& display,
+                           const std::filesystem::path& path);
+
+// The same on file contents already in memory; `file_name` is used in the messages.
+RawReadOutcome ReadRawDataText(MeasurementState& state, Display& display, std::string_view text,
+                               const std::string& file_name);
+
+}  // namespace fc
