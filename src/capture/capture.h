@@ -1,0 +1,71 @@
+#pragma once
+
+#include <string>
+
+#include "analysis/display.h"
+#include "analysis/measurement_state.h"
+#include "analysis/message.h"
+#include "capture/clock.h"
+#include "capture/device_list.h"
+#include "capture/host.h"
+#include "capture/wave_input.h"
+
+namespace fc {
+
+inline constexpr double kFrameTimeoutSeconds = 5.0;
+inline constexpr double kWaitStepSeconds = 0.015;  // sleep between two checks of the done flag
+
+// The texts the capture shows.
+Message OpenFailedMessage();       // "Wave input device didn't open!"
+Message TimedOutQuestion();        // "Timed Out.  Continue?" Yes/No/Cancel
+Message InputLostMessage();        // the device or the sound server went away during a run
+Message BlockTimeMessage(float seconds_per_block);  // "Avg time per block = 4.125"
+std::string AverageLabelText(double average);       // "Average = .3750"
+
+// Start, the frame loop and Stop. Owns the one format record and the one buffer header; all
+// other state lives in the MeasurementState. Runs on the window's thread only.
+class Capture {
+ public:
+  Capture(MeasurementState& state, Display& display, WaveInput& input, Host& host, Clock& clock);
+  Capture(const Capture&) = delete;
+  Capture& operator=(const Capture&) = delete;
+
+  // Fills the device table (see InitDevices in device_list.h) and returns it; the window
+  // shows its names in DevicesBox and selects `selected`. Ends the program when it is empty.
+  const DeviceList& InitDevices();
+  const DeviceList& devices() const { return devices_; }
+
+  // StartButton: opens the device at `selected_position` of the device list and records until
+  // the run ends (returns then).
+  void Start(int selected_position);
+  // The frame loop; called by Start.
+  void RecordFrames();
+  // Closes the device (when a run is in progress), swaps the buttons, shows the stop report.
+  void StopRecording();
+  // StopButton: StopRecording, then Command3 is shown. Also ends the run after frame 1000.
+  void Stop();
+  // The window's unload: stops a run still in progress. The window then reports Ending() so
+  // that a frame loop waiting below returns without touching anything.
+  void Unload();
+
+  bool Recording() const { return state_.hWaveIn != 0; }
+  const WaveFormat& format() const { return format_; }
+  const WaveHeader& header() const { return header_; }
+
+ private:
+  void Queue();
+  enum class WaitEnd { Done, TimedOutNo, Stopped, Lost, ProgramEnding };
+  WaitEnd AwaitFrame();
+  void RestartInput();
+
+  MeasurementState& state_;
+  Display& display_;
+  WaveInput& input_;
+  Host& host_;
+  Clock& clock_;
+  DeviceList devices_;
+  WaveFormat format_;
+  WaveHeader header_;
+};
+
+}  // namespace fc
