@@ -66,6 +66,7 @@ class Capture {
   DeviceList devices_;
   WaveFormat format_;
   WaveHeader header_;
+  double deadline_ = 0.0;  // monotonic seconds
 };
 
 }  // namespace fc

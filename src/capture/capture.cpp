@@ -1,0 +1,191 @@
+#include "capture/capture.h"
+
+#include <cmath>
+
+#include "analysis/frame_analysis.h"
+#include "analysis/number_text.h"
+
+namespace fc {
+
+namespace {
+constexpr float kSecondsPerDay = 86400.0f;
+}
+
+Message OpenFailedMessage() {
+  return Message{"Wave input device didn't open!", MessageButtons::Ok, MessageIcon::Exclamation,
+                 "Ack!"};
+}
+
+Message TimedOutQuestion() {
+  return Message{"Timed Out.  Continue?", MessageButtons::YesNoCancel, MessageIcon::None,
+                 "Continue"};
+}
+
+Message InputLostMessage() {
+  return Message{"The sound input was lost. The run has been stopped.", MessageButtons::Ok,
+                 MessageIcon::Exclamation, "Ack!"};
+}
+
+Message BlockTimeMessage(float seconds_per_block) {
+  return Message{"Avg time per block = " +
+                     FormatPattern(static_cast<double>(seconds_per_block), kMismatchPattern),
+                 MessageButtons::Ok, MessageIcon::None, ""};
+}
+
+std::string AverageLabelText(double average) {
+  return "Average = " + FormatPattern(average, kAveragePattern);
+}
+
+Capture::Capture(MeasurementState& state, Display& display, WaveInput& input, Host& host,
+                 Clock& clock)
+    : state_(state), display_(display), input_(input), host_(host), clock_(clock) {}
+
+const DeviceList& Capture::InitDevices() {
+  devices_ = fc::InitDevices(input_, host_);
+  return devices_;
+}
+
+void Capture::Start(int selected_position) {
+  // CurrentFrame is set to 0 only once the device has opened, so that a failed Start leaves
+  // the run still in the store usable (it can be written out afterwards).
+  display_.ClearLog();
+  display_.Trace().Clear();
+  display_.Scope().Clear();
+
+  state_.BufferSize = kCaptureBufferSize;
+  state_.QuillRecordFreq = kCaptureRate;
+
+  format_.format_tag = 1;
+  format_.channels = 2;
+  format_.samples_per_sec = static_cast<uint32_t>(std::lround(state_.QuillRecordFreq));
+  format_.bits_per_sample = 8;
+  format_.block_align = static_cast<uint16_t>(format_.channels * format_.bits_per_sample / 8);
+  format_.avg_bytes_per_sec = format_.samples_per_sec * format_.block_align;
+  format_.extra_size = 0;
+
+  state_.hWaveIn = input_.Open(devices_.DeviceId(selected_position), format_);
+  if (state_.hWaveIn == 0) {
+    host_.dialogs().Show(OpenFailedMessage());
+    return;
+  }
+  state_.CurrentFrame = 0;
+  input_.Start(state_.hWaveIn);
+  state_.RunStarted = true;
+  host_.SetFileButtonsEnabled(false);
+  host_.SetStopEnabled(true);
+  host_.SetStartEnabled(false);
+  RecordFrames();
+}
+
+void Capture::Queue() {
+  header_.data = state_.Row(state_.CurrentFrame);
+  input_.PrepareHeader(state_.hWaveIn, header_);
+  input_.AddBuffer(state_.hWaveIn, header_);
+  // The question comes at the first check after more than five seconds, so within one wait
+  // step of the five seconds, well before six.
+  deadline_ = clock_.MonotonicSeconds() + kFrameTimeoutSeconds;
+  state_.FrameStartTime[static_cast<std::size_t>(state_.CurrentFrame)] =
+      static_cast<float>(clock_.SecondsSinceMidnight());
+}
+
+// Makes the device let go of the header it holds, and records on for the next queueing.
+void Capture::RestartInput() {
+  input_.Reset(state_.hWaveIn);
+  input_.Start(state_.hWaveIn);
+}
+
+Capture::WaitEnd Capture::AwaitFrame() {
+  for (;;) {
+    if (state_.hWaveIn == 0) return WaitEnd::Stopped;
+    if (input_.Lost(state_.hWaveIn)) return WaitEnd::Lost;
+    if (clock_.MonotonicSeconds() > deadline_) {
+      const MessageAnswer answer = host_.dialogs().Show(TimedOutQuestion());
+      if (answer == MessageAnswer::Cancel) {
+        host_.EndProgram();
+        return WaitEnd::ProgramEnding;
+      }
+      if (host_.Ending()) return WaitEnd::ProgramEnding;
+      if (state_.hWaveIn == 0) return WaitEnd::Stopped;
+      RestartInput();
+      if (answer != MessageAnswer::Yes) return WaitEnd::TimedOutNo;
+      Queue();  // the same frame again, with a new deadline and start time
+      continue;
+    }
+    if (header_.Done()) return WaitEnd::Done;
+    host_.WaitBriefly();
+    if (host_.Ending()) return WaitEnd::ProgramEnding;
+    clock_.Sleep(kWaitStepSeconds);
+  }
+}
+
+void Capture::RecordFrames() {
+  header_.data = state_.Row(state_.CurrentFrame);
+  header_.buffer_length = static_cast<uint32_t>(2 * state_.BufferSize);
+  header_.flags.store(0, std::memory_order_release);
+
+  for (;;) {
+    Queue();
+    switch (AwaitFrame()) {
+      case WaitEnd::ProgramEnding:
+      case WaitEnd::Stopped:  // the device has been reset and closed already
+        return;
+      case WaitEnd::Lost:
+        input_.Reset(state_.hWaveIn);
+        input_.UnprepareHeader(state_.hWaveIn, header_);
+        host_.dialogs().Show(InputLostMessage());
+        if (host_.Ending()) return;
+        Stop();
+        return;
+      case WaitEnd::Done:
+      case WaitEnd::TimedOutNo:
+        break;
+    }
+    input_.UnprepareHeader(state_.hWaveIn, header_);
+
+    AnalyzeFrame(state_, display_);
+    ++state_.CurrentFrame;
+    if (state_.CurrentFrame > kLastFrame) Stop();
+
+    host_.ProcessPendingInput();
+    if (host_.Ending() || state_.hWaveIn == 0) return;
+  }
+}
+
+void Capture::StopRecording() {
+  const bool running = state_.hWaveIn != 0;
+  if (running) {
+    input_.Reset(state_.hWaveIn);
+    input_.Close(state_.hWaveIn);
+    state_.hWaveIn = 0;
+  }
+  host_.SetStopEnabled(false);
+  host_.SetStartEnabled(true);
+  host_.SetFileButtonsEnabled(true);
+  // Without a run there is nothing to report (Stop is enabled before the first Start).
+  if (!running) return;
+
+  const int n = state_.CurrentFrame;
+  if (n >= 2) {
+    float elapsed = state_.FrameStartTime[static_cast<std::size_t>(n - 1)] - state_.FrameStartTime[0];
+    // The start times are times of day: a run that crossed midnight went round the clock once
+    // (a run lasts about 67 minutes at most).
+    if (elapsed < 0.0f) elapsed += kSecondsPerDay;
+    host_.dialogs().Show(BlockTimeMessage(elapsed / static_cast<float>(n - 1)));
+  }
+  if (n >= 1) {
+    double sum = 0.0;
+    for (int i = 0; i < n; ++i) sum += state_.FrameResults[static_cast<std::size_t>(i)];
+    host_.SetAverageLabel(AverageLabelText(sum / n));
+  }
+}
+
+void Capture::Stop() {
+  StopRecording();
+  host_.ShowCommand3();
+}
+
+void Capture::Unload() {
+  if (state_.hWaveIn != 0) StopRecording();
+}
+
+}  // namespace fc
