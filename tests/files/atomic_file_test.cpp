@@ -1,0 +1,119 @@
+#include "files/atomic_file.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "files/temp_dir.h"
+
+namespace fc {
+namespace {
+
+using testing::ReadBytes;
+using testing::TempDir;
+using testing::WriteBytes;
+
+TEST(AtomicFileTest, CreatesAndReplacesWithExactBytes) {
+  TempDir dir;
+  const auto path = dir / "RPM.txt";
+  EXPECT_EQ(WriteFileAtomically(path, std::string("a\r\nb\0c", 6)), std::nullopt);
+  EXPECT_EQ(ReadBytes(path), std::string("a\r\nb\0c", 6));
+  EXPECT_EQ(WriteFileAtomically(path, "x"), std::nullopt);
+  EXPECT_EQ(ReadBytes(path), "x");
+  EXPECT_EQ(WriteFileAtomically(path, ""), std::nullopt);
+  EXPECT_EQ(ReadBytes(path), "");
+  EXPECT_EQ(dir.EntryCount(), 1);
+}
+
+TEST(AtomicFileTest, FailureHalfWayLeavesOldFileAndNoTemporary) {
+  TempDir dir;
+  const auto path = dir / "Raw.txt";
+  WriteBytes(path, "old contents\r\n");
+  std::optional<std::string> error;
+  {
+    ScopedWriteFailure fault(5);
+    error = WriteFileAtomically(path, "new contents that never arrive\r\n");
+  }
+  ASSERT_TRUE(error.has_value());
+  EXPECT_NE(error->find(path.string()), std::string::npos) << *error;
+  EXPECT_NE(error->find("No space left on device"), std::string::npos) << *error;
+  EXPECT_EQ(ReadBytes(path), "old contents\r\n");
+  EXPECT_EQ(dir.EntryCount(), 1);
+
+  // The fault is gone with its scope.
+  EXPECT_EQ(WriteFileAtomically(path, "new"), std::nullopt);
+  EXPECT_EQ(ReadBytes(path), "new");
+}
+
+TEST(AtomicFileTest, FailureBeforeAnyByteKeepsMissingFileMissing) {
+  TempDir dir;
+  const auto path = dir / "Config.vmk";
+  ScopedWriteFailure fault(0, EIO);
+  const auto error = WriteFileAtomically(path, "data");
+  ASSERT_TRUE(error.has_value());
+  EXPECT_NE(error->find("Input/output error"), std::string::npos) << *error;
+  EXPECT_FALSE(std::filesystem::exists(path));
+  EXPECT_EQ(dir.EntryCount(), 0);
+}
+
+TEST(AtomicFileTest, UnwritablePlacesReportPathAndReason) {
+  TempDir dir;
+  const auto missing_dir = dir / "no-such-dir" / "RPM.txt";
+  auto error = WriteFileAtomically(missing_dir, "x");
+  ASSERT_TRUE(error.has_value());
+  EXPECT_NE(error->find(missing_dir.string()), std::string::npos) << *error;
+  EXPECT_NE(error->find("No such file or directory"), std::string::npos) << *error;
+
+  // Not even root may create files here.
+  error = WriteFileAtomically("/proc/self/fc-test-file", "x");
+  ASSERT_TRUE(error.has_value());
+  EXPECT_NE(error->find("/proc/self/fc-test-file"), std::string::npos) << *error;
+
+  // A directory in the way is left alone.
+  const auto blocked = dir / "Raw.txt";
+  std::filesystem::create_directory(blocked);
+  WriteBytes(blocked / "inside", "kept");
+  error = WriteFileAtomically(blocked, "x");
+  ASSERT_TRUE(error.has_value());
+  EXPECT_NE(error->find("Is a directory"), std::string::npos) << *error;
+  EXPECT_EQ(ReadBytes(blocked / "inside"), "kept");
+  EXPECT_EQ(dir.EntryCount(), 1);
+}
+
+TEST(AtomicFileTest, KeepsPermissionsAndFollowsLinks) {
+  TempDir dir;
+  const auto path = dir / "Config.vmk";
+  WriteBytes(path, "old");
+  ::chmod(path.c_str(), 0640);
+  ASSERT_EQ(WriteFileAtomically(path, "new"), std::nullopt);
+  struct stat info {};
+  ASSERT_EQ(::stat(path.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0640u);
+
+  const auto link = dir / "link.vmk";
+  std::filesystem::create_symlink("Config.vmk", link);
+  ASSERT_EQ(WriteFileAtomically(link, "through the link"), std::nullopt);
+  EXPECT_TRUE(std::filesystem::is_symlink(link));
+  EXPECT_EQ(ReadBytes(path), "through the link");
+}
+
+TEST(AtomicFileTest, ReadWholeFile) {
+  TempDir dir;
+  std::string error;
+  WriteBytes(dir / "a", "one\r\ntwo");
+  EXPECT_EQ(ReadWholeFile(dir / "a", &error), "one\r\ntwo");
+
+  EXPECT_EQ(ReadWholeFile(dir / "missing", &error), std::nullopt);
+  EXPECT_NE(error.find((dir / "missing").string()), std::string::npos) << error;
+  EXPECT_NE(error.find("No such file or directory"), std::string::npos) << error;
+
+  EXPECT_EQ(ReadWholeFile(dir.path(), &error), std::nullopt);
+  EXPECT_NE(error.find("Is a directory"), std::string::npos) << error;
+
+  // Files that report size 0 still read whole.
+  const auto proc = ReadWholeFile("/proc/self/status", &error);
+  ASSERT_TRUE(proc.has_value());
+  EXPECT_NE(proc->find("Name:"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace fc

@@ -1,0 +1,277 @@
+#include "files/raw_data_file.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "files/atomic_file.h"
+#include "files/temp_dir.h"
+#include "support/fakes.h"
+
+namespace fc {
+namespace {
+
+using testing::FakeDisplay;
+using testing::ReadBytes;
+using testing::TempDir;
+using testing::WriteBytes;
+
+std::string Row(const MeasurementState& state, int frame, int count) {
+  return std::string(reinterpret_cast<const char*>(state.Row(frame)), static_cast<std::size_t>(count));
+}
+
+std::string Bytes(std::initializer_list<int> values) {
+  std::string bytes;
+  for (int v : values) bytes += static_cast<char>(v);
+  return bytes;
+}
+
+int Count(const std::string& text, const std::string& what) {
+  int count = 0;
+  for (auto pos = text.find(what); pos != std::string::npos; pos = text.find(what, pos + 1)) ++count;
+  return count;
+}
+
+// Two pairs per frame keep the files small enough to write by hand; the detector examines no
+// points in such a short frame, but it still publishes one line per frame.
+class RawDataFileTest : public ::testing::Test {
+ protected:
+  RawDataFileTest() {
+    state.BufferSize = 2;
+    for (int f = 0; f < 4; ++f) std::memset(state.Row(f), 99, 8);
+  }
+
+  RawReadOutcome Read(const std::string& contents) {
+    WriteBytes(path, contents);
+    return ReadRawData(state, display, path);
+  }
+
+  // Asserts that a read changed nothing at all.
+  void ExpectUntouched(const RawReadOutcome& outcome, int16_t buffer_size = 2) {
+    EXPECT_EQ(outcome.status, RawReadStatus::Invalid);
+    EXPECT_EQ(outcome.message.icon, MessageIcon::Exclamation);
+    EXPECT_EQ(outcome.message.buttons, MessageButtons::Ok);
+    EXPECT_EQ(outcome.message.title, "");
+    EXPECT_NE(outcome.message.text.find(path.string()), std::string::npos) << outcome.message.text;
+    EXPECT_EQ(Row(state, 0, 8), std::string(8, 99));
+    EXPECT_EQ(Row(state, 1, 8), std::string(8, 99));
+    EXPECT_EQ(display.log, "Text1");
+    EXPECT_EQ(display.trace.clears, 0);
+    EXPECT_EQ(display.scope.clears, 0);
+    EXPECT_EQ(state.CurrentFrame, 7);
+    EXPECT_EQ(state.QuillRecordFreq, 0.0f);
+    EXPECT_EQ(state.BufferSize, buffer_size);
+  }
+
+  TempDir dir;
+  std::filesystem::path path = dir / "Raw.txt";
+  MeasurementState state;
+  FakeDisplay display;
+};
+
+TEST_F(RawDataFileTest, WritesPrintFormLines) {
+  state.CurrentFrame = 1;
+  std::memcpy(state.Row(0), Bytes({0, 255, 7, 12}).data(), 4);
+  std::memcpy(state.Row(1), Bytes({1, 2, 3, 4}).data(), 4);
+  const std::string expected =
+      " 1 \r\n 0 \r\n 255 \r\n 7 \r\n 12 \r\n 1 \r\n 2 \r\n 3 \r\n 4 \r\n";
+  EXPECT_EQ(RawDataText(state), expected);
+  EXPECT_EQ(WriteRawData(state, path), DoneMessage());
+  EXPECT_EQ(ReadBytes(path), expected);
+  // Writing changes nothing, so a second write gives the same file.
+  EXPECT_EQ(state.CurrentFrame, 1);
+  EXPECT_EQ(WriteRawData(state, path), DoneMessage());
+  EXPECT_EQ(ReadBytes(path), expected);
+}
+
+TEST_F(RawDataFileTest, WriteWithNothingCapturedLeavesFileAlone) {
+  state.BufferSize = 0;
+  WriteBytes(path, "precious");
+  const Message message = WriteRawData(state, path);
+  EXPECT_EQ(message.icon, MessageIcon::Exclamation);
+  EXPECT_NE(message.text.find(path.string()), std::string::npos);
+  EXPECT_EQ(ReadBytes(path), "precious");
+}
+
+TEST_F(RawDataFileTest, FullStoreIsWrittenAsFrames0To1000) {
+  state.BufferSize = 1024;
+  state.CurrentFrame = 1001;
+  state.Row(1000)[2047] = 42;
+  state.Row(1001 - 1)[2048] = 77;  // beyond the frame: never written
+  const std::string text = RawDataText(state);
+  EXPECT_EQ(text.substr(0, 8), " 1000 \r\n");
+  EXPECT_EQ(Count(text, "\r\n"), 2'050'049);
+  const std::string tail = "\r\n 0 \r\n 42 \r\n";
+  EXPECT_EQ(text.substr(text.size() - tail.size()), tail);
+}
+
+TEST_F(RawDataFileTest, WriteFailureHalfWayKeepsOldFile) {
+  state.CurrentFrame = 0;
+  WriteBytes(path, "old raw file");
+  Message message;
+  {
+    ScopedWriteFailure fault(3);
+    message = WriteRawData(state, path);
+  }
+  EXPECT_EQ(message.icon, MessageIcon::Exclamation);
+  EXPECT_NE(message.text.find(path.string()), std::string::npos) << message.text;
+  EXPECT_NE(message.text.find("No space left on device"), std::string::npos) << message.text;
+  EXPECT_EQ(ReadBytes(path), "old raw file");
+}
+
+TEST_F(RawDataFileTest, ReadsFramesAndAnalysesEach) {
+  state.CurrentFrame = 7;
+  const auto outcome = Read(" 1 \r\n 10 \r\n 11 \r\n 12 \r\n 13 \r\n 20 \r\n 21 \r\n 22 \r\n 23 \r\n");
+  EXPECT_EQ(outcome.status, RawReadStatus::Done);
+  EXPECT_EQ(outcome.message, DoneMessage());
+  EXPECT_EQ(outcome.frames_read, 2);
+  EXPECT_EQ(Row(state, 0, 5), Bytes({10, 11, 12, 13, 99}));
+  EXPECT_EQ(Row(state, 1, 5), Bytes({20, 21, 22, 23, 99}));
+  EXPECT_EQ(state.CurrentFrame, 1);
+  EXPECT_EQ(state.QuillRecordFreq, 256.0f);
+  EXPECT_EQ(state.BufferSize, 2);
+  EXPECT_EQ(display.log.substr(0, 3), " 0 ");  // the old log text is gone
+  EXPECT_EQ(Count(display.log, "\r\n"), 2);
+  EXPECT_EQ(display.trace.clears, 1);
+  EXPECT_EQ(display.scope.clears, 1);
+}
+
+TEST_F(RawDataFileTest, AcceptsBlanksAndEveryLineEnd) {
+  state.CurrentFrame = 7;
+  // LF-only, CR-only, tabs, no blanks, no final line end, fractions rounded ties to even.
+  auto outcome = Read("1\n\t10\t\n  11\r12   \r\n2.5\r3.5\n  254.5 \n1e2\n-0.4");
+  EXPECT_EQ(outcome.status, RawReadStatus::Done) << outcome.message.text;
+  EXPECT_EQ(Row(state, 0, 4), Bytes({10, 11, 12, 2}));
+  EXPECT_EQ(Row(state, 1, 4), Bytes({4, 254, 100, 0}));
+  EXPECT_EQ(state.CurrentFrame, 1);
+
+  // Blank lines at the end and surplus lines (even unreadable ones) are ignored.
+  outcome = Read(" 0 \r\n 1 \r\n 2 \r\n 3 \r\n 4 \r\n 5 \r\nrubbish\r\n");
+  EXPECT_EQ(outcome.status, RawReadStatus::Done) << outcome.message.text;
+  outcome = Read(" 0 \r\n 1 \r\n 2 \r\n 3 \r\n 4 \r\n  \r\n\r\n");
+  EXPECT_EQ(outcome.status, RawReadStatus::Done) << outcome.message.text;
+  EXPECT_EQ(Row(state, 0, 4), Bytes({1, 2, 3, 4}));
+}
+
+TEST_F(RawDataFileTest, RoundTripGivesTheSameBytes) {
+  state.BufferSize = 1024;
+  std::string file = " 2 \r\n";
+  for (int i = 0; i < 3 * 2048; ++i) file += " " + std::to_string((i * 37 + i / 7) % 256) + " \r\n";
+  WriteBytes(path, file);
+  const auto outcome = ReadRawData(state, display, path);
+  ASSERT_EQ(outcome.status, RawReadStatus::Done) << outcome.message.text;
+  EXPECT_EQ(state.CurrentFrame, 2);
+  const auto copy = dir / "copy.txt";
+  EXPECT_EQ(WriteRawData(state, copy), DoneMessage());
+  EXPECT_EQ(ReadBytes(copy), file);
+}
+
+TEST_F(RawDataFileTest, LineOneOnlyOrNegativeAnalysesNothing) {
+  // Line 1 alone announces frame 0, which never comes: the file ended early.
+  state.CurrentFrame = 7;
+  auto outcome = Read(" 0 \r\n");
+  EXPECT_EQ(outcome.status, RawReadStatus::EndedEarly);
+  EXPECT_NE(outcome.message.text.find("no complete frame"), std::string::npos);
+  EXPECT_EQ(outcome.frames_read, 0);
+  EXPECT_EQ(state.CurrentFrame, 0);
+  EXPECT_EQ(display.log, "");
+  EXPECT_EQ(state.QuillRecordFreq, 256.0f);
+
+  // A negative line 1 announces nothing; what follows is not read.
+  state.CurrentFrame = 7;
+  display.log = "Text1";
+  outcome = Read("-3\r\n 1 \r\n 2 \r\n 3 \r\n 4 \r\n");
+  EXPECT_EQ(outcome.status, RawReadStatus::Done);
+  EXPECT_EQ(outcome.message, DoneMessage());
+  EXPECT_EQ(outcome.frames_read, 0);
+  EXPECT_EQ(state.CurrentFrame, 0);
+  EXPECT_EQ(display.log, "");
+  EXPECT_EQ(Row(state, 0, 4), std::string(4, 99));
+}
+
+TEST_F(RawDataFileTest, FileEndingEarlyAnalysesCompleteFrames) {
+  // L = 2 but only one and a half frames: ends at a pair.
+  state.CurrentFrame = 7;
+  auto outcome = Read(" 2 \r\n 1 \r\n 2 \r\n 3 \r\n 4 \r\n 5 \r\n 6 \r\n");
+  EXPECT_EQ(outcome.status, RawReadStatus::EndedEarly);
+  EXPECT_EQ(outcome.frames_read, 1);
+  EXPECT_EQ(outcome.message.icon, MessageIcon::Exclamation);
+  EXPECT_NE(outcome.message.text.find(path.string()), std::string::npos);
+  EXPECT_NE(outcome.message.text.find("ended early"), std::string::npos) << outcome.message.text;
+  EXPECT_NE(outcome.message.text.find("frames 0 to 0 were complete"), std::string::npos)
+      << outcome.message.text;
+  EXPECT_EQ(outcome.message.text.find("between the two bytes"), std::string::npos);
+  EXPECT_EQ(state.CurrentFrame, 0);
+  EXPECT_EQ(Count(display.log, "\r\n"), 1);
+  // The cut frame keeps what was read into it, then its old bytes.
+  EXPECT_EQ(Row(state, 1, 4), Bytes({5, 6, 99, 99}));
+
+  // Ends between the two bytes of a pair.
+  outcome = Read(" 2 \r\n 1 \r\n 2 \r\n 3 \r\n 4 \r\n 5 \r\n 6 \r\n 7 \r\n 8 \r\n 9 \r\n");
+  EXPECT_EQ(outcome.status, RawReadStatus::EndedEarly);
+  EXPECT_EQ(outcome.frames_read, 2);
+  EXPECT_EQ(state.CurrentFrame, 1);
+  EXPECT_NE(outcome.message.text.find("frames 0 to 1 were complete"), std::string::npos)
+      << outcome.message.text;
+  EXPECT_NE(outcome.message.text.find("between the two bytes"), std::string::npos)
+      << outcome.message.text;
+  EXPECT_EQ(Row(state, 2, 4), Bytes({9, 99, 99, 99}));
+
+  outcome = Read(" 1 \r\n 1 \r\n");
+  EXPECT_EQ(outcome.status, RawReadStatus::EndedEarly);
+  EXPECT_EQ(outcome.frames_read, 0);
+  EXPECT_NE(outcome.message.text.find("no complete frame"), std::string::npos);
+}
+
+TEST_F(RawDataFileTest, InvalidFilesChangeNothing) {
+  struct Case {
+    std::string contents;
+    std::string names;  // what the message must point at
+  };
+  const Case cases[] = {
+      {" 1 \r\n 1 \r\n 2 \r\n 12a \r\n 4 \r\n", "line 4"},
+      {" 1 \r\n 1 \r\n 2 \r\n 3 \r\n 4 \r\n 256 \r\n", "line 6"},
+      {" 1 \r\n 1 \r\n-1\r\n", "line 3"},
+      {" 1 \r\n 1 \r\n 255.5\r\n", "line 3"},
+      {" 1001 \r\n 1 \r\n", "line 1"},
+      {" 1e9 \r\n", "line 1"},
+      {"abc\r\n 1 \r\n", "line 1"},
+      {"", "empty"},
+      {" 0 \r\n 1 \r\n\r\n 3 \r\n 4 \r\n", "line 3"},
+      {" 0 \r\n 1 2 \r\n 3 \r\n 4 \r\n 5 \r\n", "line 2"},
+      {" 0 \n 1 \r 2, \r\n", "line 3"},
+      {" 0 \r\n 1 \r\n 0x10 \r\n", "line 3"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.contents);
+    state.CurrentFrame = 7;
+    const auto outcome = Read(c.contents);
+    ExpectUntouched(outcome);
+    EXPECT_NE(outcome.message.text.find(c.names), std::string::npos) << outcome.message.text;
+  }
+}
+
+TEST_F(RawDataFileTest, MissingFileChangesNothing) {
+  state.CurrentFrame = 7;
+  const auto outcome = ReadRawData(state, display, path);
+  ExpectUntouched(outcome);
+  EXPECT_NE(outcome.message.text.find("No such file or directory"), std::string::npos);
+}
+
+TEST_F(RawDataFileTest, ReadBeforeAnyCaptureUses1024Pairs) {
+  state.BufferSize = 0;
+  state.CurrentFrame = 7;
+  ExpectUntouched(Read("x"), 0);  // an invalid file leaves BufferSize at 0 too
+
+  std::string file = " 0 \r\n";
+  for (int i = 0; i < 2048; ++i) file += " " + std::to_string(i % 200) + " \r\n";
+  const auto outcome = Read(file);
+  EXPECT_EQ(outcome.status, RawReadStatus::Done) << outcome.message.text;
+  EXPECT_EQ(state.BufferSize, 1024);
+  EXPECT_EQ(state.Row(0)[2047], 2047 % 200);
+  EXPECT_EQ(state.Row(0)[2048], 0);
+}
+
+}  // namespace
+}  // namespace fc
