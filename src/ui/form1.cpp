@@ -1,0 +1,511 @@
+#include "ui/form1.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFont>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QResizeEvent>
+#include <QScrollBar>
+#include <QTextCursor>
+#include <cmath>
+
+#include "analysis/frame_analysis.h"
+#include "files/config_file.h"
+#include "files/raw_data_file.h"
+#include "files/results_file.h"
+#include "tools/anticipation.h"
+#include "tools/averaging.h"
+#include "tools/frame_graph.h"
+#include "tools/frame_prompt.h"
+#include "ui/preferences.h"
+
+namespace fc {
+
+namespace {
+
+constexpr int kTwipsPerPixel = 15;
+// How long the size must stay unchanged before a resize counts as finished.
+constexpr int kResizeSettleMs = 200;
+
+int Pixels(int twips) {
+  return static_cast<int>(std::lround(static_cast<double>(twips) / kTwipsPerPixel));
+}
+
+template <typename W>
+W* Place(W* widget, const char* name, int left, int top, int width, int height) {
+  widget->setObjectName(QString::fromLatin1(name));
+  widget->setGeometry(Pixels(left), Pixels(top), Pixels(width), Pixels(height));
+  return widget;
+}
+
+QLabel* MakeLabel(QWidget* parent, const char* text) {
+  auto* label = new QLabel(QString::fromLatin1(text), parent);
+  label->setTextFormat(Qt::PlainText);
+  label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  label->setWordWrap(true);
+  return label;
+}
+
+QString Q(const std::string& text) { return QString::fromStdString(text); }
+
+}  // namespace
+
+Form1::BusyScope::BusyScope(Form1& form) : form_(form) { ++form_.busy_depth_; }
+
+Form1::BusyScope::~BusyScope() {
+  --form_.busy_depth_;
+  if (form_.busy_depth_ == 0 && form_.resize_pending_ && !form_.Ending()) {
+    QTimer::singleShot(0, &form_, [form = &form_] {
+      if (form->resize_pending_ && form->busy_depth_ == 0 && !form->Ending()) form->Form_Resize();
+    });
+  }
+}
+
+Form1::Form1(std::filesystem::path program_directory, Dialogs& dialogs, WaveInput& input,
+             Clock& clock, QWidget* parent)
+    : QMainWindow(parent),
+      program_directory_(std::move(program_directory)),
+      dialogs_(dialogs),
+      capture_(state_, *this, input, *this, clock),
+      quit_([](int code) { QCoreApplication::exit(code); }) {
+  setObjectName(QStringLiteral("Form1"));
+  setWindowTitle(QString::fromUtf8(kProgramTitle.data(), static_cast<int>(kProgramTitle.size())));
+  CreateControls();
+  CreateMenu();
+  resize(kClientWidth, kClientHeight + menuBar()->sizeHint().height());
+
+  resize_timer_.setSingleShot(true);
+  resize_timer_.setInterval(kResizeSettleMs);
+  connect(&resize_timer_, &QTimer::timeout, this, &Form1::OnResizeSettled);
+
+  Load();
+}
+
+Form1::~Form1() = default;
+
+void Form1::CreateControls() {
+  client = new QWidget(this);
+  client->setObjectName(QStringLiteral("client"));
+  setCentralWidget(client);
+  // The layout was designed for an 8-point sans-serif face at 96 dpi (about 11 pixels); the
+  // controls' captions fit their fixed sizes only with a face of that size.
+  QFont font = client->font();
+  font.setFamilies({QStringLiteral("Liberation Sans"), QStringLiteral("Arial"),
+                    QStringLiteral("Helvetica"), QStringLiteral("DejaVu Sans Condensed"),
+                    font.family()});
+  font.setPixelSize(11);
+  client->setFont(font);
+
+  // Created in tab order, so the focus chain follows the design.
+  StartButton = Place(new QPushButton(QStringLiteral("Start"), client), "StartButton", 240, 120, 1095, 495);
+  Label1[0] = Place(MakeLabel(client, "Label1"), "Label1_0", 1440, 120, 2175, 375);
+  Label1[1] = Place(MakeLabel(client, "Label1"), "Label1_1", 1440, 600, 2175, 375);
+  StopButton = Place(new QPushButton(QStringLiteral("Stop"), client), "StopButton", 240, 840, 1095, 495);
+  DevicesBox = Place(new QComboBox(client), "DevicesBox", 120, 1440, 3108, 315);
+  Command1 = Place(new QPushButton(QStringLiteral("Write File"), client), "Command1", 240, 2040, 855, 375);
+  Text1 = Place(new QPlainTextEdit(QStringLiteral("Text1"), client), "Text1", 240, 2520, 2655, 3735);
+  scope[0] = Place(new PictureBox(client), "scope_0", 3720, 360, 7695, 2175);
+  Command2 = Place(new QPushButton(QStringLiteral("Draw Detailed Graph"), client), "Command2", 3720, 2640, 2295, 375);
+  Picture1 = Place(new PictureBox(client), "Picture1", 3720, 3120, 7695, 2175);
+  Command3 = Place(new QPushButton(QStringLiteral("Antic. Next Frame"), client), "Command3", 1560, 1080, 1575, 255);
+  Label2 = Place(MakeLabel(client, ""), "Label2", 1320, 1920, 2175, 375);
+  Text2[0] = Place(new QLineEdit(client), "Text2_0", 5640, 5520, 855, 285);
+  Label3[0] = Place(MakeLabel(client, "First Point for Average"), "Label3_0", 3720, 5520, 1815, 255);
+  Label3[1] = Place(MakeLabel(client, "First Point for Average"), "Label3_1", 3720, 5880, 1815, 255);
+  Text2[1] = Place(new QLineEdit(client), "Text2_1", 5640, 5880, 855, 285);
+  Check1 = Place(new QCheckBox(QStringLiteral("Remove Bad Points from Average"), client), "Check1", 6720, 5520, 3135, 255);
+  Command4 = Place(new QPushButton(QStringLiteral("Do Average"), client), "Command4", 6720, 5880, 1455, 255);
+  Label3[2] = Place(MakeLabel(client, "Avg:  "), "Label3_2", 8520, 5880, 2895, 255);
+  Command5[0] = Place(new QPushButton(QStringLiteral("Write Raw Data"), client), "Command5_0", 6360, 2640, 1935, 375);
+  Command5[1] = Place(new QPushButton(QStringLiteral("Read Raw Data"), client), "Command5_1", 8760, 2640, 1935, 375);
+
+  Command3->hide();
+  Text1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  Text1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+
+  // Label3 index 2 reads like a text field: the window-background colour behind window text.
+  QPalette result_palette = Label3[2]->palette();
+  result_palette.setColor(QPalette::Window, result_palette.color(QPalette::Base));
+  result_palette.setColor(QPalette::WindowText, result_palette.color(QPalette::Text));
+  Label3[2]->setPalette(result_palette);
+  Label3[2]->setAutoFillBackground(true);
+
+  // A grey Check1 comes only from the configuration file; a click leaves it a two-state box.
+  connect(Check1, &QCheckBox::clicked, this, [this] { Check1->setTristate(false); });
+
+  QWidget* previous = nullptr;
+  for (QWidget* widget : std::initializer_list<QWidget*>{
+           StartButton, StopButton, DevicesBox, Command1, Text1, scope[0], Command2, Picture1,
+           Command3, Text2[0], Text2[1], Check1, Command4, Command5[0], Command5[1]}) {
+    if (previous != nullptr) QWidget::setTabOrder(previous, widget);
+    previous = widget;
+  }
+
+  connect(StartButton, &QPushButton::clicked, this, &Form1::StartButton_Click);
+  connect(StopButton, &QPushButton::clicked, this, &Form1::StopButton_Click);
+  connect(Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
+  connect(Command2, &QPushButton::clicked, this, &Form1::Command2_Click);
+  connect(Command3, &QPushButton::clicked, this, &Form1::Command3_Click);
+  connect(Command4, &QPushButton::clicked, this, &Form1::Command4_Click);
+  for (int index = 0; index < static_cast<int>(Command5.size()); ++index) {
+    connect(Command5[static_cast<std::size_t>(index)], &QPushButton::clicked, this,
+            [this, index] { Command5_Click(index); });
+  }
+}
+
+void Form1::CreateMenu() {
+  auto named = [](auto* object, const char* name) {
+    object->setObjectName(QString::fromLatin1(name));
+    return object;
+  };
+  mnuPreferences = named(menuBar()->addMenu(QStringLiteral("Preferences")), "mnuPreferences");
+  mnuConsecutive = named(mnuPreferences->addMenu(QStringLiteral("Consecutive Points")), "mnuConsecutive");
+  mnu3 = named(mnuConsecutive->addAction(QStringLiteral("3 Consecutive Points")), "mnu3");
+  mnu2 = named(mnuConsecutive->addAction(QStringLiteral("2 Consecutive Points")), "mnu2");
+  mnu1 = named(mnuConsecutive->addAction(QStringLiteral("Just 1 point")), "mnu1");
+  mnuMaxLimit = named(mnuPreferences->addAction(QStringLiteral("Max Limit")), "mnuMaxLimit");
+  mnuJump = named(mnuPreferences->addAction(QStringLiteral("Jump in Counts to Look For")), "mnuJump");
+  mnuZeroCrossing = named(mnuPreferences->addMenu(QStringLiteral("Look for 'Zero Crossing'")), "mnuZeroCrossing");
+  mnuZeroYes = named(mnuZeroCrossing->addAction(QStringLiteral("Yes")), "mnuZeroYes");
+  mnuZeroNo = named(mnuZeroCrossing->addAction(QStringLiteral("No")), "mnuZeroNo");
+  mnuHiRes = named(mnuPreferences->addMenu(QStringLiteral("Use Hi-Res Time w Zero Crossing")), "mnuHiRes");
+  mnuHiResYes = named(mnuHiRes->addAction(QStringLiteral("Yes")), "mnuHiResYes");
+  mnuHiResNo = named(mnuHiRes->addAction(QStringLiteral("No")), "mnuHiResNo");
+
+  // Marks come only from UpdateConsecutive; none is set in the initial design.
+  for (QAction* action : {mnu3, mnu2, mnu1, mnuZeroYes, mnuZeroNo, mnuHiResYes, mnuHiResNo}) {
+    action->setCheckable(true);
+    action->setChecked(false);
+  }
+
+  connect(mnuPreferences, &QMenu::aboutToShow, this, &Form1::UpdateConsecutive);
+  connect(mnu3, &QAction::triggered, this, [this] { mnuConsecutive_Click(3); });
+  connect(mnu2, &QAction::triggered, this, [this] { mnuConsecutive_Click(2); });
+  connect(mnu1, &QAction::triggered, this, [this] { mnuConsecutive_Click(1); });
+  connect(mnuMaxLimit, &QAction::triggered, this, &Form1::mnuMaxLimit_Click);
+  connect(mnuJump, &QAction::triggered, this, &Form1::mnuJump_Click);
+  // Choosing a Yes/No item only sets the value; its mark follows at the next opening of the
+  // menu, so the toggle Qt applies to a checkable item is undone.
+  auto yes_no = [this](QAction* action, auto handler) {
+    connect(action, &QAction::triggered, this, [action, handler](bool checked) {
+      action->setChecked(!checked);
+      handler();
+    });
+  };
+  yes_no(mnuZeroYes, [this] { mnuZeroCrossing_Click(true); });
+  yes_no(mnuZeroNo, [this] { mnuZeroCrossing_Click(false); });
+  yes_no(mnuHiResYes, [this] { mnuHiRes_Click(true); });
+  yes_no(mnuHiResNo, [this] { mnuHiRes_Click(false); });
+}
+
+void Form1::Load() {
+  // A missing or damaged file leaves the settings at 0 (the first activation applies the
+  // defaults) and empties both range boxes.
+  AveragingPanel panel = PanelFromControls();
+  LoadConfiguration(FilePath(kConfigFileName), state_, panel);
+  Text2[0]->setText(Q(panel.FirstText));
+  Text2[1]->setText(Q(panel.LastText));
+  SetCheck1Value(panel.Check1);
+
+  state_.AnticCounts = 50.0f;
+
+  const DeviceList& devices = capture_.InitDevices();
+  if (Ending()) return;
+  DevicesBox->clear();
+  for (const std::string& name : devices.names) DevicesBox->addItem(Q(name));
+  DevicesBox->setCurrentIndex(devices.selected);
+
+  scope[0]->SetScale(0, 0, 1100, 300);
+  Picture1->SetScale(0, 0, 50, 3);
+}
+
+// --- Controls' values ---
+
+std::string Form1::LogText() const {
+  QString text = Text1->toPlainText();
+  text.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
+  return text.toStdString();
+}
+
+int Form1::Check1Value() const {
+  switch (Check1->checkState()) {
+    case Qt::Checked:
+      return 1;
+    case Qt::PartiallyChecked:
+      return 2;
+    case Qt::Unchecked:
+      break;
+  }
+  return 0;
+}
+
+void Form1::SetCheck1Value(int value) {
+  switch (value) {
+    case 1:
+      Check1->setTristate(false);
+      Check1->setCheckState(Qt::Checked);
+      break;
+    case 2:
+      Check1->setTristate(true);
+      Check1->setCheckState(Qt::PartiallyChecked);
+      break;
+    default:
+      Check1->setTristate(false);
+      Check1->setCheckState(Qt::Unchecked);
+      break;
+  }
+}
+
+AveragingPanel Form1::PanelFromControls() const {
+  AveragingPanel panel;
+  panel.FirstText = Text2[0]->text().toStdString();
+  panel.LastText = Text2[1]->text().toStdString();
+  panel.Check1 = Check1Value();
+  return panel;
+}
+
+// --- Buttons ---
+
+void Form1::StartButton_Click() {
+  BusyScope busy(*this);
+  capture_.Start(DevicesBox->currentIndex());
+}
+
+void Form1::StopButton_Click() {
+  BusyScope busy(*this);
+  capture_.Stop();
+}
+
+void Form1::Command1_Click() {
+  BusyScope busy(*this);
+  dialogs_.Show(WriteResults(state_, FilePath(kResultsFileName)));
+}
+
+void Form1::Command2_Click() {
+  BusyScope busy(*this);
+  const std::string answer = dialogs_.Ask(std::string(kFramePrompt), std::string(kFrameTitle),
+                                          std::string(kFrameDefaultAnswer));
+  if (Ending()) return;
+  if (auto message = DrawDetailedGraph(state_, *scope[0], answer)) dialogs_.Show(*message);
+}
+
+void Form1::Command3_Click() {
+  BusyScope busy(*this);
+  const std::string answer = dialogs_.Ask(std::string(kFramePrompt), std::string(kFrameTitle),
+                                          std::string(kFrameDefaultAnswer));
+  if (Ending()) return;
+  if (auto message = AnticipateNextFrame(state_, *scope[0], answer)) dialogs_.Show(*message);
+}
+
+void Form1::Command4_Click() {
+  BusyScope busy(*this);
+  AveragingPanel panel = PanelFromControls();
+  const std::string typed_first = panel.FirstText;
+  const AverageOutcome outcome = DoAverage(state_, panel);
+  if (panel.FirstText != typed_first) Text2[0]->setText(Q(panel.FirstText));
+  if (outcome.label) Label3[2]->setText(Q(*outcome.label));
+  if (outcome.warning) dialogs_.Show(*outcome.warning);
+}
+
+void Form1::Command5_Click(int index) {
+  BusyScope busy(*this);
+  if (index == 0) {
+    dialogs_.Show(WriteRawData(state_, FilePath(kRawDataFileName)));
+  } else {
+    const RawReadOutcome outcome = ReadRawData(state_, *this, FilePath(kRawDataFileName));
+    dialogs_.Show(outcome.message);
+  }
+}
+
+// --- Preferences ---
+
+void Form1::UpdateConsecutive() {
+  const PreferenceMarks marks = RefreshPreferences(state_);
+  if (marks.consecutive != 0) {
+    mnu3->setChecked(marks.consecutive == 3);
+    mnu2->setChecked(marks.consecutive == 2);
+    mnu1->setChecked(marks.consecutive == 1);
+  }
+  mnuZeroYes->setChecked(marks.zero_crossing_yes);
+  mnuZeroNo->setChecked(!marks.zero_crossing_yes);
+  mnuHiResYes->setChecked(marks.hi_res_yes);
+  mnuHiResNo->setChecked(!marks.hi_res_yes);
+}
+
+void Form1::mnuConsecutive_Click(int points) {
+  state_.ConsecutivePoints = static_cast<int16_t>(points);
+  UpdateConsecutive();
+}
+
+void Form1::mnuMaxLimit_Click() {
+  BusyScope busy(*this);
+  state_.MaxLimitCounts = AskSetting(dialogs_, kMaxLimitQuestion, state_.MaxLimitCounts);
+}
+
+void Form1::mnuJump_Click() {
+  BusyScope busy(*this);
+  state_.JumpCounts = AskSetting(dialogs_, kJumpQuestion, state_.JumpCounts);
+}
+
+void Form1::mnuZeroCrossing_Click(bool yes) { state_.LookForZeroCrossing = yes ? 1 : 0; }
+
+void Form1::mnuHiRes_Click(bool yes) { state_.UseHiResTime = yes ? 1 : 0; }
+
+// --- Window events ---
+
+bool Form1::event(QEvent* event) {
+  switch (event->type()) {
+    case QEvent::WindowActivate: {
+      // Coming back from one of the program's own dialogs is no activation of the window.
+      const bool from_own_dialog = activated_once_ && deactivated_to_own_window_;
+      deactivated_to_own_window_ = false;
+      if (!from_own_dialog && !Ending()) {
+        activated_once_ = true;
+        UpdateConsecutive();
+      }
+      break;
+    }
+    case QEvent::WindowDeactivate: {
+      const QWidget* now_active = QApplication::activeWindow();
+      deactivated_to_own_window_ = now_active != nullptr && now_active != this;
+      break;
+    }
+    default:
+      break;
+  }
+  return QMainWindow::event(event);
+}
+
+void Form1::resizeEvent(QResizeEvent* event) {
+  QMainWindow::resizeEvent(event);
+  // The first show and anything before it is no change of size; neither is a move.
+  if (!activated_once_ || !isVisible() || !event->oldSize().isValid() ||
+      event->size() == event->oldSize() || Ending()) {
+    return;
+  }
+  resize_timer_.start();
+}
+
+void Form1::OnResizeSettled() {
+  if (Ending()) return;
+  // Not in the middle of another handler (nor while a frame is awaited): it runs when that
+  // handler ends, or when the capture loop next processes input.
+  if (busy_depth_ > 0) {
+    resize_pending_ = true;
+    return;
+  }
+  Form_Resize();
+}
+
+void Form1::Form_Resize() {
+  resize_pending_ = false;
+  BusyScope busy(*this);
+  QCoreApplication::processEvents(QEventLoop::AllEvents);
+  if (Ending()) return;
+  // Frame CurrentFrame is re-analysed whatever it holds; past the end of the store there is
+  // no frame to analyse.
+  if (state_.RunStarted && state_.CurrentFrame >= 0 && state_.CurrentFrame <= kLastFrame) {
+    AnalyzeFrame(state_, *this);
+  }
+}
+
+void Form1::closeEvent(QCloseEvent* event) {
+  if (Ending()) {  // EndProgram, or already unloaded: nothing more to do
+    event->accept();
+    return;
+  }
+  if (unloading_ || frame_wait_depth_ > 0) {
+    // A close asked for while a frame is awaited waits for the capture loop's next look at
+    // pending input, like a click would.
+    if (!unloading_) close_pending_ = true;
+    event->ignore();
+    return;
+  }
+  Unload();
+  event->accept();
+}
+
+void Form1::Unload() {
+  unloading_ = true;
+  resize_timer_.stop();
+  resize_pending_ = false;
+  capture_.Unload();
+  if (auto error = SaveConfiguration(FilePath(kConfigFileName), state_, PanelFromControls())) {
+    dialogs_.Show(WarningMessage(*error));
+  }
+  unloaded_ = true;
+  quit_(0);
+}
+
+// --- Display ---
+
+void Form1::SetFrameLabel(int index, const std::string& text) {
+  Label1.at(static_cast<std::size_t>(index))->setText(Q(text));
+}
+
+void Form1::AppendLog(const std::string& text) {
+  QString lines = Q(text);
+  lines.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+  QTextCursor cursor(Text1->document());
+  cursor.movePosition(QTextCursor::End);
+  cursor.insertText(lines);
+  QScrollBar* bar = Text1->verticalScrollBar();
+  bar->setValue(bar->maximum());
+}
+
+void Form1::ClearLog() { Text1->clear(); }
+
+Picture& Form1::Trace() { return *Picture1; }
+
+Picture& Form1::Scope() { return *scope[0]; }
+
+// --- Host ---
+
+void Form1::ProcessPendingInput() {
+  QCoreApplication::processEvents(QEventLoop::AllEvents);
+  if (Ending()) return;
+  if (close_pending_) {
+    close_pending_ = false;
+    close();
+    if (Ending()) return;
+  }
+  if (resize_pending_) Form_Resize();
+}
+
+void Form1::WaitBriefly() {
+  ++frame_wait_depth_;
+  QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+  --frame_wait_depth_;
+}
+
+void Form1::EndProgram() {
+  ending_ = true;
+  resize_timer_.stop();
+  resize_pending_ = false;
+  hide();
+  quit_(0);
+}
+
+void Form1::SetStartEnabled(bool enabled) { StartButton->setEnabled(enabled); }
+
+void Form1::SetStopEnabled(bool enabled) { StopButton->setEnabled(enabled); }
+
+void Form1::ShowCommand3() { Command3->show(); }
+
+void Form1::SetAverageLabel(const std::string& text) { Label2->setText(Q(text)); }
+
+void Form1::SetFileButtonsEnabled(bool enabled) {
+  Command1->setEnabled(enabled);
+  Command5[0]->setEnabled(enabled);
+  Command5[1]->setEnabled(enabled);
+}
+
+}  // namespace fc

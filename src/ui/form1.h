@@ -1,0 +1,177 @@
+#pragma once
+
+#include <QMainWindow>
+#include <QTimer>
+#include <array>
+#include <filesystem>
+#include <functional>
+#include <string>
+
+#include "analysis/display.h"
+#include "analysis/measurement_state.h"
+#include "analysis/message.h"
+#include "capture/capture.h"
+#include "capture/clock.h"
+#include "capture/host.h"
+#include "capture/wave_input.h"
+#include "tools/averaging_panel.h"
+#include "ui/picture_box.h"
+
+class QAction;
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPlainTextEdit;
+class QPushButton;
+
+namespace fc {
+
+// The program's one window. It owns the controls, the Preferences menu and the measurement
+// state, and runs every operation as a handler on the window's thread. It is the display the
+// analysis publishes to and the host of the capture loop.
+class Form1 : public QMainWindow, public Display, public Host {
+  Q_OBJECT
+
+ public:
+  static constexpr int kClientWidth = 775;   // 11625 twips
+  static constexpr int kClientHeight = 426;  // 6390 twips
+
+  // Loads the window: configuration, AnticCounts, the device list, the picture scales.
+  // When there is no capable input device the no-device message is shown and Ended() is true
+  // afterwards: the caller must not show the window.
+  Form1(std::filesystem::path program_directory, Dialogs& dialogs, WaveInput& input, Clock& clock,
+        QWidget* parent = nullptr);
+  ~Form1() override;
+
+  // How the event loop is told to finish once the window has unloaded or the program ends
+  // (QCoreApplication::exit by default).
+  void SetQuitFunction(std::function<void(int)> quit) { quit_ = std::move(quit); }
+
+  bool Ended() const { return ending_; }
+  bool Unloaded() const { return unloaded_; }
+  MeasurementState& state() { return state_; }
+  const std::filesystem::path& program_directory() const { return program_directory_; }
+  std::filesystem::path FilePath(std::string_view name) const { return program_directory_ / name; }
+
+  // The text of the log Text1 with "\r\n" line ends, as the analysis appended it.
+  std::string LogText() const;
+  // Check1 as 0 (unticked), 1 (ticked) or 2 (grey).
+  int Check1Value() const;
+  void SetCheck1Value(int value);
+  AveragingPanel PanelFromControls() const;
+
+  // --- Event handlers (also called by the tests) ---
+  void StartButton_Click();
+  void StopButton_Click();
+  void Command1_Click();
+  void Command2_Click();
+  void Command3_Click();
+  void Command4_Click();
+  void Command5_Click(int index);
+  void UpdateConsecutive();
+  void mnuConsecutive_Click(int points);
+  void mnuMaxLimit_Click();
+  void mnuJump_Click();
+  void mnuZeroCrossing_Click(bool yes);
+  void mnuHiRes_Click(bool yes);
+  // The handling of a finished change of size (runs after the debounce).
+  void Form_Resize();
+
+  // --- Display ---
+  void SetFrameLabel(int index, const std::string& text) override;
+  void AppendLog(const std::string& text) override;
+  void ClearLog() override;
+  Picture& Trace() override;
+  Picture& Scope() override;
+
+  // --- Host of the capture loop ---
+  Dialogs& dialogs() override { return dialogs_; }
+  void ProcessPendingInput() override;
+  void WaitBriefly() override;
+  void EndProgram() override;
+  bool Ending() const override { return ending_ || unloaded_; }
+  void SetStartEnabled(bool enabled) override;
+  void SetStopEnabled(bool enabled) override;
+  void ShowCommand3() override;
+  void SetAverageLabel(const std::string& text) override;
+  void SetFileButtonsEnabled(bool enabled) override;
+
+  // --- Controls, named as in the window's design ---
+  QWidget* client = nullptr;
+  QPushButton* StartButton = nullptr;
+  std::array<QLabel*, 2> Label1{};
+  QPushButton* StopButton = nullptr;
+  QComboBox* DevicesBox = nullptr;
+  QPushButton* Command1 = nullptr;
+  QPlainTextEdit* Text1 = nullptr;
+  std::array<PictureBox*, 1> scope{};
+  QPushButton* Command2 = nullptr;
+  PictureBox* Picture1 = nullptr;
+  QPushButton* Command3 = nullptr;
+  QLabel* Label2 = nullptr;
+  std::array<QLineEdit*, 2> Text2{};
+  std::array<QLabel*, 3> Label3{};
+  QCheckBox* Check1 = nullptr;
+  QPushButton* Command4 = nullptr;
+  std::array<QPushButton*, 2> Command5{};
+
+  QMenu* mnuPreferences = nullptr;
+  QMenu* mnuConsecutive = nullptr;
+  QAction* mnu3 = nullptr;
+  QAction* mnu2 = nullptr;
+  QAction* mnu1 = nullptr;
+  QAction* mnuMaxLimit = nullptr;
+  QAction* mnuJump = nullptr;
+  QMenu* mnuZeroCrossing = nullptr;
+  QAction* mnuZeroYes = nullptr;
+  QAction* mnuZeroNo = nullptr;
+  QMenu* mnuHiRes = nullptr;
+  QAction* mnuHiResYes = nullptr;
+  QAction* mnuHiResNo = nullptr;
+
+ protected:
+  bool event(QEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  // Counts the handlers in progress; a settled resize waits until none runs, or until the
+  // capture loop processes input between two frames.
+  class BusyScope {
+   public:
+    explicit BusyScope(Form1& form);
+    ~BusyScope();
+    BusyScope(const BusyScope&) = delete;
+    BusyScope& operator=(const BusyScope&) = delete;
+
+   private:
+    Form1& form_;
+  };
+
+  void CreateControls();
+  void CreateMenu();
+  void Load();
+  void OnResizeSettled();
+  void Unload();
+
+  std::filesystem::path program_directory_;
+  Dialogs& dialogs_;
+  MeasurementState state_;
+  Capture capture_;
+  std::function<void(int)> quit_;
+
+  QTimer resize_timer_;
+  int busy_depth_ = 0;
+  int frame_wait_depth_ = 0;
+  bool activated_once_ = false;
+  bool deactivated_to_own_window_ = false;
+  bool resize_pending_ = false;
+  bool close_pending_ = false;
+  bool unloading_ = false;
+  bool unloaded_ = false;
+  bool ending_ = false;
+};
+
+}  // namespace fc

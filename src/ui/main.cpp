@@ -1,0 +1,63 @@
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QStandardPaths>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+
+#include "capture/clock.h"
+#include "ui/form1.h"
+#include "ui/program_directory.h"
+#include "ui/qt_dialogs.h"
+#include "ui/screenshot.h"
+
+#ifdef FC_HAVE_PULSE
+#include "capture/pulse/pulse_wave_input.h"
+#endif
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("frequency-counter"));
+  QApplication::setApplicationVersion(QStringLiteral(FC_VERSION));
+  QGuiApplication::setDesktopFileName(QStringLiteral("frequency-counter"));
+  QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("frequency-counter")));
+
+  QCommandLineParser parser;
+  parser.setApplicationDescription(QStringLiteral("Veldmark Frequency Counter"));
+  parser.addHelpOption();
+  parser.addVersionOption();
+  const QCommandLineOption screenshot_option(
+      QStringLiteral("screenshot"),
+      QStringLiteral("Replay a raw data file in a private directory, save a picture of the window "
+                     "to FILE and exit (also FREQUENCY_COUNTER_SCREENSHOT)."),
+      QStringLiteral("FILE"));
+  const QCommandLineOption raw_option(
+      QStringLiteral("raw"), QStringLiteral("The raw data file the screenshot replays."),
+      QStringLiteral("FILE"));
+  parser.addOption(screenshot_option);
+  parser.addOption(raw_option);
+  parser.process(app);
+
+  QString screenshot = parser.value(screenshot_option);
+  if (screenshot.isEmpty()) screenshot = qEnvironmentVariable("FREQUENCY_COUNTER_SCREENSHOT");
+  if (!screenshot.isEmpty()) {
+    return fc::RunScreenshot(screenshot.toStdString(), parser.value(raw_option).toStdString());
+  }
+
+  const std::filesystem::path per_user_dir =
+      QStandardPaths::writableLocation(QStandardPaths::AppDataLocation).toStdString();
+  const std::filesystem::path program_directory = fc::ProgramDirectory(per_user_dir);
+
+#ifdef FC_HAVE_PULSE
+  fc::PulseWaveInput input;
+#else
+#error "the window needs the PulseAudio sound input (target fcpulse)"
+#endif
+  fc::SystemClock clock;
+  fc::QtDialogs dialogs;
+  fc::Form1 form(program_directory, dialogs, input, clock);
+  if (form.Ended()) return EXIT_SUCCESS;  // no input device: told so, nothing saved
+  dialogs.SetParent(&form);
+  form.show();
+  return app.exec();
+}

@@ -1,0 +1,93 @@
+#include "ui/screenshot.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QPixmap>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QWindow>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+
+#include "capture/clock.h"
+#include "capture/scripted_wave_input.h"
+#include "files/raw_data_file.h"
+#include "ui/form1.h"
+
+namespace fc {
+
+namespace {
+
+// OK to every message (printed, so the log shows them) and frame 1 to every question.
+class AnsweringDialogs : public Dialogs {
+ public:
+  MessageAnswer Show(const Message& message) override {
+    std::printf("message: %s\n", message.text.c_str());
+    return message.buttons == MessageButtons::Ok ? MessageAnswer::Ok : MessageAnswer::No;
+  }
+  std::string Ask(const std::string& prompt, const std::string&, const std::string&) override {
+    std::printf("question: %s -> 1\n", prompt.c_str());
+    return "1";
+  }
+};
+
+void Settle(int milliseconds) {
+  QElapsedTimer timer;
+  timer.start();
+  while (timer.elapsed() < milliseconds) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  }
+}
+
+}  // namespace
+
+int RunScreenshot(const std::string& png_file, const std::string& raw_file) {
+  QTemporaryDir directory;
+  if (!directory.isValid()) {
+    std::fprintf(stderr, "cannot create a temporary directory\n");
+    return EXIT_FAILURE;
+  }
+  const std::filesystem::path home = directory.path().toStdString();
+  if (!raw_file.empty()) {
+    std::error_code error;
+    std::filesystem::copy_file(raw_file, home / kRawDataFileName, error);
+    if (error) {
+      std::fprintf(stderr, "cannot copy %s: %s\n", raw_file.c_str(), error.message().c_str());
+      return EXIT_FAILURE;
+    }
+  }
+
+  FakeClock clock;
+  ScriptedWaveInput input(clock);
+  AnsweringDialogs dialogs;
+  Form1 form(home, dialogs, input, clock);
+  form.SetQuitFunction([](int) {});
+  form.show();
+  form.activateWindow();
+  QElapsedTimer timer;
+  timer.start();
+  while ((form.windowHandle() == nullptr || !form.windowHandle()->isExposed()) &&
+         timer.elapsed() < 5000) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+  }
+  Settle(300);
+
+  if (!raw_file.empty()) {
+    form.Command5[1]->click();  // Read Raw Data
+    form.Command2->click();     // Draw Detailed Graph, frame 1
+  }
+  Settle(300);
+
+  const QPixmap picture = form.grab();
+  const bool saved = picture.save(QString::fromStdString(png_file), "PNG");
+  form.close();
+  if (!saved) {
+    std::fprintf(stderr, "cannot write %s\n", png_file.c_str());
+    return EXIT_FAILURE;
+  }
+  std::printf("window picture: %s (%dx%d)\n", png_file.c_str(), picture.width(), picture.height());
+  return EXIT_SUCCESS;
+}
+
+}  // namespace fc
