@@ -1,0 +1,315 @@
+#include "cli/cli_app.h"
+
+#include <CLI/CLI.hpp>
+
+#include <cstdint>
+#include <filesystem>
+#include <limits>
+#include <optional>
+#include <ostream>
+#include <string>
+
+#include "analysis/display.h"
+#include "analysis/measurement_state.h"
+#include "analysis/message.h"
+#include "capture/capture.h"
+#include "capture/device_list.h"
+#include "capture/host.h"
+#include "files/atomic_file.h"
+#include "files/config_file.h"
+#include "files/raw_data_file.h"
+#include "files/results_file.h"
+#include "tools/averaging.h"
+#include "tools/averaging_panel.h"
+
+namespace fc {
+namespace {
+
+class NullPicture : public Picture {
+ public:
+  void Clear() override {}
+  void DrawLine(double, double, double, double, std::optional<Color>) override {}
+};
+
+// Prints every frame line as the log shows it, one per line with LF; or nothing at all.
+class StreamDisplay : public Display {
+ public:
+  explicit StreamDisplay(std::ostream* out) : out_(out) {}
+  void SetFrameLabel(int, const std::string&) override {}
+  void AppendLog(const std::string& text) override {
+    if (out_ == nullptr) return;
+    std::string line = text;
+    if (line.size() >= 2 && line.compare(line.size() - 2, 2, "\r\n") == 0) {
+      line.replace(line.size() - 2, 2, "\n");
+    }
+    *out_ << line << std::flush;
+  }
+  void ClearLog() override {}
+  Picture& Trace() override { return picture_; }
+  Picture& Scope() override { return picture_; }
+
+ private:
+  std::ostream* out_;
+  NullPicture picture_;
+};
+
+struct SettingsOptions {
+  std::string config;
+  std::optional<int> consecutive;
+  std::optional<int> max_limit;
+  std::optional<int> jump;
+  std::optional<std::string> zero_crossing;
+  std::optional<std::string> hi_res;
+};
+
+void AddSettingsOptions(CLI::App& command, SettingsOptions& settings) {
+  const auto int16_range = CLI::Range(std::numeric_limits<int16_t>::min(),
+                                      std::numeric_limits<int16_t>::max());
+  command.add_option("--config", settings.config,
+                     "Take the settings from a configuration file (Config.vmk); the options "
+                     "below override its values")
+      ->check(CLI::ExistingFile);
+  command.add_option("--consecutive", settings.consecutive,
+                     "Consecutive points that confirm a pulse: 1, 2 or 3 (default 3)")
+      ->check(int16_range);
+  command.add_option("--max-limit", settings.max_limit,
+                     "Counts from the top or bottom within which a sample is a maximum or "
+                     "minimum: 5..40 (default 5; other values give the default)")
+      ->check(int16_range);
+  command.add_option("--jump", settings.jump,
+                     "Jump in counts that must precede a maximum or minimum: 30..90 (default 80; "
+                     "other values give the default)")
+      ->check(int16_range);
+  command.add_option("--zero-crossing", settings.zero_crossing,
+                     "Measure between crossings of the mid level instead of jumps (default no)")
+      ->check(CLI::IsMember({"yes", "no"}));
+  command.add_option("--hi-res", settings.hi_res,
+                     "With --zero-crossing yes, interpolate the crossing times (default no)")
+      ->check(CLI::IsMember({"yes", "no"}));
+}
+
+// Settings as a first start of the window has them, then the configuration file and the
+// options, then the same check the window applies when it is activated.
+void ApplySettings(const SettingsOptions& settings, MeasurementState& state) {
+  if (!settings.config.empty()) {
+    AveragingPanel unused;
+    LoadConfiguration(settings.config, state, unused);
+  }
+  if (settings.consecutive) state.ConsecutivePoints = static_cast<int16_t>(*settings.consecutive);
+  if (settings.max_limit) state.MaxLimitCounts = static_cast<int16_t>(*settings.max_limit);
+  if (settings.jump) state.JumpCounts = static_cast<int16_t>(*settings.jump);
+  if (settings.zero_crossing) state.LookForZeroCrossing = *settings.zero_crossing == "yes" ? 1 : 0;
+  if (settings.hi_res) state.UseHiResTime = *settings.hi_res == "yes" ? 1 : 0;
+  UpdateConsecutive(state);
+}
+
+// Reads RAW into a fresh store as Read Raw Data does; frame lines go to `lines` when given.
+// Returns the exit status of the read.
+int ReadRaw(const std::string& raw, MeasurementState& state, std::ostream* lines,
+            std::ostream& err) {
+  state.BufferSize = kCaptureBufferSize;
+  state.QuillRecordFreq = kCaptureRate;
+  StreamDisplay display(lines);
+  const RawReadOutcome outcome = ReadRawData(state, display, raw);
+  switch (outcome.status) {
+    case RawReadStatus::Done:
+      return kExitOk;
+    case RawReadStatus::Invalid:
+      err << outcome.message.text << "\n";
+      return kExitBadInput;
+    case RawReadStatus::EndedEarly:
+      err << outcome.message.text << "\n";
+      return kExitEndedEarly;
+  }
+  return kExitBadInput;
+}
+
+// The capture's window side for a terminal: messages go to standard error, a time-out ends
+// the run (there is no one to ask), and the run stops after the frames asked for or Ctrl-C.
+class BatchHost : public Host, public Dialogs {
+ public:
+  BatchHost(std::ostream& err, const SoundEnvironment& sound, MeasurementState& state, int frames)
+      : err_(err), sound_(sound), state_(state), frames_(frames) {}
+
+  void Attach(Capture& capture) { capture_ = &capture; }
+  bool timed_out() const { return timed_out_; }
+  bool input_lost() const { return input_lost_; }
+
+  Dialogs& dialogs() override { return *this; }
+  MessageAnswer Show(const Message& message) override {
+    if (message == TimedOutQuestion()) {
+      err_ << "Timed out: the input delivered no frame within 5 seconds; the run ends.\n";
+      timed_out_ = true;
+      return MessageAnswer::No;
+    }
+    if (message == InputLostMessage()) input_lost_ = true;
+    err_ << message.text << "\n";
+    return MessageAnswer::Ok;
+  }
+  std::string Ask(const std::string&, const std::string&, const std::string&) override {
+    return "";
+  }
+  void ProcessPendingInput() override {
+    const bool enough = frames_ > 0 && state_.CurrentFrame >= frames_;
+    if (capture_ != nullptr && capture_->Recording() &&
+        (enough || timed_out_ || sound_.interrupted())) {
+      capture_->Stop();
+    }
+  }
+  void WaitBriefly() override {}
+  void EndProgram() override { ending_ = true; }
+  bool Ending() const override { return ending_; }
+  void SetStartEnabled(bool) override {}
+  void SetStopEnabled(bool) override {}
+  void ShowCommand3() override {}
+  void SetAverageLabel(const std::string& text) override { err_ << text << "\n"; }
+  void SetFileButtonsEnabled(bool) override {}
+
+ private:
+  std::ostream& err_;
+  const SoundEnvironment& sound_;
+  MeasurementState& state_;
+  int frames_;
+  Capture* capture_ = nullptr;
+  bool timed_out_ = false;
+  bool input_lost_ = false;
+  bool ending_ = false;
+};
+
+}  // namespace
+
+int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
+           const SoundEnvironment& sound) {
+  CLI::App app{
+      "Pulse-period counter without a window: analyses raw recordings, writes results, "
+      "averages, lists sound inputs and records from one.",
+      "frequency-counter-cli"};
+  app.require_subcommand(1);
+
+  std::string raw;
+  SettingsOptions settings;
+
+  auto* analyze = app.add_subcommand(
+      "analyze", "Read a raw data file (Raw.txt) and print the line of every frame as the log shows it");
+  analyze->add_option("RAW", raw, "Raw data file")->required();
+  AddSettingsOptions(*analyze, settings);
+
+  std::string output;
+  auto* results = app.add_subcommand(
+      "results", "Read a raw data file and write the results file (RPM.txt) of its frames");
+  results->add_option("RAW", raw, "Raw data file")->required();
+  results->add_option("-o,--output", output, "Results file to write; '-' for standard output")
+      ->required();
+  AddSettingsOptions(*results, settings);
+
+  std::string first_text;
+  std::string last_text;
+  bool remove_bad = false;
+  auto* average = app.add_subcommand(
+      "average", "Read a raw data file and print the average period over a range of frames");
+  average->add_option("RAW", raw, "Raw data file")->required();
+  average->add_option("--first", first_text, "First frame of the range, read as the window reads it")
+      ->required();
+  average->add_option("--last", last_text, "Last frame of the range (capped at the last frame read)")
+      ->required();
+  average->add_flag("--remove-bad", remove_bad,
+                    "Leave out readings 20 % or more away from the plain average");
+  AddSettingsOptions(*average, settings);
+
+  app.add_subcommand("devices", "List the sound inputs that can be recorded from: position, tab, name");
+
+  int device = 0;
+  int frames = 0;
+  std::string raw_out;
+  auto* record = app.add_subcommand(
+      "record",
+      "Record from a sound input and print the line of every frame as it is analysed; the stop "
+      "report goes to standard error");
+  record->add_option("--device", device, "Position of the input in the 'devices' list (default 0)")
+      ->check(CLI::NonNegativeNumber);
+  record->add_option("--frames", frames,
+                     "Stop after this many frames (default: run until frame 1000; Ctrl-C stops "
+                     "after the frame being recorded)")
+      ->check(CLI::Range(1, kFrameCount));
+  record->add_option("--raw", raw_out, "Write the raw data file here after the run");
+  AddSettingsOptions(*record, settings);
+
+  app.footer(
+      "Exit status: 0 success; 1 the raw file is missing or invalid, a file could not be "
+      "written, or the sound input failed; 2 usage error; 3 the raw file ended before the "
+      "frames it announces (the complete frames are used).");
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    const int code = app.exit(e, out, err);
+    return code == 0 ? kExitOk : kExitUsage;
+  }
+
+  MeasurementState state;
+  ApplySettings(settings, state);
+
+  if (analyze->parsed()) return ReadRaw(raw, state, &out, err);
+
+  if (results->parsed()) {
+    const int status = ReadRaw(raw, state, nullptr, err);
+    if (status == kExitBadInput) return status;
+    if (output == "-") {
+      out << ResultsText(state) << std::flush;
+      return status;
+    }
+    const Message written = WriteResults(state, output);
+    if (written != DoneMessage()) {
+      err << written.text << "\n";
+      return kExitBadInput;
+    }
+    return status;
+  }
+
+  if (average->parsed()) {
+    const int status = ReadRaw(raw, state, nullptr, err);
+    if (status == kExitBadInput) return status;
+    AveragingPanel panel{first_text, last_text, remove_bad ? 1 : 0};
+    const AverageOutcome outcome = DoAverage(state, panel);
+    if (outcome.warning) {
+      err << outcome.warning->text << "\n";
+      return kExitUsage;
+    }
+    if (outcome.label) out << *outcome.label << "\n";
+    return status;
+  }
+
+  const std::unique_ptr<WaveInput> input = sound.make_input();
+  if (app.got_subcommand("devices")) {
+    const DeviceList devices = CapableDevices(*input);
+    for (std::size_t p = 0; p < devices.names.size(); ++p) {
+      out << p << "\t" << devices.names[p] << "\n";
+    }
+    return kExitOk;
+  }
+
+  // record
+  StreamDisplay display(&out);
+  BatchHost host(err, sound, state, frames);
+  Capture capture(state, display, *input, host, *sound.clock);
+  host.Attach(capture);
+  const DeviceList& devices = capture.InitDevices();
+  if (devices.empty()) return kExitBadInput;
+  if (device >= static_cast<int>(devices.names.size())) {
+    err << "There is no sound input at position " << device << "; 'devices' lists "
+        << devices.names.size() << ".\n";
+    return kExitUsage;
+  }
+  capture.Start(device);
+  if (!state.RunStarted) return kExitBadInput;  // the device did not open; the message is out
+  if (!raw_out.empty()) {
+    const Message written = WriteRawData(state, raw_out);
+    if (written != DoneMessage()) {
+      err << written.text << "\n";
+      return kExitBadInput;
+    }
+  }
+  return host.input_lost() || host.timed_out() ? kExitBadInput : kExitOk;
+}
+
+}  // namespace fc

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <functional>
+#include <iosfwd>
+#include <memory>
+
+#include "capture/clock.h"
+#include "capture/wave_input.h"
+
+namespace fc {
+
+// Exit statuses of the batch program.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitBadInput = 1;   // RAW missing or invalid, or the device failed
+inline constexpr int kExitUsage = 2;
+inline constexpr int kExitEndedEarly = 3; // RAW ended before the frames it announces
+
+// Where `devices` and `record` get their sound input and time from; tests pass a scripted
+// input and a fake clock.
+struct SoundEnvironment {
+  std::function<std::unique_ptr<WaveInput>()> make_input;
+  Clock* clock = nullptr;
+  // Asked between frames of `record`; true ends the run after the frame (Ctrl-C).
+  std::function<bool()> interrupted = [] { return false; };
+};
+
+// The batch program on the same core as the window: analyze, results, average, devices, record.
+int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
+           const SoundEnvironment& sound);
+
+}  // namespace fc

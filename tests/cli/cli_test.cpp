@@ -1,0 +1,212 @@
+#include "cli/cli_app.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "analysis/measurement_state.h"
+#include "capture/clock.h"
+#include "capture/scripted_wave_input.h"
+
+namespace fc {
+namespace {
+
+namespace fs = std::filesystem;
+
+// One frame of 1024 pairs whose first channel is a square wave: low (2) for the first half of
+// each period and high (253) for the second, so a rise and a fall come once per period.
+std::vector<int> SquareFrame(int period) {
+  std::vector<int> bytes;
+  for (int j = 0; j < kCaptureBufferSize; ++j) {
+    bytes.push_back((j % period) < period / 2 ? 2 : 253);
+    bytes.push_back(128);
+  }
+  return bytes;
+}
+
+std::string RawText(int last_frame, const std::vector<std::vector<int>>& frames) {
+  std::string text = " " + std::to_string(last_frame) + " \r\n";
+  for (const auto& frame : frames) {
+    for (int b : frame) text += " " + std::to_string(b) + " \r\n";
+  }
+  return text;
+}
+
+class CliTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() /
+           ("fc-cli-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::create_directories(dir_);
+    sound_.clock = &clock_;
+    sound_.make_input = [this] {
+      auto input = std::make_unique<ScriptedWaveInput>(clock_);
+      input->devices = devices_;
+      const std::vector<int> frame = SquareFrame(128);
+      input->FillEveryBufferWith(std::vector<uint8_t>(frame.begin(), frame.end()));
+      input->open_fails = open_fails_;
+      return input;
+    };
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  fs::path Write(const std::string& name, const std::string& text) {
+    const fs::path path = dir_ / name;
+    std::ofstream(path, std::ios::binary) << text;
+    return path;
+  }
+
+  int Run(std::vector<std::string> args) {
+    args.insert(args.begin(), "frequency-counter-cli");
+    std::vector<const char*> argv;
+    for (const auto& a : args) argv.push_back(a.c_str());
+    out_.str("");
+    err_.str("");
+    return RunCli(static_cast<int>(argv.size()), argv.data(), out_, err_, sound_);
+  }
+
+  fs::path dir_;
+  FakeClock clock_;
+  SoundEnvironment sound_;
+  std::vector<WaveInDevice> devices_{{"Built-in microphone", true}};
+  bool open_fails_ = false;
+  std::ostringstream out_;
+  std::ostringstream err_;
+};
+
+TEST_F(CliTest, AnalyzePrintsTheFrameLinesOfTheLog) {
+  // Periods of 128 and 64 points: 0.5 s and 0.25 s at 256 pairs per second.
+  const auto raw = Write("raw.txt", RawText(1, {SquareFrame(128), SquareFrame(64)}));
+  EXPECT_EQ(Run({"analyze", raw.string()}), 0);
+  EXPECT_EQ(out_.str(), " 0   .5000   .000\n 1   .2500   .000\n");
+  EXPECT_EQ(err_.str(), "");
+
+  EXPECT_EQ(Run({"analyze", raw.string(), "--zero-crossing", "yes"}), 0);
+  EXPECT_EQ(out_.str(), " 0   .5000   \n 1   .2500   \n");
+}
+
+TEST_F(CliTest, SettingsComeFromTheConfigurationFileAndAreChecked) {
+  // A jump of 90 is still passed by the 251-count steps; a hand-edited jump of 20 falls back to
+  // 80, and zero-crossing mode comes from line 7.
+  const auto raw = Write("raw.txt", RawText(0, {SquareFrame(128)}));
+  const auto config = Write("Config.vmk", " 3 \r\n 5 \r\n 20 \r\n\r\n\r\n 0 \r\n 1 \r\n 0 \r\n");
+  EXPECT_EQ(Run({"analyze", raw.string(), "--config", config.string()}), 0);
+  EXPECT_EQ(out_.str(), " 0   .5000   \n");
+  EXPECT_EQ(Run({"analyze", raw.string(), "--config", config.string(), "--zero-crossing", "no"}), 0);
+  EXPECT_EQ(out_.str(), " 0   .5000   .000\n");
+}
+
+TEST_F(CliTest, BadInputEndsWithItsOwnStatus) {
+  EXPECT_EQ(Run({"analyze", (dir_ / "missing.txt").string()}), 1);
+  EXPECT_EQ(out_.str(), "");
+  EXPECT_NE(err_.str().find("missing.txt"), std::string::npos);
+
+  const auto bad = Write("bad.txt", " 0 \r\n 12a \r\n");
+  EXPECT_EQ(Run({"analyze", bad.string()}), 1);
+  EXPECT_EQ(out_.str(), "");
+  EXPECT_NE(err_.str().find("line 2"), std::string::npos) << err_.str();
+
+  // Announces frames 0..2 but holds one and a half: frame 0 is printed, the rest reported.
+  std::vector<int> half = SquareFrame(128);
+  half.resize(1024);
+  const auto short_file = Write("short.txt", RawText(2, {SquareFrame(128), half}));
+  EXPECT_EQ(Run({"analyze", short_file.string()}), 3);
+  EXPECT_EQ(out_.str(), " 0   .5000   .000\n");
+  EXPECT_NE(err_.str(), "");
+
+  EXPECT_EQ(Run({"analyze"}), 2);
+  EXPECT_EQ(Run({"frobnicate"}), 2);
+  EXPECT_EQ(Run({"analyze", short_file.string(), "--zero-crossing", "maybe"}), 2);
+  EXPECT_EQ(Run({"analyze", short_file.string(), "--jump", "40000"}), 2);
+  EXPECT_EQ(Run({"--help"}), 0);
+  EXPECT_NE(out_.str().find("record"), std::string::npos);
+}
+
+TEST_F(CliTest, ResultsWritesTheResultsFileBytes) {
+  // An edge is a step of more than 220 counts to one of the next two points, so the rise is
+  // sloped over two points to be found at 150 and not one point early.
+  std::vector<int> frame(2 * kCaptureBufferSize, 128);
+  frame[2 * 100] = 250;  // a fall from 250 to 20 at point 100
+  frame[2 * 101] = 20;
+  for (int j = 101; j < 150; ++j) frame[2 * j] = 20;
+  frame[2 * 150] = 20;  // a rise from 20 to 250 two points after point 150
+  frame[2 * 151] = 128;
+  frame[2 * 152] = 250;
+  frame[2 * 400] = 250;  // a second fall at point 400
+  frame[2 * 401] = 20;
+  const auto raw = Write("raw.txt", RawText(0, {frame}));
+  // T = 0.125 * 0 + 8 * 100; dt = 50 / 256 s; R = 60 / (2 dt) = 153.6.
+  const std::string expected = " 0   800.0000   153.6\r\n";
+  EXPECT_EQ(Run({"results", raw.string(), "-o", "-"}), 0);
+  EXPECT_EQ(out_.str(), expected);
+
+  const fs::path rpm = dir_ / "RPM.txt";
+  EXPECT_EQ(Run({"results", raw.string(), "-o", rpm.string()}), 0);
+  std::ifstream in(rpm, std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), expected);
+
+  EXPECT_EQ(Run({"results", raw.string(), "-o", (dir_ / "no-such-dir" / "RPM.txt").string()}), 1);
+  EXPECT_NE(err_.str().find("no-such-dir"), std::string::npos);
+}
+
+TEST_F(CliTest, AverageReadsTheBoxesAsTheWindowDoes) {
+  // Frames 0..18 at 0.5 s, frame 19 at 1.0 s, frame 20 only closes the run (the range is
+  // capped at the frame before the last one read).
+  std::vector<std::vector<int>> frames(19, SquareFrame(128));
+  frames.push_back(SquareFrame(256));
+  frames.push_back(SquareFrame(128));
+  const auto raw = Write("raw.txt", RawText(20, frames));
+  EXPECT_EQ(Run({"average", raw.string(), "--first", "0", "--last", "99"}), 0);
+  EXPECT_EQ(out_.str(), "Avg: .5250  ( 20 readings)\n");
+  EXPECT_EQ(Run({"average", raw.string(), "--first", "-3", "--last", "1 9", "--remove-bad"}), 0);
+  EXPECT_EQ(out_.str(), "Avg: .5000  ( 19 readings)\n");
+  EXPECT_EQ(Run({"average", raw.string(), "--first", "5", "--last", "4"}), 0);
+  EXPECT_EQ(out_.str(), "Avg: .0000  ( 0 readings)\n");
+  EXPECT_EQ(Run({"average", raw.string(), "--first", "0", "--last", "99999"}), 2);
+  EXPECT_EQ(out_.str(), "");
+}
+
+TEST_F(CliTest, DevicesListsTheCapableInputsByPosition) {
+  devices_ = {{"Line in", false}, {"Built-in microphone", true}, {"USB sound card", true}};
+  EXPECT_EQ(Run({"devices"}), 0);
+  EXPECT_EQ(out_.str(), "0\tBuilt-in microphone\n1\tUSB sound card\n");
+}
+
+TEST_F(CliTest, RecordRunsTheCaptureForTheFramesAskedFor) {
+  const fs::path raw = dir_ / "Raw.txt";
+  EXPECT_EQ(Run({"record", "--frames", "3", "--raw", raw.string()}), 0);
+  EXPECT_EQ(out_.str(), " 0   .5000   .000\n 1   .5000   .000\n 2   .5000   .000\n");
+  // Frames complete after 4 s, noticed within one 15 ms wait step.
+  EXPECT_NE(err_.str().find("Avg time per block = 4.00"), std::string::npos) << err_.str();
+  EXPECT_NE(err_.str().find("Average = .5000\n"), std::string::npos) << err_.str();
+  // The file ends with the frame after the last recorded one, as Write Raw Data does.
+  std::ifstream in(raw, std::ios::binary);
+  std::string line;
+  std::getline(in, line);
+  EXPECT_EQ(line, " 3 \r");
+  int lines = 1;
+  while (std::getline(in, line)) ++lines;
+  EXPECT_EQ(lines, 1 + 4 * 2048);
+}
+
+TEST_F(CliTest, RecordReportsAnInputThatDoesNotOpen) {
+  open_fails_ = true;
+  EXPECT_EQ(Run({"record", "--frames", "1"}), 1);
+  EXPECT_EQ(out_.str(), "");
+  EXPECT_NE(err_.str().find("Wave input device didn't open!"), std::string::npos);
+
+  open_fails_ = false;
+  devices_ = {{"Line in", false}};
+  EXPECT_EQ(Run({"record"}), 1);
+  EXPECT_NE(err_.str().find("You have no audio input devices!"), std::string::npos);
+  devices_ = {{"Built-in microphone", true}};
+  EXPECT_EQ(Run({"record", "--device", "1"}), 2);
+}
+
+}  // namespace
+}  // namespace fc
