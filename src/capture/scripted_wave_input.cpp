@@ -66,6 +66,7 @@ void ScriptedWaveInput::AddBuffer(WaveInHandle handle, WaveHeader& header) {
   if (in_flight_ != nullptr) errors.emplace_back("AddBuffer while the device holds the buffer");
   const int queue = queued_count();
   queued_data.push_back(header.data);
+  queued_at.push_back(clock_.MonotonicSeconds());
   header.flags.fetch_and(~WaveHeader::kDone, std::memory_order_acq_rel);
   in_flight_ = &header;
   in_flight_queue_ = queue;

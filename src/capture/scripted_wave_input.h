@@ -39,6 +39,7 @@ class ScriptedWaveInput : public WaveInput {
                                     // "UnprepareHeader", "Reset", "Close"
   std::vector<std::string> errors;
   std::vector<const uint8_t*> queued_data;  // the data address of every AddBuffer, in order
+  std::vector<double> queued_at;            // the clock's monotonic time of every AddBuffer
   int opened_device = -2;
   WaveFormat opened_format;
   bool lost = false;
