@@ -3,7 +3,9 @@
 #include <clocale>
 #include <cmath>
 #include <cstdio>
+#include <cstdint>
 #include <cstdlib>
+#include <vector>
 #include <locale.h>
 
 namespace fc {
@@ -16,6 +18,70 @@ bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 double ParseDecimal(const std::string& text) {
   static const locale_t c_locale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
   return strtod_l(text.c_str(), nullptr, c_locale);
+}
+
+
+__extension__ typedef unsigned __int128 Uint128;
+
+std::string ToDecimal(Uint128 value) {
+  std::string text;
+  do {
+    text.insert(text.begin(), static_cast<char>('0' + static_cast<int>(value % 10)));
+    value /= 10;
+  } while (value != 0);
+  return text;
+}
+
+// The digits of magnitude * 10^decimals rounded to a whole number, a tie away from zero,
+// decided on the exact binary value; at least decimals + 1 digits.
+std::string ExactRoundedDigits(double magnitude, std::size_t decimals) {
+  std::string digits;
+  if (decimals <= 18) {
+    // magnitude = m * 2^e exactly, with m below 2^53, so m * 10^decimals fits in 128 bits.
+    int exponent = 0;
+    const double fraction = std::frexp(magnitude, &exponent);
+    const auto m = static_cast<uint64_t>(std::ldexp(fraction, 53));
+    const int e = exponent - 53;
+    if (e >= 0 || m == 0) {
+      char buffer[400];
+      std::snprintf(buffer, sizeof buffer, "%.0f", magnitude);  // a whole number: exact
+      digits = std::string(buffer) + std::string(decimals, '0');
+    } else {
+      Uint128 scaled = m;
+      for (std::size_t i = 0; i < decimals; ++i) scaled *= 10;
+      const int shift = -e;
+      Uint128 whole = 0;
+      if (shift < 128) {
+        whole = scaled >> shift;
+        const Uint128 remainder = scaled - (whole << shift);
+        if (remainder >= (static_cast<Uint128>(1) << (shift - 1))) ++whole;
+      }
+      digits = ToDecimal(whole);
+    }
+  } else {
+    // glibc prints the exact decimal expansion of a double when asked for enough digits.
+    constexpr int kExactDigits = 1100;
+    std::vector<char> buffer(kExactDigits + 400);
+    std::snprintf(buffer.data(), buffer.size(), "%.*f", kExactDigits, magnitude);
+    const std::string exact(buffer.data());
+    const auto point = exact.find('.');
+    digits = exact.substr(0, point) + exact.substr(point + 1, decimals);
+    if (exact[point + 1 + decimals] >= '5') {
+      std::size_t i = digits.size();
+      while (i > 0) {
+        --i;
+        if (digits[i] == '9') {
+          digits[i] = '0';
+          if (i == 0) digits.insert(digits.begin(), '1');
+        } else {
+          ++digits[i];
+          break;
+        }
+      }
+    }
+  }
+  if (digits.size() < decimals + 1) digits.insert(0, decimals + 1 - digits.size(), '0');
+  return digits;
 }
 
 }  // namespace
@@ -41,27 +107,7 @@ std::string FormatPattern(double value, std::string_view pattern) {
   if (std::isnan(value)) return "NaN";
   if (std::isinf(value)) return value < 0 ? "-Infinity" : "Infinity";
 
-  // glibc prints the exact decimal expansion of a double when asked for enough digits; 1100
-  // covers the longest one, so the digit after the last kept one decides the tie exactly.
-  constexpr int kExactDigits = 1100;
-  char buffer[kExactDigits + 400];
-  std::snprintf(buffer, sizeof buffer, "%.*f", kExactDigits, std::fabs(value));
-  const std::string exact(buffer);
-  const auto point = exact.find('.');
-  std::string digits = exact.substr(0, point) + exact.substr(point + 1, decimals);
-  if (exact[point + 1 + decimals] >= '5') {
-    std::size_t i = digits.size();
-    while (i > 0) {
-      --i;
-      if (digits[i] == '9') {
-        digits[i] = '0';
-      } else {
-        ++digits[i];
-        break;
-      }
-      if (i == 0) digits.insert(digits.begin(), '1');
-    }
-  }
+  std::string digits = ExactRoundedDigits(std::fabs(value), decimals);
   std::string integer_part = digits.substr(0, digits.size() - decimals);
   const std::string fraction_part = digits.substr(digits.size() - decimals);
   const auto first_nonzero = integer_part.find_first_not_of('0');

@@ -41,6 +41,17 @@ TEST(FormatPattern, TiesRoundAwayFromZeroOnTheExactValue) {
   EXPECT_EQ(FormatPattern(0.99999, kAveragePattern), "1.0000");
 }
 
+TEST(FormatPattern, ExtremeMagnitudes) {
+  EXPECT_EQ(FormatPattern(1e20, kRpmPattern), "100000000000000000000.0");
+  EXPECT_EQ(FormatPattern(5e-324, kAveragePattern), ".0000");
+  EXPECT_EQ(FormatPattern(0.99995, kAveragePattern), "1.0000");  // just above its tie in binary
+  EXPECT_EQ(FormatPattern(0.00005, kAveragePattern), ".0001");    // just above its tie
+  EXPECT_EQ(FormatPattern(0.00015, kAveragePattern), ".0001");    // just below its tie
+  EXPECT_EQ(FormatPattern(4503599627370495.5, "#.0"), "4503599627370495.5");
+  EXPECT_EQ(FormatPattern(2.5, "#.0000000000000000000000"), "2.5000000000000000000000");
+  EXPECT_EQ(FormatPattern(0.15625, "#.0000000000000000000000"), ".1562500000000000000000");
+}
+
 TEST(FormatPattern, NegativeValuesAndNegativeZero) {
   EXPECT_EQ(FormatPattern(-1.25, kAveragePattern), "-1.2500");
   EXPECT_EQ(FormatPattern(-0.00004, kAveragePattern), ".0000");
