@@ -150,6 +150,15 @@ TEST_F(ResultsFileTest, SkipAfterFirstEdgeAndThirdEdges) {
   EXPECT_EQ(state.Approach, 100);   // 250 against 20 two points ahead
   EXPECT_EQ(state.ApproachNext, 0);  // 101 (249 against 20) was skipped
 
+  // The same after the first rise.
+  Flat(2);
+  Set(2, 100, 10);
+  Set(2, 101, 11);
+  Fill(2, 102, 1023, 250);
+  ResultsLine(state, 2);
+  EXPECT_EQ(state.Leave, 100);
+  EXPECT_EQ(state.LeaveNext, 0);
+
   // Three rises: the first two are kept, the third changes nothing.
   Flat(1);
   for (int at : {100, 200, 300}) {
