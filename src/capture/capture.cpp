@@ -46,6 +46,7 @@ const DeviceList& Capture::InitDevices() {
 }
 
 void Capture::Start(int selected_position) {
+  if (state_.hWaveIn != 0) return;  // a run is in progress (the button is disabled then)
   // CurrentFrame is set to 0 only once the device has opened, so that a failed Start leaves
   // the run still in the store usable (it can be written out afterwards).
   display_.ClearLog();
@@ -119,6 +120,7 @@ Capture::WaitEnd Capture::AwaitFrame() {
 }
 
 void Capture::RecordFrames() {
+  if (state_.hWaveIn == 0) return;
   header_.data = state_.Row(state_.CurrentFrame);
   header_.buffer_length = static_cast<uint32_t>(2 * state_.BufferSize);
   header_.flags.store(0, std::memory_order_release);
