@@ -130,6 +130,7 @@ void Form1::CreateControls() {
   Command3->hide();
   Text1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   Text1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  Text1->setTabChangesFocus(true);
 
   // Label3 index 2 reads like a text field: the window-background colour behind window text.
   QPalette result_palette = Label3[2]->palette();

@@ -1,0 +1,115 @@
+#pragma once
+
+#include <QApplication>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+#include <deque>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "analysis/message.h"
+#include "capture/clock.h"
+#include "capture/scripted_wave_input.h"
+#include "ui/form1.h"
+
+namespace fc::uitest {
+
+// Answers message boxes and input boxes from scripts and records what was shown. An input box
+// without a scripted reply fails the running test and answers as Cancel would.
+class ScriptedDialogs : public Dialogs {
+ public:
+  MessageAnswer Show(const Message& message) override {
+    shown.push_back(message);
+    if (answers.empty()) return MessageAnswer::Ok;
+    const MessageAnswer answer = answers.front();
+    answers.pop_front();
+    return answer;
+  }
+  std::string Ask(const std::string& prompt, const std::string& title,
+                  const std::string& default_text) override {
+    asked.push_back({prompt, title, default_text});
+    if (replies.empty()) {
+      QTest::qFail(("unexpected input box: " + prompt).c_str(), __FILE__, __LINE__);
+      return "";
+    }
+    std::string reply = replies.front();
+    replies.pop_front();
+    return reply;
+  }
+
+  std::vector<std::string> ShownTexts() const {
+    std::vector<std::string> texts;
+    for (const Message& message : shown) texts.push_back(message.text);
+    return texts;
+  }
+
+  struct Question {
+    std::string prompt, title, default_text;
+  };
+  std::deque<MessageAnswer> answers;
+  std::deque<std::string> replies;
+  std::vector<Message> shown;
+  std::vector<Question> asked;
+};
+
+// One frame of a square pulse train on the first channel: 50 points at 255, 50 at 0, and so
+// on, starting high; the second channel stays at the mid level.
+inline std::vector<uint8_t> SquareFrame(int half_period = 50) {
+  std::vector<uint8_t> bytes(2048);
+  for (int j = 0; j < 1024; ++j) {
+    bytes[static_cast<std::size_t>(2 * j)] = (j / half_period) % 2 == 0 ? 255 : 0;
+    bytes[static_cast<std::size_t>(2 * j + 1)] = 128;
+  }
+  return bytes;
+}
+
+// A window on a scripted sound input and scripted dialogs, in a private program directory.
+struct WindowRig {
+  WindowRig() : clock(0.0), input(clock) {}
+
+  std::filesystem::path Home() const { return home.path().toStdString(); }
+  std::filesystem::path File(const char* name) const { return Home() / name; }
+
+  // Loads the window, shows it and waits for its first activation.
+  void Open() {
+    form = std::make_unique<Form1>(Home(), dialogs, input, clock);
+    form->SetQuitFunction([this](int) { ++quits; });
+    if (form->Ended()) return;
+    form->show();
+    form->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(form.get()));
+  }
+
+  QTemporaryDir home;
+  FakeClock clock;
+  ScriptedWaveInput input;
+  ScriptedDialogs dialogs;
+  std::unique_ptr<Form1> form;
+  int quits = 0;
+};
+
+inline std::string ReadFile(const std::filesystem::path& path) {
+  QFile file(QString::fromStdString(path.string()));
+  if (!file.open(QIODevice::ReadOnly)) return "<missing>";
+  return file.readAll().toStdString();
+}
+
+inline void WriteFile(const std::filesystem::path& path, const std::string& bytes) {
+  QFile file(QString::fromStdString(path.string()));
+  QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+  QCOMPARE(file.write(bytes.data(), static_cast<qint64>(bytes.size())),
+           static_cast<qint64>(bytes.size()));
+}
+
+}  // namespace fc::uitest
+
+// QCOMPARE on std::string prints both sides.
+namespace QTest {
+template <>
+inline char* toString(const std::string& text) {
+  return QTest::toString(QString::fromStdString(text));
+}
+}  // namespace QTest
