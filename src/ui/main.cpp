@@ -19,8 +19,9 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("frequency-counter"));
   QApplication::setApplicationVersion(QStringLiteral(FC_VERSION));
-  QGuiApplication::setDesktopFileName(QStringLiteral("frequency-counter"));
-  QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("frequency-counter")));
+  // The installed desktop entry and icon carry the application's identifier.
+  QGuiApplication::setDesktopFileName(QStringLiteral("org.veldmark.FrequencyCounter"));
+  QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("org.veldmark.FrequencyCounter")));
 
   QCommandLineParser parser;
   parser.setApplicationDescription(QStringLiteral("Veldmark Frequency Counter"));

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <system_error>
 
@@ -15,12 +16,22 @@ bool IsWritableDirectory(const fs::path& dir) {
   return ::access(dir.c_str(), W_OK | X_OK) == 0;
 }
 
+bool IsSystemDirectory(const fs::path& dir) {
+  const fs::path normal = dir.lexically_normal();
+  for (const char* root : {"/usr", "/bin", "/sbin", "/opt", "/app", "/snap"}) {
+    const fs::path base(root);
+    auto mismatch = std::mismatch(base.begin(), base.end(), normal.begin(), normal.end());
+    if (mismatch.first == base.end()) return true;
+  }
+  return false;
+}
+
 fs::path ChooseProgramDirectory(std::string_view home_override, const fs::path& executable_dir,
                                 const fs::path& per_user_dir) {
   fs::path chosen;
   if (!home_override.empty()) {
     chosen = fs::path(home_override);
-  } else if (IsWritableDirectory(executable_dir)) {
+  } else if (IsWritableDirectory(executable_dir) && !IsSystemDirectory(executable_dir)) {
     return executable_dir;
   } else {
     chosen = per_user_dir;

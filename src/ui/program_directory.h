@@ -11,8 +11,8 @@ inline constexpr const char* kHomeVariable = "FREQUENCY_COUNTER_HOME";
 // The program directory rule, without looking at the environment:
 // - a non-empty `home_override` (the FREQUENCY_COUNTER_HOME variable) wins;
 // - otherwise the executable's directory when the user can write there (a build tree, a copy
-//   in a home folder);
-// - otherwise `per_user_dir` (an installed copy).
+//   in a home folder) and it is not a system directory;
+// - otherwise `per_user_dir` (an installed copy; also when root runs it from /usr/bin).
 // The chosen directory is created when it does not exist yet; a failure to create it is left
 // to the file operations, which report it when they use the path.
 std::filesystem::path ChooseProgramDirectory(std::string_view home_override,
@@ -21,6 +21,10 @@ std::filesystem::path ChooseProgramDirectory(std::string_view home_override,
 
 // True when `dir` is an existing directory in which the calling user may create files.
 bool IsWritableDirectory(const std::filesystem::path& dir);
+
+// True for the directories packages install programs into (/usr/..., /bin, /sbin, /opt/...,
+// /app/..., /snap/...): the program never keeps its files there.
+bool IsSystemDirectory(const std::filesystem::path& dir);
 
 // The directory of the running executable (from /proc/self/exe); empty when unknown.
 std::filesystem::path ExecutableDirectory();

@@ -31,6 +31,19 @@ class ProgramDirectoryTest : public QObject {
     { std::ofstream(file) << "x"; }
     QCOMPARE(ChooseProgramDirectory("", file, user).string(), user.string());
     QCOMPARE(ChooseProgramDirectory("", fs::path(), user).string(), user.string());
+    // Installed programs never keep their files beside them, not even when root runs them.
+    QCOMPARE(ChooseProgramDirectory("", "/usr/bin", user).string(), user.string());
+    QCOMPARE(ChooseProgramDirectory("", "/opt/counter/bin", user).string(), user.string());
+  }
+
+  void SystemDirectories() {
+    QVERIFY(IsSystemDirectory("/usr/bin"));
+    QVERIFY(IsSystemDirectory("/usr/local/bin"));
+    QVERIFY(IsSystemDirectory("/bin"));
+    QVERIFY(IsSystemDirectory("/opt/x/bin/"));
+    QVERIFY(!IsSystemDirectory("/usrlocal/bin"));
+    QVERIFY(!IsSystemDirectory("/home/me/bin"));
+    QVERIFY(!IsSystemDirectory("/work/main/build/src/ui"));
   }
 
   void OverrideWinsInEveryCase() {
