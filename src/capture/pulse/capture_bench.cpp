@@ -1,0 +1,182 @@
+// Records a few frames through the capture loop and the PulseAudio input and prints the
+// processor time used while recording and the average time per block.
+//
+//   capture-bench [--server unix:/path/native] [--device N] [--frames N] [--period SECONDS]
+
+#include <sys/resource.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "analysis/display.h"
+#include "analysis/measurement_state.h"
+#include "capture/capture.h"
+#include "capture/clock.h"
+#include "capture/host.h"
+#include "capture/pulse/pulse_wave_input.h"
+
+namespace {
+
+double ProcessorSeconds() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  const auto seconds = [](const timeval& tv) { return tv.tv_sec + tv.tv_usec / 1e6; };
+  return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+class NullPicture : public fc::Picture {
+ public:
+  void Clear() override {}
+  void DrawLine(double, double, double, double, std::optional<fc::Color>) override {}
+};
+
+class PrintingDisplay : public fc::Display {
+ public:
+  void SetFrameLabel(int index, const std::string& text) override {
+    if (index == 1) std::printf("  frame: %s\n", text.c_str());
+  }
+  void AppendLog(const std::string&) override {}
+  void ClearLog() override {}
+  fc::Picture& Trace() override { return picture_; }
+  fc::Picture& Scope() override { return picture_; }
+
+ private:
+  NullPicture picture_;
+};
+
+class PrintingDialogs : public fc::Dialogs {
+ public:
+  fc::MessageAnswer Show(const fc::Message& message) override {
+    std::printf("  message: %s\n", message.text.c_str());
+    // A time-out ends the run: there is nobody to answer.
+    return message.buttons == fc::MessageButtons::Ok ? fc::MessageAnswer::Ok : fc::MessageAnswer::No;
+  }
+  std::string Ask(const std::string&, const std::string&, const std::string&) override { return ""; }
+};
+
+// The system clock, with the start time of every frame noted in full precision and the
+// processor time at the first one.
+class BenchClock : public fc::SystemClock {
+ public:
+  double SecondsSinceMidnight() override {
+    const double now = MonotonicSeconds();
+    if (frame_starts.empty()) processor_at_start = ProcessorSeconds();
+    frame_starts.push_back(now);
+    return fc::SystemClock::SecondsSinceMidnight();
+  }
+  std::vector<double> frame_starts;
+  double processor_at_start = 0.0;
+};
+
+class BenchHost : public fc::Host {
+ public:
+  BenchHost(fc::MeasurementState& state, BenchClock& clock, int frames)
+      : state_(state), clock_(clock), frames_(frames) {}
+  void set_capture(fc::Capture* capture) { capture_ = capture; }
+
+  fc::Dialogs& dialogs() override { return dialogs_; }
+  void ProcessPendingInput() override {
+    if (state_.CurrentFrame >= frames_ && capture_ != nullptr && capture_->Recording()) {
+      processor_at_end = ProcessorSeconds();
+      time_at_end = clock_.MonotonicSeconds();
+      capture_->Stop();
+    }
+  }
+  void WaitBriefly() override {}
+  void EndProgram() override { ending_ = true; }
+  bool Ending() const override { return ending_; }
+  void SetStartEnabled(bool) override {}
+  void SetStopEnabled(bool) override {}
+  void ShowCommand3() override {}
+  void SetAverageLabel(const std::string& text) override { std::printf("  label: %s\n", text.c_str()); }
+  void SetFileButtonsEnabled(bool) override {}
+
+  double processor_at_end = 0.0;
+  double time_at_end = 0.0;
+
+ private:
+  fc::MeasurementState& state_;
+  BenchClock& clock_;
+  int frames_;
+  fc::Capture* capture_ = nullptr;
+  PrintingDialogs dialogs_;
+  bool ending_ = false;
+};
+
+int Usage() {
+  std::fprintf(stderr,
+               "usage: capture-bench [--server SERVER] [--device N] [--frames N] [--period SECONDS]\n");
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  fc::PulseWaveInput::Options options;
+  int device = 0;
+  int frames = 3;
+  double period = 0.0;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (i + 1 >= argc) return Usage();
+    const char* value = argv[++i];
+    if (arg == "--server") {
+      options.server = value;
+    } else if (arg == "--device") {
+      device = std::atoi(value);
+    } else if (arg == "--frames") {
+      frames = std::atoi(value);
+    } else if (arg == "--fragment-us") {
+      options.fragment = std::chrono::microseconds(std::atoi(value));
+    } else if (arg == "--period") {
+      period = std::atof(value);
+    } else {
+      return Usage();
+    }
+  }
+  if (frames < 2 || frames > fc::kFrameCount) return Usage();
+
+  fc::MeasurementState state;
+  fc::UpdateConsecutive(state);
+  PrintingDisplay display;
+  BenchClock clock;
+  BenchHost host(state, clock, frames);
+  fc::PulseWaveInput input(options);
+  fc::Capture capture(state, display, input, host, clock);
+  host.set_capture(&capture);
+
+  const fc::DeviceList& devices = capture.InitDevices();
+  if (devices.empty() || device < 0 || device >= static_cast<int>(devices.names.size())) {
+    std::fprintf(stderr, "capture-bench: no input device %d\n", device);
+    return 1;
+  }
+  std::printf("recording %d frames from \"%s\"\n", frames, devices.names[device].c_str());
+  capture.Start(device);
+
+  if (state.CurrentFrame < frames || clock.frame_starts.size() < static_cast<size_t>(frames)) {
+    std::fprintf(stderr, "capture-bench: the run ended after %d frames\n", state.CurrentFrame);
+    return 1;
+  }
+  const double wall = host.time_at_end - clock.frame_starts.front();
+  const double processor = host.processor_at_end - clock.processor_at_start;
+  const double percent = 100.0 * processor / wall;
+  const double per_block =
+      (clock.frame_starts[static_cast<size_t>(frames - 1)] - clock.frame_starts.front()) / (frames - 1);
+  const double block_error = 100.0 * (per_block / 4.0 - 1.0);
+
+  std::printf("processor time while recording: %.2f %% of one core (%.3f s in %.3f s; goal <= 2 %%)%s\n",
+              percent, processor, wall, percent <= 2.0 ? "" : "  ABOVE GOAL");
+  std::printf("average time per block: %.4f s (%+.2f %% from 4.000 s; goal within 1 %%)%s\n", per_block,
+              block_error, std::fabs(block_error) <= 1.0 ? "" : "  OUTSIDE GOAL");
+  if (period > 0.0) {
+    int right = 0;
+    for (int f = 0; f < frames; ++f) right += std::fabs(state.FrameResults[f] - period) < 1e-9 ? 1 : 0;
+    std::printf("frames measuring %.4f s: %d of %d\n", period, right, frames);
+  }
+  return 0;
+}

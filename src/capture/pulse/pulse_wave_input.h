@@ -1,0 +1,59 @@
+#pragma once
+
+#include <chrono>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "capture/wave_input.h"
+
+namespace fc {
+
+// Sound input from a PulseAudio server (or PipeWire's PulseAudio server) through libpulse.
+// Every source, monitors included, is a device named by its description. Each open handle has
+// its own connection with a libpulse thread; the caller's thread only queues the buffer and
+// watches the done flag. The stream records at the source's own rate (no resampling by the
+// server) and is averaged down to the requested rate in unsigned 8 bits.
+class PulseWaveInput final : public WaveInput {
+ public:
+  struct Options {
+    std::string server;  // empty: the default server (PULSE_SERVER or the user's server)
+    std::string client_name = "frequency-counter";
+    std::chrono::milliseconds timeout{5000};            // connecting, listing, opening
+    std::chrono::microseconds fragment{15625};           // how often recorded data arrives
+    std::chrono::milliseconds first_data_timeout{3000};  // Open waits this long for the data
+  };
+
+  PulseWaveInput();
+  explicit PulseWaveInput(Options options);
+  ~PulseWaveInput() override;
+  PulseWaveInput(const PulseWaveInput&) = delete;
+  PulseWaveInput& operator=(const PulseWaveInput&) = delete;
+
+  std::vector<WaveInDevice> Devices() override;
+  // Accepts 8-bit PCM with 1 or 2 channels at a rate no higher than the source's.
+  WaveInHandle Open(int device_id, const WaveFormat& format) override;
+  void Start(WaveInHandle handle) override;
+  void PrepareHeader(WaveInHandle handle, WaveHeader& header) override;
+  void AddBuffer(WaveInHandle handle, WaveHeader& header) override;
+  // Lets go of the header if it is still queued.
+  void UnprepareHeader(WaveInHandle handle, WaveHeader& header) override;
+  // Returns a queued buffer with its done flag set; recording goes on and is dropped until
+  // the next AddBuffer.
+  void Reset(WaveInHandle handle) override;
+  void Close(WaveInHandle handle) override;
+  // True once the connection or the stream has failed or ended; also for an unknown handle.
+  bool Lost(WaveInHandle handle) override;
+
+ private:
+  class Session;
+  Session* Find(WaveInHandle handle);
+
+  Options options_;
+  std::vector<std::string> source_names_;  // identifier -> source name, from the last listing
+  std::map<WaveInHandle, std::unique_ptr<Session>> sessions_;
+  WaveInHandle next_handle_ = 1;
+};
+
+}  // namespace fc
