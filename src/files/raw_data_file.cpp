@@ -1,10 +1,15 @@
 #include "files/raw_data_file.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cstring>
-#include <optional>
-#include <vector>
+#include <memory>
+#include <system_error>
 
 #include "analysis/frame_analysis.h"
 #include "analysis/number_text.h"
@@ -27,57 +32,160 @@ int32_t EffectiveBufferSize(const MeasurementState& state) {
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 bool IsLineEnd(char c) { return c == '\r' || c == '\n'; }
 
-// Walks the file one number line at a time. Fast on the common line (" 123 \r\n"): digits are
-// summed in place; anything else goes through the full number check.
+// A source of file text: either text already in memory, or a file read in chunks so that a
+// full raw file (13 MB) never has to sit in memory at once.
+class ChunkedText {
+ public:
+  explicit ChunkedText(std::string_view text) : view_(text), at_end_(true) {}
+  explicit ChunkedText(int fd) : fd_(fd), storage_(kChunk, '\0') {}
+
+  std::string_view view() const { return view_; }
+  bool at_end() const { return at_end_; }
+  int error() const { return error_; }
+
+  // Drops the text before `keep_from` and reads more after the rest. Returns false when
+  // nothing more can come (end of file or a read error).
+  bool Refill(std::size_t keep_from) {
+    if (at_end_) return false;
+    const std::size_t kept = view_.size() - keep_from;
+    std::memmove(storage_.data(), storage_.data() + keep_from, kept);
+    if (kept == storage_.size()) storage_.resize(storage_.size() * 2);  // one very long line
+    std::size_t used = kept;
+    for (;;) {
+      const ssize_t n = ::read(fd_, storage_.data() + used, storage_.size() - used);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) error_ = errno;
+      if (n <= 0) {
+        at_end_ = true;
+        break;
+      }
+      used += static_cast<std::size_t>(n);
+      break;
+    }
+    view_ = std::string_view(storage_.data(), used);
+    return used > kept;
+  }
+
+ private:
+  static constexpr std::size_t kChunk = 1 << 18;
+  int fd_ = -1;
+  std::string storage_;
+  std::string_view view_;
+  bool at_end_ = false;
+  int error_ = 0;
+};
+
+// Walks the file one number line at a time.
 class NumberLines {
  public:
-  explicit NumberLines(std::string_view text) : text_(text) {}
+  explicit NumberLines(ChunkedText& source) : source_(source) {}
 
   enum class Result { Number, End, Bad };
 
-  // On Bad, `problem` says what is wrong with line `line()`.
+  // Takes up to `max` lines of the writer's own form and its near relatives (up to two blanks,
+  // one to three digits, up to two blanks, CR LF, LF or CR) holding 0..255, without the
+  // general checks, and stops before the first other line: Next() then decides about it.
+  // Returns the number of samples stored into `out`.
+  std::size_t TakePlainSamples(uint8_t* out, std::size_t max) {
+    std::size_t taken = 0;
+    for (;;) {
+      // Locals only in the loop: stores through `out` would otherwise force reloads.
+      const char* const begin = Text().data();
+      const std::size_t size = Text().size();
+      const char* q = begin + pos_;
+      const char* const limit = size >= 16 ? begin + size - 16 : begin;  // peeks stay inside
+      bool other_line = false;
+      const std::size_t taken_before = taken;
+      while (taken < max && q < limit) {
+        // Branches rather than arithmetic on purpose: they are well predicted, and they let the
+        // processor run ahead into the next line instead of waiting on each byte.
+        const char* r = q;
+        if (r[0] == ' ') ++r;
+        if (r[0] == ' ') ++r;
+        unsigned value = static_cast<unsigned char>(r[0]) - '0';
+        if (value > 9) {
+          other_line = true;
+          break;
+        }
+        const unsigned second = static_cast<unsigned char>(r[1]) - '0';
+        if (second > 9) {
+          r += 1;
+        } else {
+          value = value * 10 + second;
+          const unsigned third = static_cast<unsigned char>(r[2]) - '0';
+          if (third > 9) {
+            r += 2;
+          } else {
+            value = value * 10 + third;
+            r += 3;
+          }
+        }
+        if (r[0] == ' ') ++r;
+        if (r[0] == ' ') ++r;
+        if (r[0] == '\r') {
+          ++r;
+          if (r[0] == '\n') ++r;
+        } else if (r[0] == '\n') {
+          ++r;
+        } else {
+          other_line = true;
+          break;
+        }
+        if (value > 255) {
+          other_line = true;
+          break;
+        }
+        out[taken++] = static_cast<uint8_t>(value);
+        q = r;
+      }
+      pos_ = static_cast<std::size_t>(q - begin);
+      line_ += static_cast<int>(taken - taken_before);
+      if (other_line || taken == max || source_.at_end()) return taken;
+      Refill();
+      if (Text().size() - pos_ < 16) return taken;
+    }
+  }
+
+  // Any line. On Bad, `problem` says what is wrong with line `line()`.
   Result Next(double& value, std::string& problem) {
-    const std::size_t n = text_.size();
+    WholeLineAhead();
+    std::string_view text = Text();
     std::size_t i = pos_;
-    while (i < n && IsBlank(text_[i])) ++i;
-    if (i == n || IsLineEnd(text_[i])) {
+    while (i < text.size() && IsBlank(text[i])) ++i;
+    if (i == text.size() || IsLineEnd(text[i])) {
       // Blank lines after the last number are the end of the file, not an error.
-      for (std::size_t j = i; j < n; ++j) {
-        if (!IsBlank(text_[j]) && !IsLineEnd(text_[j])) {
+      for (;;) {
+        while (i < text.size() && (IsBlank(text[i]) || IsLineEnd(text[i]))) ++i;
+        if (i < text.size()) {
           problem = "is empty where a number was expected";
           return Result::Bad;
         }
+        pos_ = i;
+        if (!Refill()) break;
+        text = Text();
+        i = pos_;
       }
-      pos_ = n;
+      pos_ = text.size();
       return Result::End;
     }
     const std::size_t start = i;
-    int32_t whole = 0;
-    while (i < n && i - start < 9 && text_[i] >= '0' && text_[i] <= '9') {
-      whole = whole * 10 + (text_[i] - '0');
-      ++i;
-    }
-    if (i > start && (i == n || IsBlank(text_[i]) || IsLineEnd(text_[i]))) {
-      value = whole;
-    } else {
-      while (i < n && !IsBlank(text_[i]) && !IsLineEnd(text_[i])) ++i;
-      const auto parsed = ParseNumberToken(text_.substr(start, i - start));
-      if (!parsed) {
-        problem = "holds " + QuoteFileText(LineText(start)) + ", which is not a number";
-        return Result::Bad;
-      }
-      value = RoundHalfEven(*parsed);
-    }
-    token_ = text_.substr(start, i - start);
-    while (i < n && IsBlank(text_[i])) ++i;
-    if (i < n && !IsLineEnd(text_[i])) {
+    while (i < text.size() && !IsBlank(text[i]) && !IsLineEnd(text[i])) ++i;
+    const auto parsed = ParseNumberToken(text.substr(start, i - start));
+    if (!parsed) {
       problem = "holds " + QuoteFileText(LineText(start)) + ", which is not a number";
       return Result::Bad;
     }
-    if (i < n && text_[i] == '\r') {
+    value = RoundHalfEven(*parsed);
+    token_ = text.substr(start, i - start);
+    while (i < text.size() && IsBlank(text[i])) ++i;
+    if (i < text.size() && !IsLineEnd(text[i])) {
+      problem = "holds " + QuoteFileText(LineText(start)) + ", which is not a number";
+      return Result::Bad;
+    }
+    if (i < text.size() && text[i] == '\r') {
       ++i;
-      if (i < n && text_[i] == '\n') ++i;
-    } else if (i < n && text_[i] == '\n') {
+      if (i < text.size() && text[i] == '\n') ++i;
+    } else if (i < text.size() && text[i] == '\n') {
       ++i;
     }
     pos_ = i;
@@ -87,18 +195,43 @@ class NumberLines {
 
   // 1-based number of the line the next call reads (or the line of the last Bad result).
   int line() const { return line_; }
-  // The text of the last number read, as written in the file.
+  // The text of the last number read by Next(), as written in the file; valid until the next
+  // read.
   std::string_view token() const { return token_; }
 
  private:
-  std::string_view LineText(std::size_t start) const {
-    std::size_t end = start;
-    while (end < text_.size() && !IsLineEnd(text_[end])) ++end;
-    while (end > start && IsBlank(text_[end - 1])) --end;
-    return text_.substr(start, end - start);
+  std::string_view Text() const { return source_.view(); }
+
+  bool Refill() {
+    if (source_.at_end()) return false;
+    const bool more = source_.Refill(pos_);
+    pos_ = 0;
+    return more;
   }
 
-  std::string_view text_;
+  // Reads on until the line at pos_ ends inside the text (a CR with the character after it,
+  // to tell CR LF from CR), or the file has ended.
+  void WholeLineAhead() {
+    std::size_t from = pos_;
+    for (;;) {
+      const std::string_view text = Text();
+      std::size_t i = from;
+      while (i < text.size() && !IsLineEnd(text[i])) ++i;
+      if (i + 1 < text.size() || (i < text.size() && text[i] == '\n') || source_.at_end()) return;
+      from = i - pos_;
+      if (!Refill() && source_.at_end()) return;
+    }
+  }
+
+  std::string_view LineText(std::size_t start) const {
+    const std::string_view text = Text();
+    std::size_t end = start;
+    while (end < text.size() && !IsLineEnd(text[end])) ++end;
+    while (end > start && IsBlank(text[end - 1])) --end;
+    return text.substr(start, end - start);
+  }
+
+  ChunkedText& source_;
   std::size_t pos_ = 0;
   int line_ = 1;
   std::string_view token_;
@@ -111,6 +244,9 @@ std::string ReadProblem(const std::string& file_name, const std::string& problem
 RawReadOutcome Invalid(std::string text) {
   return RawReadOutcome{RawReadStatus::Invalid, WarningMessage(std::move(text)), 0};
 }
+
+RawReadOutcome ReadFrom(ChunkedText& source, MeasurementState& state, Display& display,
+                        const std::string& file_name);
 
 }  // namespace
 
@@ -143,21 +279,45 @@ Message WriteRawData(const MeasurementState& state, const std::filesystem::path&
 
 RawReadOutcome ReadRawData(MeasurementState& state, Display& display,
                            const std::filesystem::path& path) {
-  std::string error;
-  const auto contents = ReadWholeFile(path, &error);
-  if (!contents) return Invalid(error + " Nothing was read.");
-  return ReadRawDataText(state, display, *contents, path.string());
+  const auto cannot_read = [&](int error_number) {
+    return Invalid("Could not read \"" + path.string() + "\": " +
+                   std::system_category().message(error_number) + ". Nothing was read.");
+  };
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return cannot_read(errno);
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+    const int error_number = S_ISDIR(info.st_mode) ? EISDIR : errno;
+    ::close(fd);
+    return cannot_read(error_number);
+  }
+  ChunkedText source(fd);
+  auto outcome = ReadFrom(source, state, display, path.string());
+  ::close(fd);
+  return outcome;
 }
 
 RawReadOutcome ReadRawDataText(MeasurementState& state, Display& display, std::string_view text,
                                const std::string& file_name) {
-  NumberLines lines(text);
+  ChunkedText source(text);
+  return ReadFrom(source, state, display, file_name);
+}
+
+namespace {
+
+RawReadOutcome ReadFrom(ChunkedText& source, MeasurementState& state, Display& display,
+                        const std::string& file_name) {
+  const auto read_failed = [&] {
+    return Invalid(ReadProblem(file_name, std::system_category().message(source.error())));
+  };
+  NumberLines lines(source);
   double value = 0;
   std::string problem;
 
   // Line 1: the last frame.
   switch (lines.Next(value, problem)) {
     case NumberLines::Result::End:
+      if (source.error() != 0) return read_failed();
       return Invalid(ReadProblem(file_name, "the file is empty; line 1 should hold the last frame"));
     case NumberLines::Result::Bad:
       return Invalid(ReadProblem(file_name, "line 1 " + problem));
@@ -174,9 +334,11 @@ RawReadOutcome ReadRawDataText(MeasurementState& state, Display& display, std::s
   const int32_t pairs = EffectiveBufferSize(state);
   const std::size_t frame_bytes = 2 * static_cast<std::size_t>(pairs);
   const std::size_t wanted = static_cast<std::size_t>(last + 1) * frame_bytes;
-  std::vector<uint8_t> samples;
-  samples.reserve(std::min(wanted, text.size() / 2 + 1));
-  while (samples.size() < wanted) {
+  const std::unique_ptr<uint8_t[]> samples(new uint8_t[wanted]);  // at most 4 MB
+  std::size_t count = 0;
+  while (count < wanted) {
+    count += lines.TakePlainSamples(samples.get() + count, wanted - count);
+    if (count == wanted) break;
     const int line = lines.line();
     const auto result = lines.Next(value, problem);
     if (result == NumberLines::Result::End) break;
@@ -188,8 +350,9 @@ RawReadOutcome ReadRawDataText(MeasurementState& state, Display& display, std::s
                                                 QuoteFileText(lines.token()) +
                                                 ", but a sample lies in 0 to 255"));
     }
-    samples.push_back(static_cast<uint8_t>(value));
+    samples[count++] = static_cast<uint8_t>(value);
   }
+  if (source.error() != 0) return read_failed();
 
   display.ClearLog();
   display.Trace().Clear();
@@ -198,28 +361,30 @@ RawReadOutcome ReadRawDataText(MeasurementState& state, Display& display, std::s
   state.QuillRecordFreq = kCaptureRate;
   if (state.BufferSize <= 0) state.BufferSize = kCaptureBufferSize;
 
-  const int complete = static_cast<int>(samples.size() / frame_bytes);
+  const int complete = static_cast<int>(count / frame_bytes);
   for (int frame = 0; frame < complete; ++frame) {
-    std::memcpy(state.Row(frame), samples.data() + static_cast<std::size_t>(frame) * frame_bytes,
+    std::memcpy(state.Row(frame), samples.get() + static_cast<std::size_t>(frame) * frame_bytes,
                 frame_bytes);
     state.CurrentFrame = static_cast<int16_t>(frame);
     AnalyzeFrame(state, display);
   }
-  const std::size_t partial = samples.size() % frame_bytes;
+  const std::size_t partial = count % frame_bytes;
   if (partial > 0) {
     // The frame that ran into the end of the file keeps what was read into it.
-    std::memcpy(state.Row(complete), samples.data() + samples.size() - partial, partial);
+    std::memcpy(state.Row(complete), samples.get() + count - partial, partial);
   }
 
-  if (samples.size() == wanted) return RawReadOutcome{RawReadStatus::Done, DoneMessage(), complete};
+  if (count == wanted) return RawReadOutcome{RawReadStatus::Done, DoneMessage(), complete};
 
   std::string message = "\"" + file_name + "\" ended early: line 1 announces frames 0 to " +
                         std::to_string(last) + ", but ";
   message += complete == 0 ? std::string("no complete frame was read.")
                            : "only frames 0 to " + std::to_string(complete - 1) +
                                  " were complete; they were read and analysed.";
-  if (samples.size() % 2 != 0) message += " The file ends between the two bytes of a sample pair.";
+  if (count % 2 != 0) message += " The file ends between the two bytes of a sample pair.";
   return RawReadOutcome{RawReadStatus::EndedEarly, WarningMessage(std::move(message)), complete};
 }
+
+}  // namespace
 
 }  // namespace fc

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "files/atomic_file.h"
 #include "files/temp_dir.h"
@@ -257,6 +259,99 @@ TEST_F(RawDataFileTest, MissingFileChangesNothing) {
   const auto outcome = ReadRawData(state, display, path);
   ExpectUntouched(outcome);
   EXPECT_NE(outcome.message.text.find("No such file or directory"), std::string::npos);
+}
+
+// Files are read in pieces of a few hundred kilobytes; lines of every form must come out the
+// same wherever a piece ends, CR LF pairs split between two pieces included.
+TEST_F(RawDataFileTest, LargeFilesReadAsInMemory) {
+  state.BufferSize = 1024;
+  const int frames = 40;
+  const int samples = frames * 2048;
+  const auto value = [](int i) { return (i * 7 + i / 13) % 256; };
+  const char* const forms[] = {" %d \r\n", "%d\n", "  %d  \r", "\t%d\t\r\n", "%d.0\n",
+                               "   %d   \n", "%d\r", "+%d\r\n", "00%d \n", " %d\r\n", "%de0\r"};
+  std::vector<std::string> lines;
+  lines.push_back(" 39 \r\n");
+  char buffer[32];
+  for (int i = 0; i < samples; ++i) {
+    std::snprintf(buffer, sizeof buffer, forms[(i * 5 + i / 3) % 11], value(i));
+    lines.emplace_back(buffer);
+  }
+  const auto join = [&] {
+    std::string text;
+    for (const auto& line : lines) text += line;
+    return text;
+  };
+  const std::string file = join();
+  ASSERT_GT(file.size(), 400'000u);  // more than one piece
+
+  const auto outcome = Read(file);
+  ASSERT_EQ(outcome.status, RawReadStatus::Done) << outcome.message.text;
+  EXPECT_EQ(outcome.frames_read, frames);
+  int wrong = 0;
+  for (int i = 0; i < samples; ++i) wrong += state.Row(i / 2048)[i % 2048] != value(i);
+  EXPECT_EQ(wrong, 0);
+
+  MeasurementState in_memory;
+  in_memory.BufferSize = 1024;
+  FakeDisplay other;
+  const auto same = ReadRawDataText(in_memory, other, file, path.string());
+  EXPECT_EQ(same.status, RawReadStatus::Done);
+  EXPECT_EQ(std::memcmp(in_memory.Row(0), state.Row(0), frames * kFrameRowBytes), 0);
+
+  // A bad last line is found and counted right.
+  lines.back() = "12a\r\n";
+  auto bad = Read(join());
+  EXPECT_EQ(bad.status, RawReadStatus::Invalid);
+  EXPECT_NE(bad.message.text.find("line " + std::to_string(samples + 1) + " holds \"12a\""),
+            std::string::npos)
+      << bad.message.text;
+
+  // Blank lines at the end, longer than a piece, are still the end of the file...
+  lines.back() = "5\r\n";
+  const std::string blank_tail(400'000, ' ');
+  EXPECT_EQ(Read(join() + blank_tail + "\r\n" + blank_tail).status, RawReadStatus::Done);
+  // ... but not when a number follows them.
+  bad = Read(join() + "\r\n" + blank_tail + "\r\n 1 \r\n");
+  EXPECT_EQ(bad.status, RawReadStatus::Done);  // after the last frame: ignored
+  lines.pop_back();
+  bad = Read(join() + "\r\n" + blank_tail + "\r\n 1 \r\n");
+  EXPECT_EQ(bad.status, RawReadStatus::Invalid);
+  EXPECT_NE(bad.message.text.find("line " + std::to_string(samples + 1) + " is empty"),
+            std::string::npos)
+      << bad.message.text;
+
+  // One line longer than a piece.
+  lines.push_back(blank_tail + "5" + blank_tail + "\n");
+  EXPECT_EQ(Read(join()).status, RawReadStatus::Done);
+  EXPECT_EQ(state.Row(frames - 1)[2047], 5);
+}
+
+TEST_F(RawDataFileTest, LineEndSplitWhereTheFirstPieceEnds) {
+  // The reader takes 256 KiB at a time: put a CR at the last byte of the first piece and its
+  // LF at the first byte of the next.
+  state.BufferSize = 1024;
+  constexpr std::size_t kPiece = 1 << 18;
+  for (const char* last : {"\r\n", "\r 9 \r\n"}) {
+    std::string file = " 25 \r\n";
+    int count = 0;
+    while (file.size() < kPiece - 40) {
+      file += " 1 \r\n";
+      ++count;
+    }
+    file += std::string(kPiece - 1 - file.size() - 2, ' ') + "2" + " " + "\r";
+    ASSERT_EQ(file.size(), kPiece);
+    file += std::string(last).substr(1);
+    ++count;
+    count += std::string(last).size() > 2;  // the CR-only variant holds one more sample
+    while (count < 26 * 2048) {
+      file += " 3 \r\n";
+      ++count;
+    }
+    SCOPED_TRACE(count);
+    const auto outcome = Read(file);
+    EXPECT_EQ(outcome.status, RawReadStatus::Done) << outcome.message.text;
+  }
 }
 
 TEST_F(RawDataFileTest, ReadBeforeAnyCaptureUses1024Pairs) {
