@@ -385,6 +385,16 @@ bool Form1::event(QEvent* event) {
   return QMainWindow::event(event);
 }
 
+void Form1::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  // A window manager that shows the window without activating it (focus-stealing prevention)
+  // must not leave the settings at their start-up zeros.
+  if (!activated_once_ && !Ending()) {
+    activated_once_ = true;
+    UpdateConsecutive();
+  }
+}
+
 void Form1::resizeEvent(QResizeEvent* event) {
   QMainWindow::resizeEvent(event);
   // The first show and anything before it is no change of size; neither is a move.

@@ -133,6 +133,7 @@ class Form1 : public QMainWindow, public Display, public Host {
 
  protected:
   bool event(QEvent* event) override;
+  void showEvent(QShowEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
 

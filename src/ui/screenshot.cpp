@@ -24,6 +24,7 @@ class AnsweringDialogs : public Dialogs {
  public:
   MessageAnswer Show(const Message& message) override {
     std::printf("message: %s\n", message.text.c_str());
+    std::fflush(stdout);
     return message.buttons == MessageButtons::Ok ? MessageAnswer::Ok : MessageAnswer::No;
   }
   std::string Ask(const std::string& prompt, const std::string&, const std::string&) override {
@@ -87,6 +88,7 @@ int RunScreenshot(const std::string& png_file, const std::string& raw_file) {
     return EXIT_FAILURE;
   }
   std::printf("window picture: %s (%dx%d)\n", png_file.c_str(), picture.width(), picture.height());
+  std::fflush(stdout);
   return EXIT_SUCCESS;
 }
 

@@ -142,11 +142,14 @@ class WindowFlowTest : public QObject {
     QVERIFY(form.Command5[0]->isEnabled());
     QVERIFY(form.Command5[1]->isEnabled());
     QVERIFY(!form.state().hWaveIn);
-    // The trace has a mark for each frame at 0.390625 s, about 18 pixels down of 141.
-    const PictureBox& trace = *form.Picture1;
-    QVERIFY(ColorNear(trace.image(), trace.ToPixel(1.0, 0.390625), Qt::black));
-    QVERIFY(ColorNear(trace.image(), trace.ToPixel(2.5, 0.390625), Qt::black));
-    QVERIFY(!ColorNear(trace.image(), trace.ToPixel(1.0, 1.5), Qt::black));
+    // The trace (509 x 141 pixels for 50 frames x 3 s) has marks from frame -1 to 3 at
+    // 0.390625 s: y = 0.390625 / 3 * 141 = 18.4, x up to 3 / 50 * 509 = 30.5.
+    const QImage& trace = form.Picture1->image();
+    QCOMPARE(form.Picture1->InnerSize(), QSize(509, 141));
+    QVERIFY(ColorNear(trace, QPointF(10, 18.4), Qt::black));
+    QVERIFY(ColorNear(trace, QPointF(25, 18.4), Qt::black));
+    QVERIFY(!ColorNear(trace, QPointF(40, 18.4), Qt::black));
+    QVERIFY(!ColorNear(trace, QPointF(10, 70.5), Qt::black));
   }
 
   void PostRunTools() {
@@ -162,18 +165,19 @@ class WindowFlowTest : public QObject {
     QCOMPARE(rig->dialogs.asked.back().title, std::string("Frame #"));
     QCOMPARE(rig->dialogs.asked.back().default_text, std::string("1"));
     // The graph is blue up to the first pulse: point 50 (value 0) lies at the bottom.
-    const PictureBox& scope = *form.scope[0];
-    QVERIFY(ColorNear(scope.image(), scope.ToPixel(30, 255), QColor(0, 0, 255)));
-    QVERIFY(ColorNear(scope.image(), scope.ToPixel(150, 0), QColor(0, 255, 0)));
-    QVERIFY(ColorNear(scope.image(), scope.ToPixel(250, 0), QColor(0, 255, 255)));
-    QVERIFY(ColorNear(scope.image(), scope.ToPixel(420, 128), Qt::black));
+    // 1100 x 300 units on 509 x 141 pixels: point 30 at value 255 is (13.9, 119.9).
+    const QImage& scope = form.scope[0]->image();
+    QVERIFY(ColorNear(scope, QPointF(13.9, 119.9), QColor(0, 0, 255)));
+    QVERIFY(ColorNear(scope, QPointF(69.4, 0), QColor(0, 255, 0)));     // point 150, value 0
+    QVERIFY(ColorNear(scope, QPointF(115.7, 0), QColor(0, 255, 255)));  // point 250, value 0
+    QVERIFY(ColorNear(scope, QPointF(194.3, 60.2), Qt::black));         // mid line at point 420
 
     // Anticipation from frame 0: steps at 100, 200 ... 1000; the gap 100 puts the next one at
     // 76, before the step found at 100, so one more gap is added.
     rig->dialogs.replies = {"0"};
     form.Command3->click();
-    QVERIFY(!ColorNear(scope.image(), scope.ToPixel(30, 255), QColor(0, 0, 255)));
-    QVERIFY(!ColorNear(scope.image(), scope.ToPixel(420, 128), Qt::black));
+    QVERIFY(!ColorNear(scope, QPointF(13.9, 119.9), QColor(0, 0, 255)));
+    QVERIFY(!ColorNear(scope, QPointF(194.3, 60.2), Qt::black));
 
     form.Text2[0]->setText(QStringLiteral("-3"));
     form.Text2[1]->setText(QStringLiteral("9"));

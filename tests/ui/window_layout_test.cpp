@@ -80,15 +80,6 @@ class WindowLayoutTest : public QObject {
     QCOMPARE(shown, text);
   }
 
-  void ControlArraysAreIndexable() {
-    Form1& form = *rig->form;
-    QCOMPARE(form.Label1[1]->objectName(), QStringLiteral("Label1_1"));
-    QCOMPARE(form.Label3[2]->objectName(), QStringLiteral("Label3_2"));
-    QCOMPARE(form.Text2[1]->objectName(), QStringLiteral("Text2_1"));
-    QCOMPARE(form.Command5[0]->objectName(), QStringLiteral("Command5_0"));
-    QCOMPARE(form.scope[0]->objectName(), QStringLiteral("scope_0"));
-  }
-
   void TabOrderFollowsTheDesign() {
     Form1& form = *rig->form;
     // The focusable controls, in design order (labels take no focus; Command3 is hidden).
@@ -122,16 +113,6 @@ class WindowLayoutTest : public QObject {
     QCOMPARE(box->itemText(0), QStringLiteral("Line In"));
     QCOMPARE(box->itemText(1), QStringLiteral("USB Mic"));
     QCOMPARE(box->currentIndex(), 0);
-  }
-
-  void PictureScales() {
-    Form1& form = *rig->form;
-    QCOMPARE(form.scope[0]->ScaleWidth(), 1100.0);
-    QCOMPARE(form.scope[0]->ScaleHeight(), 300.0);
-    QCOMPARE(form.Picture1->ScaleWidth(), 50.0);
-    QCOMPARE(form.Picture1->ScaleHeight(), 3.0);
-    QCOMPARE(form.scope[0]->ScaleLeft(), 0.0);
-    QCOMPARE(form.Picture1->ScaleTop(), 0.0);
   }
 
   void MenuTree() {
