@@ -112,7 +112,9 @@ TEST_F(PulseInputTest, RecordsThePulsePeriodOnEveryFrame) {
   const std::vector<int> lead_edges = RisingEdges(lead.data(), 2 * kPeriodPoints);
   ASSERT_FALSE(lead_edges.empty());
   const int shift = (lead_edges.front() - 20 + kPeriodPoints) % kPeriodPoints;
-  if (shift > 0) ASSERT_NO_FATAL_FAILURE(Record(*input_, handle, header, lead.data(), shift));
+  if (shift > 0) {
+    ASSERT_NO_FATAL_FAILURE(Record(*input_, handle, header, lead.data(), shift));
+  }
 
   const int first_edges[] = {20, 36, 52};
   for (int frame = 0; frame < 3; ++frame) {
