@@ -246,7 +246,7 @@ class WindowFlowTest : public QObject {
     QTRY_COMPARE(form.LogText(), after_run + " 3   .0000   .000\r\n");
     // Two steps of one drag count as one change.
     form.resize(form.width() + 10, form.height());
-    QTest::qWait(50);
+    QCoreApplication::processEvents();
     form.resize(form.width() + 10, form.height());
     QTRY_COMPARE(form.LogText(), after_run + " 3   .0000   .000\r\n 3   .0000   .000\r\n");
     QTest::qWait(400);
