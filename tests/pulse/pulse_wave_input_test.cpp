@@ -143,6 +143,29 @@ TEST_F(PulseInputTest, RecordsThePulsePeriodOnEveryFrame) {
   input_->Close(handle);
 }
 
+TEST_F(PulseInputTest, ShortBuffersQueuedAtOnceJoinWithoutAGap) {
+  const WaveInHandle handle = input_->Open(test_device_, EightBitStereo());
+  ASSERT_NE(handle, 0);
+  input_->Start(handle);
+  WaveHeader header;
+  // Buffers of 1 to 7 points, most of them shorter than one delivery from the server.
+  std::vector<uint8_t> joined;
+  std::vector<uint8_t> buffer(2 * 7);
+  for (int i = 0; joined.size() < 2u * 4 * kPeriodPoints; ++i) {
+    const int points = i % 7 + 1;
+    ASSERT_NO_FATAL_FAILURE(Record(*input_, handle, header, buffer.data(), points));
+    joined.insert(joined.end(), buffer.begin(), buffer.begin() + 2 * points);
+  }
+  input_->Close(handle);
+
+  const std::vector<int> edges = RisingEdges(joined.data(), static_cast<int>(joined.size() / 2));
+  ASSERT_GE(edges.size(), 3u);
+  for (size_t k = 1; k < edges.size(); ++k) {
+    EXPECT_EQ(edges[k] - edges[k - 1], kPeriodPoints) << "edges " << ::testing::PrintToString(edges);
+  }
+  for (size_t i = 0; i < joined.size(); i += 2) ASSERT_EQ(joined[i], joined[i + 1]) << i;
+}
+
 TEST_F(PulseInputTest, ResetReturnsTheBufferAndRecordingGoesOnForTheNext) {
   std::vector<uint8_t> buffer(2048, 0x55);
   const WaveInHandle handle = input_->Open(test_device_, EightBitStereo());

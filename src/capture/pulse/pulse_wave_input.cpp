@@ -2,7 +2,9 @@
 
 #include <pulse/pulseaudio.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <limits>
 #include <optional>
@@ -175,12 +177,21 @@ class PulseWaveInput::Session {
     header_ = &header;
     filled_ = 0;
     // The input that followed the previous buffer without a gap goes first.
-    for (size_t i = 0; i < carry_.size() && header_ != nullptr; ++i) {
-      header_->data[filled_++] = carry_[i];
+    size_t used = 0;
+    while (used < carry_.size() && header_ != nullptr) {
+      header_->data[filled_++] = carry_[used++];
       if (filled_ >= header_->buffer_length) Complete();
     }
-    carry_.clear();
-    carrying_ = false;
+    if (header_ == nullptr) {
+      // Filled from what was kept (a short buffer): the rest is kept for the next one, from
+      // the next whole frame on.
+      const size_t channels = static_cast<size_t>(averager_->Channels());
+      used = std::min(carry_.size(), (used + channels - 1) / channels * channels);
+      carry_.erase(carry_.begin(), carry_.begin() + static_cast<std::ptrdiff_t>(used));
+    } else {
+      carry_.clear();
+      carrying_ = false;
+    }
   }
 
   // Gives the header back (done) if it is still queued. Unpreparing a completed header keeps
@@ -291,20 +302,11 @@ class PulseWaveInput::Session {
       self->delivering_ = true;
       pa_threaded_mainloop_signal(self->loop_.get(), 0);
     }
-    if (!self->started_) {
-      while (pa_stream_readable_size(stream) > 0) {
-        const void* data = nullptr;
-        size_t bytes = 0;
-        if (pa_stream_peek(stream, &data, &bytes) < 0 || bytes == 0) break;
-        pa_stream_drop(stream);
-      }
-      return;
-    }
     while (pa_stream_readable_size(stream) > 0) {
       const void* data = nullptr;
       size_t bytes = 0;
       if (pa_stream_peek(stream, &data, &bytes) < 0 || bytes == 0) break;
-      self->Record(data, bytes);
+      if (self->started_) self->Record(data, bytes);  // before Start, input is dropped
       pa_stream_drop(stream);
     }
   }
