@@ -4,6 +4,8 @@
 #include <signal.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -238,6 +240,28 @@ TEST_F(PulseInputTest, KilledServerIsNoticedAtOnceAndNothingHangs) {
   EXPECT_TRUE(input_->Devices().empty());
   EXPECT_EQ(input_->Open(0, EightBitStereo()), 0);
   EXPECT_LT(Since(asking), 2.0);
+}
+
+TEST_F(PulseInputTest, SourceThatGoesAwayIsLost) {
+  const WaveInHandle handle = input_->Open(test_device_, EightBitStereo());
+  ASSERT_NE(handle, 0);
+  input_->Start(handle);
+  std::vector<uint8_t> buffer(2048);
+  WaveHeader header;
+  header.data = buffer.data();
+  header.buffer_length = 2048;
+  input_->AddBuffer(handle, header);
+  // As if the device were unplugged: the sink and its monitor go.
+  const std::string unload = "PULSE_SERVER=" + server_.address() + " pactl unload-module module-null-sink";
+  ASSERT_EQ(std::system(unload.c_str()), 0);
+  const auto unloaded = std::chrono::steady_clock::now();
+  while (!input_->Lost(handle) && Since(unloaded) < 5.0) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  EXPECT_TRUE(input_->Lost(handle));
+  EXPECT_LT(Since(unloaded), 1.0);
+  input_->Reset(handle);
+  input_->Close(handle);
 }
 
 TEST_F(PulseInputTest, UnknownDeviceOrUnsupportedFormatGivesNoHandle) {
