@@ -17,6 +17,7 @@
 #include "capture/host.h"
 #include "files/atomic_file.h"
 #include "files/config_file.h"
+#include "files/program_directory.h"
 #include "files/raw_data_file.h"
 #include "files/results_file.h"
 #include "tools/averaging.h"
@@ -198,8 +199,9 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
   auto* results = app.add_subcommand(
       "results", "Read a raw data file and write the results file (RPM.txt) of its frames");
   results->add_option("RAW", raw, "Raw data file")->required();
-  results->add_option("-o,--output", output, "Results file to write; '-' for standard output")
-      ->required();
+  results->add_option("-o,--output", output,
+                      "Results file to write; '-' for standard output (default: RPM.txt in the "
+                      "program directory, which FREQUENCY_COUNTER_HOME names when set)");
   AddSettingsOptions(*results, settings);
 
   std::string first_text;
@@ -258,7 +260,10 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
       out << ResultsText(state) << std::flush;
       return status;
     }
-    const Message written = WriteResults(state, output);
+    const std::filesystem::path path =
+        output.empty() ? ProgramDirectory(DefaultPerUserDirectory()) / kResultsFileName
+                       : std::filesystem::path(output);
+    const Message written = WriteResults(state, path);
     if (written != DoneMessage()) {
       err << written.text << "\n";
       return kExitBadInput;

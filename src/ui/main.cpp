@@ -7,7 +7,7 @@
 
 #include "capture/clock.h"
 #include "ui/form1.h"
-#include "ui/program_directory.h"
+#include "files/program_directory.h"
 #include "ui/qt_dialogs.h"
 #include "ui/screenshot.h"
 

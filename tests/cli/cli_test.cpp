@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -149,6 +150,14 @@ TEST_F(CliTest, ResultsWritesTheResultsFileBytes) {
   EXPECT_EQ(Run({"results", raw.string(), "-o", rpm.string()}), 0);
   std::ifstream in(rpm, std::ios::binary);
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), expected);
+
+  // Without -o the file goes to the program directory.
+  fs::remove(rpm);
+  ::setenv("FREQUENCY_COUNTER_HOME", dir_.c_str(), 1);
+  EXPECT_EQ(Run({"results", raw.string()}), 0);
+  ::unsetenv("FREQUENCY_COUNTER_HOME");
+  std::ifstream again(rpm, std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(again), {}), expected);
 
   EXPECT_EQ(Run({"results", raw.string(), "-o", (dir_ / "no-such-dir" / "RPM.txt").string()}), 1);
   EXPECT_NE(err_.str().find("no-such-dir"), std::string::npos);

@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "ui/program_directory.h"
+#include "files/program_directory.h"
 
 using namespace fc;
 namespace fs = std::filesystem;

@@ -1,4 +1,4 @@
-#include "ui/program_directory.h"
+#include "files/program_directory.h"
 
 #include <unistd.h>
 
