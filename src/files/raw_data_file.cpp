@@ -8,6 +8,7 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <system_error>
 
@@ -36,8 +37,14 @@ bool IsLineEnd(char c) { return c == '\r' || c == '\n'; }
 // full raw file (13 MB) never has to sit in memory at once.
 class ChunkedText {
  public:
+  // Reads up to `size` bytes into `buffer`; returns the count, 0 at the end, -1 with errno set.
+  using ReadSome = std::function<ssize_t(char* buffer, std::size_t size)>;
+
+  static constexpr std::size_t kPiece = 1 << 18;
+
   explicit ChunkedText(std::string_view text) : view_(text), at_end_(true) {}
-  explicit ChunkedText(int fd) : fd_(fd), storage_(kChunk, '\0') {}
+  ChunkedText(ReadSome read_some, std::size_t capacity)
+      : read_some_(std::move(read_some)), storage_(std::max<std::size_t>(capacity, 1), '\0') {}
 
   std::string_view view() const { return view_; }
   bool at_end() const { return at_end_; }
@@ -52,7 +59,7 @@ class ChunkedText {
     if (kept == storage_.size()) storage_.resize(storage_.size() * 2);  // one very long line
     std::size_t used = kept;
     for (;;) {
-      const ssize_t n = ::read(fd_, storage_.data() + used, storage_.size() - used);
+      const ssize_t n = read_some_(storage_.data() + used, storage_.size() - used);
       if (n < 0 && errno == EINTR) continue;
       if (n < 0) error_ = errno;
       if (n <= 0) {
@@ -67,8 +74,7 @@ class ChunkedText {
   }
 
  private:
-  static constexpr std::size_t kChunk = 1 << 18;
-  int fd_ = -1;
+  ReadSome read_some_;
   std::string storage_;
   std::string_view view_;
   bool at_end_ = false;
@@ -291,7 +297,8 @@ RawReadOutcome ReadRawData(MeasurementState& state, Display& display,
     ::close(fd);
     return cannot_read(error_number);
   }
-  ChunkedText source(fd);
+  ChunkedText source([fd](char* buffer, std::size_t size) { return ::read(fd, buffer, size); },
+                     ChunkedText::kPiece);
   auto outcome = ReadFrom(source, state, display, path.string());
   ::close(fd);
   return outcome;
@@ -300,6 +307,22 @@ RawReadOutcome ReadRawData(MeasurementState& state, Display& display,
 RawReadOutcome ReadRawDataText(MeasurementState& state, Display& display, std::string_view text,
                                const std::string& file_name) {
   ChunkedText source(text);
+  return ReadFrom(source, state, display, file_name);
+}
+
+RawReadOutcome ReadRawDataInPieces(MeasurementState& state, Display& display,
+                                   std::string_view text, const std::string& file_name,
+                                   std::size_t piece_size) {
+  piece_size = std::max<std::size_t>(piece_size, 1);
+  std::size_t offset = 0;
+  ChunkedText source(
+      [&](char* buffer, std::size_t size) {
+        const std::size_t n = std::min({size, piece_size, text.size() - offset});
+        if (n > 0) std::memcpy(buffer, text.data() + offset, n);
+        offset += n;
+        return static_cast<ssize_t>(n);
+      },
+      piece_size);
   return ReadFrom(source, state, display, file_name);
 }
 

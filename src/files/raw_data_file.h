@@ -52,4 +52,10 @@ RawReadOutcome ReadRawData(MeasurementState& state, Display& display,
 RawReadOutcome ReadRawDataText(MeasurementState& state, Display& display, std::string_view text,
                                const std::string& file_name);
 
+// For tests and fuzzing: ReadRawDataText with the text handed to the reader `piece_size` bytes
+// at a time, as a file is read, so that lines split between two reads are exercised.
+RawReadOutcome ReadRawDataInPieces(MeasurementState& state, Display& display,
+                                   std::string_view text, const std::string& file_name,
+                                   std::size_t piece_size);
+
 }  // namespace fc

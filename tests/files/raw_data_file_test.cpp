@@ -354,6 +354,36 @@ TEST_F(RawDataFileTest, LineEndSplitWhereTheFirstPieceEnds) {
   }
 }
 
+TEST_F(RawDataFileTest, ReadingInSmallPiecesGivesTheSameOutcome) {
+  const std::string files[] = {
+      " 1 \r\n 10 \r\n 11 \r\n 12 \r\n 13 \r\n 20 \r\n 21 \r\n 22 \r\n 23 \r\n",
+      "1\n\t10\t\n  11\r12   \r\n2.5\r3.5\n  254.5 \n1e2\n-0.4",
+      " 2 \r 1 \r\n 2 \n 3 \r 4 \r\n 5 \r\n 6 \r\n 7 \r\n   \r\n\r\n",
+      " 1 \r\n 1 \r\n 2 \r\n\r\n 3 \r\n",
+      " 1 \r\n 1 \r\n 2 \r\n 300 \r\n",
+      " 1 \r\n 1 \r\n 2 \r\n  12a\r\n",
+  };
+  for (const auto& file : files) {
+    MeasurementState whole;
+    whole.BufferSize = 2;
+    FakeDisplay whole_display;
+    const auto expected = ReadRawDataText(whole, whole_display, file, "Raw.txt");
+    for (std::size_t piece : {1, 2, 3, 5, 7, 16, 17}) {
+      SCOPED_TRACE(file + " in pieces of " + std::to_string(piece));
+      MeasurementState pieces;
+      pieces.BufferSize = 2;
+      FakeDisplay pieces_display;
+      const auto outcome = ReadRawDataInPieces(pieces, pieces_display, file, "Raw.txt", piece);
+      EXPECT_EQ(outcome.status, expected.status);
+      EXPECT_EQ(outcome.message, expected.message);
+      EXPECT_EQ(outcome.frames_read, expected.frames_read);
+      EXPECT_EQ(Row(pieces, 0, 4) + Row(pieces, 1, 4) + Row(pieces, 2, 4),
+                Row(whole, 0, 4) + Row(whole, 1, 4) + Row(whole, 2, 4));
+      EXPECT_EQ(pieces_display.log, whole_display.log);
+    }
+  }
+}
+
 TEST_F(RawDataFileTest, ReadBeforeAnyCaptureUses1024Pairs) {
   state.BufferSize = 0;
   state.CurrentFrame = 7;
