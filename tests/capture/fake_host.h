@@ -10,12 +10,12 @@
 namespace fc::testing {
 
 // Message boxes that also note when they were shown.
-class TimedDialogs : public ScriptedDialogs {
+class TimedDialogs : public GTestDialogs {
  public:
   explicit TimedDialogs(Clock& clock) : clock_(clock) {}
   MessageAnswer Show(const Message& message) override {
     shown_at.push_back(clock_.MonotonicSeconds());
-    return ScriptedDialogs::Show(message);
+    return GTestDialogs::Show(message);
   }
   std::vector<double> shown_at;
 

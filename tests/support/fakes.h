@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <deque>
 #include <optional>
 #include <string>
 #include <vector>
@@ -10,6 +9,7 @@
 #include "analysis/display.h"
 #include "analysis/message.h"
 #include "analysis/picture.h"
+#include "support/scripted_dialogs.h"
 
 namespace fc::testing {
 
@@ -46,35 +46,10 @@ class FakeDisplay : public Display {
   FakePicture scope;
 };
 
-// Answers message boxes and input boxes from scripts and records what was shown.
-class ScriptedDialogs : public Dialogs {
+// Scripted dialogs whose unexpected input boxes fail the running GoogleTest test.
+class GTestDialogs : public ScriptedDialogs {
  public:
-  MessageAnswer Show(const Message& message) override {
-    shown.push_back(message);
-    if (answers.empty()) return MessageAnswer::Ok;
-    const MessageAnswer answer = answers.front();
-    answers.pop_front();
-    return answer;
-  }
-  std::string Ask(const std::string& prompt, const std::string& title,
-                  const std::string& default_text) override {
-    asked.push_back({prompt, title, default_text});
-    if (replies.empty()) {
-      ADD_FAILURE() << "unexpected input box: " << prompt;
-      return "";
-    }
-    std::string reply = replies.front();
-    replies.pop_front();
-    return reply;
-  }
-
-  struct Question {
-    std::string prompt, title, default_text;
-  };
-  std::deque<MessageAnswer> answers;
-  std::deque<std::string> replies;
-  std::vector<Message> shown;
-  std::vector<Question> asked;
+  GTestDialogs() : ScriptedDialogs([](const std::string& what) { ADD_FAILURE() << what; }) {}
 };
 
 }  // namespace fc::testing

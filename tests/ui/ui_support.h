@@ -11,48 +11,20 @@
 #include <vector>
 
 #include "analysis/message.h"
+#include "support/scripted_dialogs.h"
 #include "capture/clock.h"
 #include "capture/scripted_wave_input.h"
 #include "ui/form1.h"
 
 namespace fc::uitest {
 
-// Answers message boxes and input boxes from scripts and records what was shown. An input box
-// without a scripted reply fails the running test and answers as Cancel would.
-class ScriptedDialogs : public Dialogs {
+// Scripted dialogs whose unexpected input boxes fail the running Qt test.
+class ScriptedDialogs : public fc::testing::ScriptedDialogs {
  public:
-  MessageAnswer Show(const Message& message) override {
-    shown.push_back(message);
-    if (answers.empty()) return MessageAnswer::Ok;
-    const MessageAnswer answer = answers.front();
-    answers.pop_front();
-    return answer;
-  }
-  std::string Ask(const std::string& prompt, const std::string& title,
-                  const std::string& default_text) override {
-    asked.push_back({prompt, title, default_text});
-    if (replies.empty()) {
-      QTest::qFail(("unexpected input box: " + prompt).c_str(), __FILE__, __LINE__);
-      return "";
-    }
-    std::string reply = replies.front();
-    replies.pop_front();
-    return reply;
-  }
-
-  std::vector<std::string> ShownTexts() const {
-    std::vector<std::string> texts;
-    for (const Message& message : shown) texts.push_back(message.text);
-    return texts;
-  }
-
-  struct Question {
-    std::string prompt, title, default_text;
-  };
-  std::deque<MessageAnswer> answers;
-  std::deque<std::string> replies;
-  std::vector<Message> shown;
-  std::vector<Question> asked;
+  ScriptedDialogs()
+      : fc::testing::ScriptedDialogs([](const std::string& what) {
+          QTest::qFail(what.c_str(), __FILE__, __LINE__);
+        }) {}
 };
 
 // One frame of a square pulse train on the first channel: 50 points at 255, 50 at 0, and so
