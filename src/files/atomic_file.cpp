@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <system_error>
@@ -109,7 +110,8 @@ std::optional<std::string> WriteFileAtomically(const std::filesystem::path& path
   return std::nullopt;
 }
 
-std::optional<std::string> ReadWholeFile(const std::filesystem::path& path, std::string* error) {
+std::optional<std::string> ReadWholeFile(const std::filesystem::path& path, std::string* error,
+                                         std::size_t max_bytes) {
   const auto fail = [&](int error_number) -> std::optional<std::string> {
     if (error != nullptr) {
       *error = "Could not read \"" + path.string() + "\": " + Reason(error_number) + ".";
@@ -127,10 +129,10 @@ std::optional<std::string> ReadWholeFile(const std::filesystem::path& path, std:
   std::string contents;
   // st_size is a hint only: files under /proc report 0, and a file may grow while we read.
   std::size_t capacity = info.st_size > 0 ? static_cast<std::size_t>(info.st_size) + 1 : 4096;
-  contents.resize(capacity);
+  contents.resize(std::min(capacity, max_bytes));
   std::size_t used = 0;
-  for (;;) {
-    if (used == contents.size()) contents.resize(contents.size() * 2);
+  while (used < max_bytes) {
+    if (used == contents.size()) contents.resize(std::min(contents.size() * 2, max_bytes));
     const ssize_t n = ::read(fd, contents.data() + used, contents.size() - used);
     if (n < 0) {
       if (errno == EINTR) continue;

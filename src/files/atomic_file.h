@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -16,9 +17,11 @@ namespace fc {
 std::optional<std::string> WriteFileAtomically(const std::filesystem::path& path,
                                                std::string_view bytes);
 
-// The whole content of a file, read at once; nullopt with `error` set to a text that names
-// the path and the reason when the file cannot be opened or read (a directory cannot be read).
-std::optional<std::string> ReadWholeFile(const std::filesystem::path& path, std::string* error);
+// The content of a file, read at once, up to `max_bytes` (the rest is left unread); nullopt
+// with `error` set to a text that names the path and the reason when the file cannot be opened
+// or read (a directory cannot be read).
+std::optional<std::string> ReadWholeFile(const std::filesystem::path& path, std::string* error,
+                                         std::size_t max_bytes = SIZE_MAX);
 
 // For tests: while an instance lives, atomic writes on the calling thread fail after
 // `fail_after_bytes` bytes of the temporary file were written, as if the disk had reported

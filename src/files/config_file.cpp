@@ -117,7 +117,8 @@ void LoadConfigurationText(std::optional<std::string_view> text, MeasurementStat
 
 void LoadConfiguration(const std::filesystem::path& path, MeasurementState& state,
                        AveragingPanel& panel) {
-  const auto contents = ReadWholeFile(path, nullptr);
+  // Eight short lines; a megabyte is plenty, and bounds what a wrong path can cost.
+  const auto contents = ReadWholeFile(path, nullptr, 1 << 20);
   if (contents) {
     LoadConfigurationText(std::string_view(*contents), state, panel);
   } else {

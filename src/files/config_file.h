@@ -27,7 +27,7 @@ inline constexpr std::string_view kConfigFileName = "Config.vmk";
 // file ending after line 4 gives both boxes line 4's text, and a missing file empties both.
 // Check1 is set from the buffer (after line 6 was read into it, or whatever it last held) only
 // when that text is wholly a number that rounds to 0, 1 or 2; otherwise it keeps its state.
-// Line ends may be CR LF, LF or CR.
+// Line ends may be CR LF, LF or CR. Only the first megabyte of the file is looked at.
 void LoadConfiguration(const std::filesystem::path& path, MeasurementState& state,
                        AveragingPanel& panel);
 

@@ -154,7 +154,10 @@ class NumberLines {
 
   // Any line. On Bad, `problem` says what is wrong with line `line()`.
   Result Next(double& value, std::string& problem) {
-    WholeLineAhead();
+    if (!WholeLineAhead()) {
+      problem = "is too long to hold a number";
+      return Result::Bad;
+    }
     std::string_view text = Text();
     std::size_t i = pos_;
     while (i < text.size() && IsBlank(text[i])) ++i;
@@ -217,15 +220,20 @@ class NumberLines {
 
   // Reads on until the line at pos_ ends inside the text (a CR with the character after it,
   // to tell CR LF from CR), or the file has ended.
-  void WholeLineAhead() {
+  // False for a line too long to be anything but rubbish (or an endless device).
+  bool WholeLineAhead() {
+    constexpr std::size_t kLongestLine = 16 << 20;
     std::size_t from = pos_;
     for (;;) {
       const std::string_view text = Text();
       std::size_t i = from;
       while (i < text.size() && !IsLineEnd(text[i])) ++i;
-      if (i + 1 < text.size() || (i < text.size() && text[i] == '\n') || source_.at_end()) return;
+      if (i + 1 < text.size() || (i < text.size() && text[i] == '\n') || source_.at_end()) {
+        return true;
+      }
+      if (i - pos_ > kLongestLine) return false;
       from = i - pos_;
-      if (!Refill() && source_.at_end()) return;
+      if (!Refill() && source_.at_end()) return true;
     }
   }
 

@@ -86,6 +86,12 @@ TEST_F(ConfigFileTest, MissingOrEmptyFileSkipsEveryStep) {
   ExpectSettings(2, 0, 60, 0, 0);
   EXPECT_EQ(panel, (AveragingPanel{"", "", 1}));
 
+  // An endless file is looked at only so far: every line-1 read fails, the rest is skipped.
+  panel = {"first", "last", 1};
+  LoadConfiguration("/dev/zero", state, panel);
+  ExpectSettings(2, 0, 60, 0, 0);
+  EXPECT_EQ(panel, (AveragingPanel{"", "", 1}));
+
   // A directory where the file should be reads as no file.
   panel = {"first", "last", 2};
   std::filesystem::remove(path);

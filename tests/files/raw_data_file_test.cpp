@@ -261,6 +261,20 @@ TEST_F(RawDataFileTest, MissingFileChangesNothing) {
   EXPECT_NE(outcome.message.text.find("No such file or directory"), std::string::npos);
 }
 
+TEST_F(RawDataFileTest, EndlessOrUnreadableSourcesChangeNothing) {
+  state.CurrentFrame = 7;
+  path = "/dev/zero";  // one endless line
+  auto outcome = ReadRawData(state, display, path);
+  ExpectUntouched(outcome);
+  EXPECT_NE(outcome.message.text.find("line 1 is too long"), std::string::npos)
+      << outcome.message.text;
+
+  path = dir.path();
+  outcome = ReadRawData(state, display, path);
+  ExpectUntouched(outcome);
+  EXPECT_NE(outcome.message.text.find("Is a directory"), std::string::npos);
+}
+
 // Files are read in pieces of a few hundred kilobytes; lines of every form must come out the
 // same wherever a piece ends, CR LF pairs split between two pieces included.
 TEST_F(RawDataFileTest, LargeFilesReadAsInMemory) {
