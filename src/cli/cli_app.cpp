@@ -14,7 +14,7 @@
 #include "analysis/message.h"
 #include "capture/capture.h"
 #include "capture/device_list.h"
-#include "capture/host.h"
+#include "capture/headless_host.h"
 #include "files/atomic_file.h"
 #include "files/config_file.h"
 #include "files/program_directory.h"
@@ -127,12 +127,11 @@ int ReadRaw(const std::string& raw, MeasurementState& state, std::ostream* lines
 
 // The capture's window side for a terminal: messages go to standard error, a time-out ends
 // the run (there is no one to ask), and the run stops after the frames asked for or Ctrl-C.
-class BatchHost : public Host, public Dialogs {
+class BatchHost : public HeadlessHost, public Dialogs {
  public:
   BatchHost(std::ostream& err, const SoundEnvironment& sound, MeasurementState& state, int frames)
-      : err_(err), sound_(sound), state_(state), frames_(frames) {}
+      : HeadlessHost(state, frames), err_(err), sound_(sound) {}
 
-  void Attach(Capture& capture) { capture_ = &capture; }
   bool timed_out() const { return timed_out_; }
   bool input_lost() const { return input_lost_; }
 
@@ -150,31 +149,16 @@ class BatchHost : public Host, public Dialogs {
   std::string Ask(const std::string&, const std::string&, const std::string&) override {
     return "";
   }
-  void ProcessPendingInput() override {
-    const bool enough = frames_ > 0 && state_.CurrentFrame >= frames_;
-    if (capture_ != nullptr && capture_->Recording() &&
-        (enough || timed_out_ || sound_.interrupted())) {
-      capture_->Stop();
-    }
-  }
-  void WaitBriefly() override {}
-  void EndProgram() override { ending_ = true; }
-  bool Ending() const override { return ending_; }
-  void SetStartEnabled(bool) override {}
-  void SetStopEnabled(bool) override {}
-  void ShowCommand3() override {}
   void SetAverageLabel(const std::string& text) override { err_ << text << "\n"; }
-  void SetFileButtonsEnabled(bool) override {}
+
+ protected:
+  bool StopRequested() override { return timed_out_ || sound_.interrupted(); }
 
  private:
   std::ostream& err_;
   const SoundEnvironment& sound_;
-  MeasurementState& state_;
-  int frames_;
-  Capture* capture_ = nullptr;
   bool timed_out_ = false;
   bool input_lost_ = false;
-  bool ending_ = false;
 };
 
 }  // namespace

@@ -17,7 +17,7 @@
 #include "analysis/measurement_state.h"
 #include "capture/capture.h"
 #include "capture/clock.h"
-#include "capture/host.h"
+#include "capture/headless_host.h"
 #include "capture/pulse/pulse_wave_input.h"
 
 namespace {
@@ -73,39 +73,26 @@ class BenchClock : public fc::SystemClock {
   double processor_at_start = 0.0;
 };
 
-class BenchHost : public fc::Host {
+class BenchHost : public fc::HeadlessHost {
  public:
   BenchHost(fc::MeasurementState& state, BenchClock& clock, int frames)
-      : state_(state), clock_(clock), frames_(frames) {}
-  void set_capture(fc::Capture* capture) { capture_ = capture; }
+      : fc::HeadlessHost(state, frames), clock_(clock) {}
 
   fc::Dialogs& dialogs() override { return dialogs_; }
-  void ProcessPendingInput() override {
-    if (state_.CurrentFrame >= frames_ && capture_ != nullptr && capture_->Recording()) {
-      processor_at_end = ProcessorSeconds();
-      time_at_end = clock_.MonotonicSeconds();
-      capture_->Stop();
-    }
-  }
-  void WaitBriefly() override {}
-  void EndProgram() override { ending_ = true; }
-  bool Ending() const override { return ending_; }
-  void SetStartEnabled(bool) override {}
-  void SetStopEnabled(bool) override {}
-  void ShowCommand3() override {}
   void SetAverageLabel(const std::string& text) override { std::printf("  label: %s\n", text.c_str()); }
-  void SetFileButtonsEnabled(bool) override {}
 
   double processor_at_end = 0.0;
   double time_at_end = 0.0;
 
+ protected:
+  void BeforeStop() override {
+    processor_at_end = ProcessorSeconds();
+    time_at_end = clock_.MonotonicSeconds();
+  }
+
  private:
-  fc::MeasurementState& state_;
   BenchClock& clock_;
-  int frames_;
-  fc::Capture* capture_ = nullptr;
   PrintingDialogs dialogs_;
-  bool ending_ = false;
 };
 
 int Usage() {
@@ -148,7 +135,7 @@ int main(int argc, char** argv) {
   BenchHost host(state, clock, frames);
   fc::PulseWaveInput input(options);
   fc::Capture capture(state, display, input, host, clock);
-  host.set_capture(&capture);
+  host.Attach(capture);
 
   const fc::DeviceList& devices = capture.InitDevices();
   if (devices.empty() || device < 0 || device >= static_cast<int>(devices.names.size())) {

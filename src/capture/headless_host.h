@@ -1,0 +1,44 @@
+#pragma once
+
+#include "analysis/measurement_state.h"
+#include "capture/capture.h"
+#include "capture/host.h"
+
+namespace fc {
+
+// The capture's host without a window (the batch recorder, the benchmark): there are no buttons
+// to enable and no input to wait for; the run stops after `frames` frames (0: not before frame
+// 1000) or when StopRequested says so. Messages and the average label are the subclass's.
+class HeadlessHost : public Host {
+ public:
+  HeadlessHost(MeasurementState& state, int frames) : state_(state), frames_(frames) {}
+
+  void Attach(Capture& capture) { capture_ = &capture; }
+
+  void ProcessPendingInput() override {
+    const bool enough = frames_ > 0 && state_.CurrentFrame >= frames_;
+    if (capture_ != nullptr && capture_->Recording() && (enough || StopRequested())) {
+      BeforeStop();
+      capture_->Stop();
+    }
+  }
+  void WaitBriefly() override {}
+  void EndProgram() override { ending_ = true; }
+  bool Ending() const override { return ending_; }
+  void SetStartEnabled(bool) override {}
+  void SetStopEnabled(bool) override {}
+  void ShowCommand3() override {}
+  void SetFileButtonsEnabled(bool) override {}
+
+ protected:
+  virtual bool StopRequested() { return false; }
+  virtual void BeforeStop() {}
+
+ private:
+  MeasurementState& state_;
+  int frames_;
+  Capture* capture_ = nullptr;
+  bool ending_ = false;
+};
+
+}  // namespace fc
