@@ -47,13 +47,7 @@ struct JumpResult {
 };
 
 JumpResult JumpSpacing(MeasurementState& state) {
-  state.FoundMax = 0;
-  state.FoundMin = 0;
-  state.FoundNextMax = 0;
-  state.Approach = 0;
-  state.Leave = 0;
-  state.ApproachNext = 0;
-  state.LeaveNext = 0;
+  state.ClearPulseIndexes();
 
   const PulseTests tests(state, state.Row(state.CurrentFrame));
   const PulsePair maxima = ScanPulses(state.BufferSize, [&](int i) { return tests.IsMaximumPulse(i); });

@@ -19,6 +19,12 @@ inline constexpr float kCaptureRate = 256.0f;        // sample pairs per second
 struct MeasurementState {
   MeasurementState();
 
+  // FoundMax, FoundMin, FoundNextMax and the four edge indexes to 0 (none found).
+  void ClearPulseIndexes() {
+    FoundMax = FoundMin = FoundNextMax = 0;
+    Approach = Leave = ApproachNext = LeaveNext = 0;
+  }
+
   // Frame store: row f starts at f * kFrameRowBytes and never moves, because the input device
   // records straight into it.
   uint8_t* Row(int frame) { return RawData.get() + static_cast<std::ptrdiff_t>(frame) * kFrameRowBytes; }

@@ -22,13 +22,7 @@ bool CanWrite(const MeasurementState& state) {
 }  // namespace
 
 std::string ResultsLine(MeasurementState& state, int frame) {
-  state.FoundMax = 0;
-  state.FoundMin = 0;
-  state.FoundNextMax = 0;
-  state.Approach = 0;
-  state.Leave = 0;
-  state.ApproachNext = 0;
-  state.LeaveNext = 0;
+  state.ClearPulseIndexes();
 
   const uint8_t* row = state.Row(frame);
   const int32_t pairs = std::min<int32_t>(state.BufferSize, 2048);
