@@ -41,10 +41,12 @@ struct RawReadOutcome {
 // Numbers may have blanks (spaces, tabs) around them; line ends may be CR LF, LF or CR; a
 // fractional value is rounded ties to even before the range check; blank lines at the very
 // end are ignored, and so is anything after the last announced frame.
+// A line of more than 16 MiB is invalid too. The file is read in pieces, never whole.
 // Otherwise: clears the log, the trace and the scope, sets CurrentFrame 0 and QuillRecordFreq
 // 256, sets BufferSize to 1024 when it is 0 (nothing captured yet), then stores each frame and
 // runs AnalyzeFrame on it with CurrentFrame set to its index. A frame cut short by the end of
-// the file keeps the bytes read into it and is not analysed.
+// the file keeps the bytes read into it and is not analysed; the outcome is then EndedEarly,
+// with a message that says which frames were read (a file of line 1 alone is such a file).
 RawReadOutcome ReadRawData(MeasurementState& state, Display& display,
                            const std::filesystem::path& path);
 
