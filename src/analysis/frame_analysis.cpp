@@ -10,8 +10,6 @@
 namespace fc {
 namespace {
 
-constexpr int kFirstPoint = 6;
-constexpr int kPulseSkip = 12;
 constexpr double kMismatchLimit = 2.0;
 
 bool FrameInStore(int frame) { return frame >= 0 && frame <= kLastFrame; }
@@ -27,7 +25,7 @@ template <typename IsPulse>
 PulsePair ScanPulses(int32_t buffer_size, IsPulse is_pulse) {
   PulsePair found;
   const int last = buffer_size - 3;
-  for (int i = kFirstPoint; i <= last; ++i) {
+  for (int i = kFirstScanPoint; i <= last; ++i) {
     if (!is_pulse(i)) continue;
     if (found.first == 0) {
       found.first = static_cast<int16_t>(i);

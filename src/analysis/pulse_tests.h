@@ -6,6 +6,11 @@
 
 namespace fc {
 
+// The pulse scans start at point 6 (three points of look-back fit before it); after the first
+// pulse of a kind they skip the next 12 points.
+inline constexpr int kFirstScanPoint = 6;
+inline constexpr int kPulseSkip = 12;
+
 // Zone and pulse tests on the first channel of one frame row; point i is read at byte 2*i and
 // the consecutive-point offsets reach the following points of the same channel.
 struct PulseTests {

@@ -8,8 +8,6 @@ namespace fc {
 namespace {
 
 constexpr int kMidLevel = 128;
-constexpr int kFirstPoint = 6;
-constexpr int kPulseSkip = 12;
 constexpr int kConfirmWindow = 20;
 
 }  // namespace
@@ -31,7 +29,7 @@ double ZeroCrossingSpacing(MeasurementState& state) {
 
   int first_zone = 0;
   bool rising = false;
-  for (int i = kFirstPoint; i <= last; ++i) {
+  for (int i = kFirstScanPoint; i <= last; ++i) {
     if (tests.InTopZone(i)) {
       first_zone = i;
       break;

@@ -4,15 +4,14 @@
 #include <string>
 
 #include "analysis/number_text.h"
+#include "analysis/pulse_tests.h"
 
 namespace fc {
 
 namespace {
 
 // The scan range is fixed; it does not follow BufferSize.
-constexpr int kFirstPoint = 6;
 constexpr int kLastPoint = 1015;
-constexpr int kStepSkip = 12;
 constexpr int kLastFirstFrame = kLastFrame - 1;  // the second frame must still be in the store
 
 // A rise of more than AnticCounts over the last two points.
@@ -42,12 +41,12 @@ std::optional<Message> AnticipateNextFrame(MeasurementState& state, Picture& sco
   int prev_max = 0;
   int prev_prev_max = 0;
   const uint8_t* row = state.Row(first_frame);
-  for (int i = kFirstPoint; i <= kLastPoint; ++i) {
+  for (int i = kFirstScanPoint; i <= kLastPoint; ++i) {
     if (!IsRisingStep(row, i, state.AnticCounts)) continue;
     prev_prev_max = prev_max;
     prev_max = state.FoundMax;
     state.FoundMax = static_cast<int16_t>(i);
-    i += kStepSkip;
+    i += kPulseSkip;
   }
 
   // With three or more steps the spacing between the third-last and the second-last step is
@@ -67,7 +66,7 @@ std::optional<Message> AnticipateNextFrame(MeasurementState& state, Picture& sco
   state.FoundMax = 0;
   state.FoundNextMax = 0;
   row = state.Row(second_frame);
-  for (int i = kFirstPoint; i <= kLastPoint; ++i) {
+  for (int i = kFirstScanPoint; i <= kLastPoint; ++i) {
     if (!IsRisingStep(row, i, state.AnticCounts)) continue;
     state.FoundMax = static_cast<int16_t>(i);
     int dif = antic_max - state.FoundMax;

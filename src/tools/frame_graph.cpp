@@ -11,8 +11,6 @@ namespace fc {
 
 namespace {
 
-constexpr int kFirstPoint = 6;
-constexpr int kPulseSkip = 12;
 // A row holds 4097 bytes; the zone test reads up to 4 bytes past point i, so no more points than
 // this are ever examined, whatever BufferSize says.
 constexpr int32_t kMaxPoints = 2048;
@@ -47,7 +45,7 @@ std::optional<Message> DrawDetailedGraph(MeasurementState& state, Picture& scope
   const int32_t points = std::min(state.BufferSize, kMaxPoints);
   const int32_t last_point = points - 3;
   const int32_t skip_guard = points - 5;
-  for (int32_t i = kFirstPoint; i <= last_point; ++i) {
+  for (int32_t i = kFirstScanPoint; i <= last_point; ++i) {
     scope.DrawLine(i - 2, row[2 * i - 2], i, row[2 * i],
                    kTraceColors.at(static_cast<std::size_t>(color_index - kFirstColorIndex)));
     if (!tests.IsMaximumPulse(i)) continue;
