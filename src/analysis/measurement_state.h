@@ -3,6 +3,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 
 namespace fc {
@@ -32,7 +33,10 @@ struct MeasurementState {
     return RawData.get() + static_cast<std::ptrdiff_t>(frame) * kFrameRowBytes;
   }
 
-  std::unique_ptr<uint8_t[]> RawData;
+  struct FreeStore {
+    void operator()(uint8_t* store) const { std::free(store); }
+  };
+  std::unique_ptr<uint8_t[], FreeStore> RawData;
   std::array<float, kFrameCount> FrameStartTime{};
   std::array<double, kFrameCount> FrameResults{};
 

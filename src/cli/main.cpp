@@ -1,26 +1,36 @@
-#include <atomic>
-#include <csignal>
+// frequency-counter-cli: the file commands run here; the sound commands run in
+// frequency-counter-cli-sound beside it, which links the sound libraries.
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 #include <iostream>
-#include <memory>
+#include <string>
 
 #include "capture/clock.h"
-#include "capture/pulse/pulse_wave_input.h"
 #include "cli/cli_app.h"
+#include "files/program_directory.h"
 
 namespace {
 
-std::atomic<bool> interrupted{false};
+constexpr const char* kSoundProgram = "frequency-counter-cli-sound";
 
-extern "C" void OnInterrupt(int) { interrupted = true; }
+bool IsSoundCommand(const std::string& word) { return word == "devices" || word == "record"; }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::signal(SIGINT, OnInterrupt);
+  for (int i = 1; i < argc; ++i) {
+    if (argv[i][0] == '-') continue;
+    if (!IsSoundCommand(argv[i])) break;
+    const std::string sound = (fc::ExecutableDirectory() / kSoundProgram).string();
+    ::execv(sound.c_str(), argv);
+    std::cerr << "Could not start " << sound << ": " << std::strerror(errno) << "\n";
+    return fc::kExitBadInput;
+  }
   fc::SystemClock clock;
   fc::SoundEnvironment sound;
-  sound.make_input = [] { return std::make_unique<fc::PulseWaveInput>(); };
+  sound.make_input = [] { return nullptr; };  // never asked: the sound commands left above
   sound.clock = &clock;
-  sound.interrupted = [] { return interrupted.load(); };
   return fc::RunCli(argc, argv, std::cout, std::cerr, sound);
 }
