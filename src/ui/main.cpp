@@ -6,14 +6,11 @@
 #include <memory>
 
 #include "capture/clock.h"
-#include "ui/form1.h"
+#include "capture/pulse/pulse_wave_input.h"
 #include "files/program_directory.h"
+#include "ui/form1.h"
 #include "ui/qt_dialogs.h"
 #include "ui/screenshot.h"
-
-#ifdef FC_HAVE_PULSE
-#include "capture/pulse/pulse_wave_input.h"
-#endif
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
@@ -49,11 +46,7 @@ int main(int argc, char** argv) {
       QStandardPaths::writableLocation(QStandardPaths::AppDataLocation).toStdString();
   const std::filesystem::path program_directory = fc::ProgramDirectory(per_user_dir);
 
-#ifdef FC_HAVE_PULSE
   fc::PulseWaveInput input;
-#else
-#error "the window needs the PulseAudio sound input (target fcpulse)"
-#endif
   fc::SystemClock clock;
   fc::QtDialogs dialogs;
   fc::Form1 form(program_directory, dialogs, input, clock);
