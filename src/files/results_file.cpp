@@ -15,6 +15,24 @@ constexpr int kEdgeSkip = 2;      // points skipped after the first fall and the
 constexpr int kScanMargin = 5;    // points at or beyond BufferSize - 5 are not examined
 constexpr float kTenth = 0.1f;
 
+// The variables the edge scan overwrites.
+struct ScanVariables {
+  int16_t found_max, found_min, found_next_max, approach, leave, approach_next, leave_next;
+
+  static ScanVariables Of(const MeasurementState& s) {
+    return {s.FoundMax, s.FoundMin, s.FoundNextMax, s.Approach, s.Leave, s.ApproachNext, s.LeaveNext};
+  }
+  void RestoreInto(MeasurementState& s) const {
+    s.FoundMax = found_max;
+    s.FoundMin = found_min;
+    s.FoundNextMax = found_next_max;
+    s.Approach = approach;
+    s.Leave = leave;
+    s.ApproachNext = approach_next;
+    s.LeaveNext = leave_next;
+  }
+};
+
 bool CanWrite(const MeasurementState& state) {
   return state.BufferSize > 0 && state.QuillRecordFreq > 0.0f;
 }
@@ -90,7 +108,10 @@ Message WriteResults(MeasurementState& state, const std::filesystem::path& path)
     return WarningMessage("There are no results to write yet: nothing has been captured or read. \"" +
                           path.string() + "\" was not changed.");
   }
+  // A file that cannot be written leaves the state as it was, the scan's variables included.
+  const ScanVariables before = ScanVariables::Of(state);
   if (auto error = WriteFileAtomically(path, ResultsText(state))) {
+    before.RestoreInto(state);
     return WarningMessage(std::move(*error));
   }
   return DoneMessage();

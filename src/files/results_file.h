@@ -23,8 +23,9 @@ std::string ResultsLine(MeasurementState& state, int frame);
 // variables keep the last frame's values. Empty when BufferSize or QuillRecordFreq is 0.
 std::string ResultsText(MeasurementState& state);
 
-// Write File. Returns "Done"; or a warning, with the file untouched, when nothing has been
-// captured or read yet (BufferSize or QuillRecordFreq 0) or when the file cannot be written.
+// Write File. Returns "Done"; or a warning, with the file and the state untouched, when nothing
+// has been captured or read yet (BufferSize or QuillRecordFreq 0) or when the file cannot be
+// written.
 Message WriteResults(MeasurementState& state, const std::filesystem::path& path);
 
 }  // namespace fc

@@ -210,7 +210,7 @@ TEST_F(ResultsFileTest, FullStoreWritesFrames0To1000) {
   EXPECT_EQ(state.CurrentFrame, 1001);
 }
 
-TEST_F(ResultsFileTest, NothingCapturedOrWriteFailureLeavesFileAlone) {
+TEST_F(ResultsFileTest, NothingCapturedOrWriteFailureChangesNothing) {
   TempDir dir;
   const auto path = dir / "RPM.txt";
   WriteBytes(path, "old results");
@@ -225,8 +225,28 @@ TEST_F(ResultsFileTest, NothingCapturedOrWriteFailureLeavesFileAlone) {
     EXPECT_EQ(ReadBytes(path), "old results");
   }
 
+  // A write that fails leaves the scan's variables too: frame 1 would set Approach 100.
   state.BufferSize = 1024;
   state.QuillRecordFreq = 256.0f;
+  state.CurrentFrame = 1;
+  FallAndRise(1);
+  state.FoundMax = 1;
+  state.FoundMin = 2;
+  state.FoundNextMax = 3;
+  state.Approach = 4;
+  state.Leave = 5;
+  state.ApproachNext = 6;
+  state.LeaveNext = 7;
+  const auto expect_scan_untouched = [&] {
+    EXPECT_EQ(state.FoundMax, 1);
+    EXPECT_EQ(state.FoundMin, 2);
+    EXPECT_EQ(state.FoundNextMax, 3);
+    EXPECT_EQ(state.Approach, 4);
+    EXPECT_EQ(state.Leave, 5);
+    EXPECT_EQ(state.ApproachNext, 6);
+    EXPECT_EQ(state.LeaveNext, 7);
+    EXPECT_EQ(state.CurrentFrame, 1);
+  };
   Message message;
   {
     ScopedWriteFailure fault(10);
@@ -236,6 +256,13 @@ TEST_F(ResultsFileTest, NothingCapturedOrWriteFailureLeavesFileAlone) {
   EXPECT_NE(message.text.find(path.string()), std::string::npos) << message.text;
   EXPECT_NE(message.text.find("No space left on device"), std::string::npos) << message.text;
   EXPECT_EQ(ReadBytes(path), "old results");
+  expect_scan_untouched();
+
+  // The same when the file cannot even be created.
+  message = WriteResults(state, dir / "missing" / "RPM.txt");
+  EXPECT_EQ(message.icon, MessageIcon::Exclamation);
+  EXPECT_NE(message.text.find("No such file or directory"), std::string::npos) << message.text;
+  expect_scan_untouched();
 }
 
 }  // namespace
