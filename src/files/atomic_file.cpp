@@ -76,6 +76,10 @@ std::optional<std::string> WriteFileAtomically(const std::filesystem::path& path
   struct stat old_stat {};
   const bool had_file = ::stat(target.c_str(), &old_stat) == 0;
   if (had_file && S_ISDIR(old_stat.st_mode)) return WriteError(path, EISDIR);
+  // The rename could replace a file that we may not write to; a write-protected file stays.
+  if (had_file && ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) {
+    return WriteError(path, errno);
+  }
 
   std::filesystem::path temporary;
   int fd = -1;

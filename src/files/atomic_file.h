@@ -12,7 +12,8 @@ namespace fc {
 // Replaces the file at `path` with `bytes`: writes a temporary file beside it, flushes it to
 // disk and renames it over the target, so the target is either the old file or the whole new
 // one, never a partial or empty file. The temporary file is removed on failure. An existing
-// target keeps its permission bits; a symbolic link is followed to the file it names.
+// target keeps its permission bits, and one the caller may not write to is not replaced; a
+// symbolic link is followed to the file it names.
 // Returns nullopt on success, otherwise a text for the user that names `path` and the reason.
 std::optional<std::string> WriteFileAtomically(const std::filesystem::path& path,
                                                std::string_view bytes);

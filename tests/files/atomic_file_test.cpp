@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "files/temp_dir.h"
 
@@ -94,6 +96,36 @@ TEST(AtomicFileTest, KeepsPermissionsAndFollowsLinks) {
   ASSERT_EQ(WriteFileAtomically(link, "through the link"), std::nullopt);
   EXPECT_TRUE(std::filesystem::is_symlink(link));
   EXPECT_EQ(ReadBytes(path), "through the link");
+}
+
+TEST(AtomicFileTest, ReadOnlyFileIsNotReplaced) {
+  TempDir dir;
+  const auto path = dir / "Raw.txt";
+  WriteBytes(path, "protected");
+  ::chmod(path.c_str(), 0444);
+  ::chmod(dir.path().c_str(), 0777);  // creating a file beside it is allowed
+  const auto attempt = [&] {
+    const auto error = WriteFileAtomically(path, "new");
+    return error.has_value() && error->find(path.string()) != std::string::npos &&
+           error->find("Permission denied") != std::string::npos;
+  };
+  if (::geteuid() != 0) {
+    EXPECT_TRUE(attempt());
+  } else {
+    // Root may write any file: try it as an ordinary user.
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      const bool dropped = ::setgid(65534) == 0 && ::setuid(65534) == 0;
+      ::_exit(!dropped ? 2 : attempt() ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+  }
+  EXPECT_EQ(ReadBytes(path), "protected");
+  EXPECT_EQ(dir.EntryCount(), 1);
 }
 
 TEST(AtomicFileTest, ReadWholeFile) {
