@@ -21,7 +21,8 @@ inline constexpr std::string_view kConfigFileName = "Config.vmk";
 // skip blanks and consume one comma or line end. The step fails, and the setting keeps its
 // value, when that text is not wholly a number ("12abc", "abc", an empty line) or its value
 // rounded ties to even does not fit a 16-bit integer; the text is consumed all the same, so the
-// next step reads the next line. Blanks never reach across a line end.
+// next step reads what follows it (the next line, when the line held one value). Blanks never
+// reach across a line end.
 // Reading a text line takes everything up to the line end (blanks kept) into one buffer that
 // starts empty; both boxes are set from the buffer even when the file has already ended, so a
 // file ending after line 4 gives both boxes line 4's text, and a missing file empties both.
