@@ -482,6 +482,11 @@ Picture& Form1::Scope() { return *scope[0]; }
 
 void Form1::ProcessPendingInput() {
   QCoreApplication::processEvents(QEventLoop::AllEvents);
+  // A menu or drop-down list opened here is used to its end before the next frame is queued,
+  // as a modal menu would be; left open during the wait, each of its clicks would wait a frame.
+  while (QApplication::activePopupWidget() != nullptr && !Ending()) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+  }
   if (Ending()) return;
   if (close_pending_) {
     close_pending_ = false;

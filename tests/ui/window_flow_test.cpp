@@ -2,6 +2,7 @@
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QTimer>
 
@@ -290,6 +291,38 @@ class WindowFlowTest : public QObject {
     QVERIFY(rig->dialogs.shown.empty());  // one frame: no time per block
     QCOMPARE(form.Label2->text(), QStringLiteral("Average = .3906"));
     QVERIFY(Exists(rig->File("Config.vmk")));
+  }
+
+  // The Preferences menu opened between two frames is used to its end before the next frame is
+  // queued: a choice made in it applies from the very next frame.
+  void MenuOpenedBetweenFramesIsServedFirst() {
+    rig->Open();
+    Form1& form = *rig->form;
+    rig->input.FillEveryBufferWith(SquareFrame());
+    int queued_when_chosen = -1;
+    int points_at_frame_1 = -1;
+    auto fill = rig->input.fill;
+    rig->input.fill = [&, fill](int queue, uint8_t* data, uint32_t length) {
+      fill(queue, data, length);
+      if (queue == 0) {
+        QTimer::singleShot(0, &form, [&] {
+          form.mnuPreferences->popup(form.mapToGlobal(QPoint(10, 10)));
+          QTimer::singleShot(50, &form, [&] {
+            queued_when_chosen = rig->input.queued_count();
+            form.mnu1->trigger();
+            form.mnuPreferences->hide();
+          });
+        });
+      }
+      if (queue == 1) points_at_frame_1 = form.state().ConsecutivePoints;
+      if (queue == 2) QTimer::singleShot(0, form.StopButton, &QPushButton::click);
+    };
+    form.StartButton->click();
+    QTRY_VERIFY(queued_when_chosen != -1);
+    QCOMPARE(queued_when_chosen, 1);
+    QCOMPARE(points_at_frame_1, 1);
+    QCOMPARE(rig->input.queued_count(), 3);
+    QVERIFY(!form.mnuPreferences->isVisible());
   }
 
   void CancelAtTheTimeOut() {
