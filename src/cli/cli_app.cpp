@@ -196,7 +196,7 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
   average->add_option("RAW", raw, "Raw data file")->required();
   average->add_option("--first", first_text, "First frame of the range, read as the window reads it")
       ->required();
-  average->add_option("--last", last_text, "Last frame of the range (capped at the last frame read)")
+  average->add_option("--last", last_text, "Last frame of the range (capped at the frame before the last one read, as after a read-back in the window)")
       ->required();
   average->add_flag("--remove-bad", remove_bad,
                     "Leave out readings 20 % or more away from the plain average");
