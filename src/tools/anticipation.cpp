@@ -25,12 +25,9 @@ std::optional<Message> AnticipateNextFrame(MeasurementState& state, Picture& sco
                                            std::string_view answer) {
   if (answer.empty()) return std::nullopt;
 
-  const double number = ReadWholeNumber(answer);
-  if (!(number >= 0.0 && number <= kLastFirstFrame)) {
-    return WarningMessage("The frame number must lie between 0 and " +
-                          std::to_string(kLastFirstFrame) + ".");
-  }
-  const int first_frame = static_cast<int>(number);
+  const FrameAnswer typed = ReadFrameAnswer(answer, kLastFirstFrame);
+  if (typed.warning) return typed.warning;
+  const int first_frame = typed.frame;
   const int second_frame = first_frame + 1;
 
   scope.Clear();

@@ -28,12 +28,9 @@ std::optional<Message> DrawDetailedGraph(MeasurementState& state, Picture& scope
                                          std::string_view answer) {
   if (answer.empty()) return std::nullopt;
 
-  const double number = ReadWholeNumber(answer);
-  if (!(number >= 0.0 && number <= kLastFrame)) {
-    return WarningMessage("The frame number must lie between 0 and " + std::to_string(kLastFrame) +
-                          ".");
-  }
-  const int frame = static_cast<int>(number);
+  const FrameAnswer typed = ReadFrameAnswer(answer, kLastFrame);
+  if (typed.warning) return typed.warning;
+  const int frame = typed.frame;
   const uint8_t* row = state.Row(frame);
   const PulseTests tests(state, row);
 

@@ -290,18 +290,21 @@ void Form1::Command1_Click() {
   dialogs_.Show(WriteResults(state_, FilePath(kResultsFileName)));
 }
 
+std::string Form1::AskFrameNumber() {
+  return dialogs_.Ask(std::string(kFramePrompt), std::string(kFrameTitle),
+                      std::string(kFrameDefaultAnswer));
+}
+
 void Form1::Command2_Click() {
   BusyScope busy(*this);
-  const std::string answer = dialogs_.Ask(std::string(kFramePrompt), std::string(kFrameTitle),
-                                          std::string(kFrameDefaultAnswer));
+  const std::string answer = AskFrameNumber();
   if (Ending()) return;
   if (auto message = DrawDetailedGraph(state_, *scope[0], answer)) dialogs_.Show(*message);
 }
 
 void Form1::Command3_Click() {
   BusyScope busy(*this);
-  const std::string answer = dialogs_.Ask(std::string(kFramePrompt), std::string(kFrameTitle),
-                                          std::string(kFrameDefaultAnswer));
+  const std::string answer = AskFrameNumber();
   if (Ending()) return;
   if (auto message = AnticipateNextFrame(state_, *scope[0], answer)) dialogs_.Show(*message);
 }

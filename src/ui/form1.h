@@ -155,6 +155,7 @@ class Form1 : public QMainWindow, public Display, public Host {
   void CreateMenu();
   void Load();
   void OnResizeSettled();
+  std::string AskFrameNumber();  // the input box of the graph and the anticipation
   void Unload();
 
   std::filesystem::path program_directory_;
