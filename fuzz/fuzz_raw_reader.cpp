@@ -45,7 +45,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   fc::fuzzing::NullDisplay display;
   const auto outcome = fc::ReadRawDataText(whole, display, text, "Raw.txt");
   fc::fuzzing::NullDisplay pieces_display;
-  const auto in_pieces = fc::ReadRawDataInPieces(pieces, pieces_display, text, "Raw.txt", piece_size);
+  const auto in_pieces =
+      fc::ReadRawDataInPieces(pieces, pieces_display, text, "Raw.txt", piece_size);
   if (in_pieces.status != outcome.status || in_pieces.frames_read != outcome.frames_read ||
       !(in_pieces.message == outcome.message) || pieces_display.log_size != display.log_size) {
     __builtin_trap();

@@ -48,8 +48,10 @@ JumpResult JumpSpacing(MeasurementState& state) {
   state.ClearPulseIndexes();
 
   const PulseTests tests(state, state.Row(state.CurrentFrame));
-  const PulsePair maxima = ScanPulses(state.BufferSize, [&](int i) { return tests.IsMaximumPulse(i); });
-  const PulsePair minima = ScanPulses(state.BufferSize, [&](int i) { return tests.IsMinimumPulse(i); });
+  const PulsePair maxima =
+      ScanPulses(state.BufferSize, [&](int i) { return tests.IsMaximumPulse(i); });
+  const PulsePair minima =
+      ScanPulses(state.BufferSize, [&](int i) { return tests.IsMinimumPulse(i); });
   state.FoundMax = maxima.first;
   state.FoundNextMax = maxima.next;
   state.FoundMin = minima.first;

@@ -7,7 +7,8 @@ namespace fc {
 // calloc rather than new[]: the zeroed pages of the 4 MB store come from the system untouched,
 // so a program that reads a few frames does not pay for writing zeros over all of it.
 MeasurementState::MeasurementState()
-    : RawData(static_cast<uint8_t*>(std::calloc(static_cast<std::size_t>(kFrameCount) * kFrameRowBytes, 1))) {
+    : RawData(static_cast<uint8_t*>(
+          std::calloc(static_cast<std::size_t>(kFrameCount) * kFrameRowBytes, 1))) {
   if (!RawData) throw std::bad_alloc();
 }
 

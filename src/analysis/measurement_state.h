@@ -8,9 +8,9 @@
 
 namespace fc {
 
-inline constexpr int kFrameCount = 1001;       // frames 0..1000
+inline constexpr int kFrameCount = 1001;  // frames 0..1000
 inline constexpr int kLastFrame = kFrameCount - 1;
-inline constexpr int kFrameRowBytes = 4097;    // byte positions 0..4096 of one frame
+inline constexpr int kFrameRowBytes = 4097;          // byte positions 0..4096 of one frame
 inline constexpr int32_t kCaptureBufferSize = 1024;  // sample pairs per frame once a capture starts
 inline constexpr float kCaptureRate = 256.0f;        // sample pairs per second
 
@@ -28,7 +28,9 @@ struct MeasurementState {
 
   // Frame store: row f starts at f * kFrameRowBytes and never moves, because the input device
   // records straight into it.
-  uint8_t* Row(int frame) { return RawData.get() + static_cast<std::ptrdiff_t>(frame) * kFrameRowBytes; }
+  uint8_t* Row(int frame) {
+    return RawData.get() + static_cast<std::ptrdiff_t>(frame) * kFrameRowBytes;
+  }
   const uint8_t* Row(int frame) const {
     return RawData.get() + static_cast<std::ptrdiff_t>(frame) * kFrameRowBytes;
   }

@@ -1,12 +1,12 @@
 #include "analysis/number_text.h"
 
+#include <locale.h>
 #include <clocale>
 #include <cmath>
-#include <cstdio>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <vector>
-#include <locale.h>
 
 namespace fc {
 
@@ -19,7 +19,6 @@ double ParseDecimal(const std::string& text) {
   static const locale_t c_locale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
   return strtod_l(text.c_str(), nullptr, c_locale);
 }
-
 
 __extension__ typedef unsigned __int128 Uint128;
 

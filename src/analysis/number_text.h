@@ -8,11 +8,11 @@ namespace fc {
 // Decimal patterns used for every number the program shows or writes. A '#' before the point is
 // a digit left out when it would be a leading zero, a '0' a digit always shown; the '0's after
 // the point are the fixed decimals. An integer part longer than the pattern is written in full.
-inline constexpr std::string_view kPeriodPattern = "#####.0000";    // frame line period
-inline constexpr std::string_view kMismatchPattern = "##.000";      // frame line mismatch, block time
-inline constexpr std::string_view kAveragePattern = "##.0000";      // averages
-inline constexpr std::string_view kResultTimePattern = "####.0000"; // results file T
-inline constexpr std::string_view kRpmPattern = "#####.0";          // results file R
+inline constexpr std::string_view kPeriodPattern = "#####.0000";  // frame line period
+inline constexpr std::string_view kMismatchPattern = "##.000";    // frame line mismatch, block time
+inline constexpr std::string_view kAveragePattern = "##.0000";    // averages
+inline constexpr std::string_view kResultTimePattern = "####.0000";  // results file T
+inline constexpr std::string_view kRpmPattern = "#####.0";           // results file R
 
 // A whole number as shown on its own: one blank where a minus sign would stand (" 12", "-5").
 std::string FormatInteger(long long value);
@@ -35,6 +35,8 @@ double ReadLeadingNumber(std::string_view text);
 double RoundHalfEven(double value);
 
 // The leading number of a typed text rounded to a whole number: how every typed number is read.
-inline double ReadWholeNumber(std::string_view text) { return RoundHalfEven(ReadLeadingNumber(text)); }
+inline double ReadWholeNumber(std::string_view text) {
+  return RoundHalfEven(ReadLeadingNumber(text));
+}
 
 }  // namespace fc

@@ -34,11 +34,13 @@ struct PulseTests {
   }
   bool Rise(int i) const {
     const int s = Sample(2 * i);
-    return s - Sample(2 * i - 2) > jump || s - Sample(2 * i - 4) > jump || s - Sample(2 * i - 6) > jump;
+    return s - Sample(2 * i - 2) > jump || s - Sample(2 * i - 4) > jump ||
+           s - Sample(2 * i - 6) > jump;
   }
   bool Fall(int i) const {
     const int s = Sample(2 * i);
-    return Sample(2 * i - 2) - s > jump || Sample(2 * i - 4) - s > jump || Sample(2 * i - 6) - s > jump;
+    return Sample(2 * i - 2) - s > jump || Sample(2 * i - 4) - s > jump ||
+           Sample(2 * i - 6) - s > jump;
   }
   bool IsMaximumPulse(int i) const { return InTopZone(i) && Rise(i); }
   bool IsMinimumPulse(int i) const { return InBottomZone(i) && Fall(i); }

@@ -168,7 +168,8 @@ void Capture::StopRecording() {
 
   const int n = state_.CurrentFrame;
   if (n >= 2) {
-    float elapsed = state_.FrameStartTime[static_cast<std::size_t>(n - 1)] - state_.FrameStartTime[0];
+    float elapsed =
+        state_.FrameStartTime[static_cast<std::size_t>(n - 1)] - state_.FrameStartTime[0];
     // The start times are times of day: a run that crossed midnight went round the clock once
     // (a run lasts about 67 minutes at most).
     if (elapsed < 0.0f) elapsed += kSecondsPerDay;

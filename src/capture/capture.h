@@ -16,9 +16,9 @@ inline constexpr double kFrameTimeoutSeconds = 5.0;
 inline constexpr double kWaitStepSeconds = 0.015;  // sleep between two checks of the done flag
 
 // The texts the capture shows.
-Message OpenFailedMessage();       // "Wave input device didn't open!"
-Message TimedOutQuestion();        // "Timed Out.  Continue?" Yes/No/Cancel
-Message InputLostMessage();        // the device or the sound server went away during a run
+Message OpenFailedMessage();  // "Wave input device didn't open!"
+Message TimedOutQuestion();   // "Timed Out.  Continue?" Yes/No/Cancel
+Message InputLostMessage();   // the device or the sound server went away during a run
 Message BlockTimeMessage(float seconds_per_block);  // "Avg time per block = 4.125"
 std::string AverageLabelText(double average);       // "Average = .3750"
 

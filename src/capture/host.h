@@ -32,9 +32,9 @@ class Host {
   // that finds it true returns without touching anything.
   virtual bool Ending() const = 0;
 
-  virtual void SetStartEnabled(bool enabled) = 0;    // StartButton
-  virtual void SetStopEnabled(bool enabled) = 0;     // StopButton
-  virtual void ShowCommand3() = 0;                   // "Antic. Next Frame"
+  virtual void SetStartEnabled(bool enabled) = 0;             // StartButton
+  virtual void SetStopEnabled(bool enabled) = 0;              // StopButton
+  virtual void ShowCommand3() = 0;                            // "Antic. Next Frame"
   virtual void SetAverageLabel(const std::string& text) = 0;  // Label2
   // "Write File" and both raw-data buttons: disabled while a run is in progress.
   virtual void SetFileButtonsEnabled(bool enabled) = 0;

@@ -76,7 +76,8 @@ void ScriptedWaveInput::AddBuffer(WaveInHandle handle, WaveHeader& header) {
 
 void ScriptedWaveInput::UnprepareHeader(WaveInHandle handle, WaveHeader&) {
   if (!CheckHandle(handle, "UnprepareHeader")) return;
-  if (in_flight_ != nullptr) errors.emplace_back("UnprepareHeader while the device holds the buffer");
+  if (in_flight_ != nullptr)
+    errors.emplace_back("UnprepareHeader while the device holds the buffer");
   prepared_ = false;
 }
 

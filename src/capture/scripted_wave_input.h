@@ -35,8 +35,8 @@ class ScriptedWaveInput : public WaveInput {
   int lose_at_queue = -1;        // the device goes away when this buffer is queued
 
   // --- Record ---
-  std::vector<std::string> calls;   // "Devices", "Open 0", "Start", "PrepareHeader", "AddBuffer",
-                                    // "UnprepareHeader", "Reset", "Close"
+  std::vector<std::string> calls;  // "Devices", "Open 0", "Start", "PrepareHeader", "AddBuffer",
+                                   // "UnprepareHeader", "Reset", "Close"
   std::vector<std::string> errors;
   std::vector<const uint8_t*> queued_data;  // the data address of every AddBuffer, in order
   std::vector<double> queued_at;            // the clock's monotonic time of every AddBuffer

@@ -64,28 +64,34 @@ struct SettingsOptions {
 };
 
 void AddSettingsOptions(CLI::App& command, SettingsOptions& settings) {
-  const auto int16_range = CLI::Range(std::numeric_limits<int16_t>::min(),
-                                      std::numeric_limits<int16_t>::max());
-  command.add_option("--config", settings.config,
-                     "Take the settings from a configuration file (Config.vmk); the options "
-                     "below override its values")
+  const auto int16_range =
+      CLI::Range(std::numeric_limits<int16_t>::min(), std::numeric_limits<int16_t>::max());
+  command
+      .add_option("--config", settings.config,
+                  "Take the settings from a configuration file (Config.vmk); the options "
+                  "below override its values")
       ->check(CLI::ExistingFile);
-  command.add_option("--consecutive", settings.consecutive,
-                     "Consecutive points that confirm a pulse: 1, 2 or 3 (default 3)")
+  command
+      .add_option("--consecutive", settings.consecutive,
+                  "Consecutive points that confirm a pulse: 1, 2 or 3 (default 3)")
       ->check(int16_range);
-  command.add_option("--max-limit", settings.max_limit,
-                     "Counts from the top or bottom within which a sample is a maximum or "
-                     "minimum: 5..40 (default 5; other values give the default)")
+  command
+      .add_option("--max-limit", settings.max_limit,
+                  "Counts from the top or bottom within which a sample is a maximum or "
+                  "minimum: 5..40 (default 5; other values give the default)")
       ->check(int16_range);
-  command.add_option("--jump", settings.jump,
-                     "Jump in counts that must precede a maximum or minimum: 30..90 (default 80; "
-                     "other values give the default)")
+  command
+      .add_option("--jump", settings.jump,
+                  "Jump in counts that must precede a maximum or minimum: 30..90 (default 80; "
+                  "other values give the default)")
       ->check(int16_range);
-  command.add_option("--zero-crossing", settings.zero_crossing,
-                     "Measure between crossings of the mid level instead of jumps (default no)")
+  command
+      .add_option("--zero-crossing", settings.zero_crossing,
+                  "Measure between crossings of the mid level instead of jumps (default no)")
       ->check(CLI::IsMember({"yes", "no"}));
-  command.add_option("--hi-res", settings.hi_res,
-                     "With --zero-crossing yes, interpolate the crossing times (default no)")
+  command
+      .add_option("--hi-res", settings.hi_res,
+                  "With --zero-crossing yes, interpolate the crossing times (default no)")
       ->check(CLI::IsMember({"yes", "no"}));
 }
 
@@ -175,7 +181,8 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
   SettingsOptions settings;
 
   auto* analyze = app.add_subcommand(
-      "analyze", "Read a raw data file (Raw.txt) and print the line of every frame as the log shows it");
+      "analyze",
+      "Read a raw data file (Raw.txt) and print the line of every frame as the log shows it");
   analyze->add_option("RAW", raw, "Raw data file")->required();
   AddSettingsOptions(*analyze, settings);
 
@@ -194,15 +201,20 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
   auto* average = app.add_subcommand(
       "average", "Read a raw data file and print the average period over a range of frames");
   average->add_option("RAW", raw, "Raw data file")->required();
-  average->add_option("--first", first_text, "First frame of the range, read as the window reads it")
+  average
+      ->add_option("--first", first_text, "First frame of the range, read as the window reads it")
       ->required();
-  average->add_option("--last", last_text, "Last frame of the range (capped at the frame before the last one read, as after a read-back in the window)")
+  average
+      ->add_option("--last", last_text,
+                   "Last frame of the range (capped at the frame before the last one read, as "
+                   "after a read-back in the window)")
       ->required();
   average->add_flag("--remove-bad", remove_bad,
                     "Leave out readings 20 % or more away from the plain average");
   AddSettingsOptions(*average, settings);
 
-  app.add_subcommand("devices", "List the sound inputs that can be recorded from: position, tab, name");
+  app.add_subcommand("devices",
+                     "List the sound inputs that can be recorded from: position, tab, name");
 
   int device = 0;
   int frames = 0;
@@ -213,9 +225,10 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
       "report goes to standard error");
   record->add_option("--device", device, "Position of the input in the 'devices' list (default 0)")
       ->check(CLI::NonNegativeNumber);
-  record->add_option("--frames", frames,
-                     "Stop after this many frames (default: run until frame 1000; Ctrl-C stops "
-                     "after the frame being recorded)")
+  record
+      ->add_option("--frames", frames,
+                   "Stop after this many frames (default: run until frame 1000; Ctrl-C stops "
+                   "after the frame being recorded)")
       ->check(CLI::Range(1, kFrameCount));
   record->add_option("--raw", raw_out, "Write the raw data file here after the run");
   AddSettingsOptions(*record, settings);

@@ -11,9 +11,9 @@ namespace fc {
 
 // Exit statuses of the batch program.
 inline constexpr int kExitOk = 0;
-inline constexpr int kExitBadInput = 1;   // RAW missing or invalid, or the device failed
+inline constexpr int kExitBadInput = 1;  // RAW missing or invalid, or the device failed
 inline constexpr int kExitUsage = 2;
-inline constexpr int kExitEndedEarly = 3; // RAW ended before the frames it announces
+inline constexpr int kExitEndedEarly = 3;  // RAW ended before the frames it announces
 
 // Where `devices` and `record` get their sound input and time from; tests pass a scripted
 // input and a fake clock.

@@ -104,8 +104,8 @@ std::optional<std::string> WriteFileAtomically(const std::filesystem::path& path
   }
 
   // Make the rename itself durable; the new file is in place whatever this returns.
-  const auto directory = target.parent_path().empty() ? std::filesystem::path(".")
-                                                      : target.parent_path();
+  const auto directory =
+      target.parent_path().empty() ? std::filesystem::path(".") : target.parent_path();
   const int dir_fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dir_fd >= 0) {
     ::fsync(dir_fd);

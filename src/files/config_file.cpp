@@ -16,7 +16,8 @@ bool IsLineEnd(char c) { return c == '\r' || c == '\n'; }
 std::optional<int16_t> ToInteger(std::optional<double> value) {
   if (!value) return std::nullopt;
   const double whole = RoundHalfEven(*value);
-  if (!(whole >= std::numeric_limits<int16_t>::min() && whole <= std::numeric_limits<int16_t>::max())) {
+  if (!(whole >= std::numeric_limits<int16_t>::min() &&
+        whole <= std::numeric_limits<int16_t>::max())) {
     return std::nullopt;
   }
   return static_cast<int16_t>(whole);
@@ -35,7 +36,8 @@ class ConfigReader {
     const std::string_view text = *text_;
     while (pos_ < text.size() && IsBlank(text[pos_])) ++pos_;
     const std::size_t start = pos_;
-    while (pos_ < text.size() && !IsBlank(text[pos_]) && text[pos_] != ',' && !IsLineEnd(text[pos_])) {
+    while (pos_ < text.size() && !IsBlank(text[pos_]) && text[pos_] != ',' &&
+           !IsLineEnd(text[pos_])) {
       ++pos_;
     }
     const std::string_view token = text.substr(start, pos_ - start);

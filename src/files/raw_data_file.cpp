@@ -282,8 +282,9 @@ std::string RawDataText(const MeasurementState& state) {
 
 Message WriteRawData(const MeasurementState& state, const std::filesystem::path& path) {
   if (state.BufferSize <= 0) {
-    return WarningMessage("There is no raw data to write yet: nothing has been captured or read. \"" +
-                          path.string() + "\" was not changed.");
+    return WarningMessage(
+        "There is no raw data to write yet: nothing has been captured or read. \"" + path.string() +
+        "\" was not changed.");
   }
   if (auto error = WriteFileAtomically(path, RawDataText(state))) {
     return WarningMessage(std::move(*error));
@@ -294,8 +295,8 @@ Message WriteRawData(const MeasurementState& state, const std::filesystem::path&
 RawReadOutcome ReadRawData(MeasurementState& state, Display& display,
                            const std::filesystem::path& path) {
   const auto cannot_read = [&](int error_number) {
-    return Invalid("Could not read \"" + path.string() + "\": " +
-                   std::system_category().message(error_number) + ". Nothing was read.");
+    return Invalid("Could not read \"" + path.string() +
+                   "\": " + std::system_category().message(error_number) + ". Nothing was read.");
   };
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return cannot_read(errno);
@@ -318,9 +319,8 @@ RawReadOutcome ReadRawDataText(MeasurementState& state, Display& display, std::s
   return ReadFrom(source, state, display, file_name);
 }
 
-RawReadOutcome ReadRawDataInPieces(MeasurementState& state, Display& display,
-                                   std::string_view text, const std::string& file_name,
-                                   std::size_t piece_size) {
+RawReadOutcome ReadRawDataInPieces(MeasurementState& state, Display& display, std::string_view text,
+                                   const std::string& file_name, std::size_t piece_size) {
   piece_size = std::max<std::size_t>(piece_size, 1);
   std::size_t offset = 0;
   ChunkedText source(
@@ -349,7 +349,8 @@ RawReadOutcome ReadFrom(ChunkedText& source, MeasurementState& state, Display& d
   switch (lines.Next(value, problem)) {
     case NumberLines::Result::End:
       if (source.error() != 0) return read_failed();
-      return Invalid(ReadProblem(file_name, "the file is empty; line 1 should hold the last frame"));
+      return Invalid(
+          ReadProblem(file_name, "the file is empty; line 1 should hold the last frame"));
     case NumberLines::Result::Bad:
       return Invalid(ReadProblem(file_name, "line 1 " + problem));
     case NumberLines::Result::Number:

@@ -56,8 +56,7 @@ RawReadOutcome ReadRawDataText(MeasurementState& state, Display& display, std::s
 
 // For tests and fuzzing: ReadRawDataText with the text handed to the reader `piece_size` bytes
 // at a time, as a file is read, so that lines split between two reads are exercised.
-RawReadOutcome ReadRawDataInPieces(MeasurementState& state, Display& display,
-                                   std::string_view text, const std::string& file_name,
-                                   std::size_t piece_size);
+RawReadOutcome ReadRawDataInPieces(MeasurementState& state, Display& display, std::string_view text,
+                                   const std::string& file_name, std::size_t piece_size);
 
 }  // namespace fc

@@ -20,7 +20,8 @@ struct ScanVariables {
   int16_t found_max, found_min, found_next_max, approach, leave, approach_next, leave_next;
 
   static ScanVariables Of(const MeasurementState& s) {
-    return {s.FoundMax, s.FoundMin, s.FoundNextMax, s.Approach, s.Leave, s.ApproachNext, s.LeaveNext};
+    return {s.FoundMax, s.FoundMin,     s.FoundNextMax, s.Approach,
+            s.Leave,    s.ApproachNext, s.LeaveNext};
   }
   void RestoreInto(MeasurementState& s) const {
     s.FoundMax = found_max;
@@ -52,7 +53,8 @@ std::string ResultsLine(MeasurementState& state, int frame) {
     state.FoundNextMax = s0;
     state.FoundMax = static_cast<int16_t>(s0 - s1);
     state.FoundMin = static_cast<int16_t>(s0 - s2);
-    if (std::abs(state.FoundMax) <= kEdgeCounts && std::abs(state.FoundMin) <= kEdgeCounts) continue;
+    if (std::abs(state.FoundMax) <= kEdgeCounts && std::abs(state.FoundMin) <= kEdgeCounts)
+      continue;
     const auto index = static_cast<int16_t>(i);
     if (state.FoundMax > kEdgeCounts || state.FoundMin > kEdgeCounts) {
       if (state.Approach == 0) {
@@ -105,8 +107,9 @@ std::string ResultsText(MeasurementState& state) {
 
 Message WriteResults(MeasurementState& state, const std::filesystem::path& path) {
   if (!CanWrite(state)) {
-    return WarningMessage("There are no results to write yet: nothing has been captured or read. \"" +
-                          path.string() + "\" was not changed.");
+    return WarningMessage(
+        "There are no results to write yet: nothing has been captured or read. \"" + path.string() +
+        "\" was not changed.");
   }
   // A file that cannot be written leaves the state as it was, the scan's variables included.
   const ScanVariables before = ScanVariables::Of(state);

@@ -72,7 +72,8 @@ std::optional<Message> AnticipateNextFrame(MeasurementState& state, Picture& sco
       dif = antic_max - state.FoundMax;
     }
     return Message{"Gap =" + FormatInteger(gap) + "   FoundMax = " + FormatInteger(state.FoundMax) +
-                       "   AnticMax = " + FormatInteger(antic_max) + "   Dif = " + FormatInteger(dif),
+                       "   AnticMax = " + FormatInteger(antic_max) +
+                       "   Dif = " + FormatInteger(dif),
                    MessageButtons::Ok, MessageIcon::None, ""};
   }
   return std::nullopt;

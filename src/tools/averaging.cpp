@@ -14,7 +14,8 @@ namespace {
 constexpr double kBadPointTolerance = 0.2;
 
 bool FitsInInteger(double value) {
-  return value >= std::numeric_limits<int16_t>::min() && value <= std::numeric_limits<int16_t>::max();
+  return value >= std::numeric_limits<int16_t>::min() &&
+         value <= std::numeric_limits<int16_t>::max();
 }
 
 }  // namespace

@@ -24,8 +24,8 @@ struct FrameAnswer {
 inline FrameAnswer ReadFrameAnswer(std::string_view answer, int last) {
   const double number = ReadWholeNumber(answer);
   if (!(number >= 0.0 && number <= last)) {
-    return {0, WarningMessage("The frame number must lie between 0 and " + std::to_string(last) +
-                              ".")};
+    return {
+        0, WarningMessage("The frame number must lie between 0 and " + std::to_string(last) + ".")};
   }
   return {static_cast<int>(number), std::nullopt};
 }

@@ -105,27 +105,39 @@ void Form1::CreateControls() {
   client->setFont(font);
 
   // Created in tab order, so the focus chain follows the design.
-  StartButton = Place(new QPushButton(QStringLiteral("Start"), client), "StartButton", 240, 120, 1095, 495);
+  StartButton =
+      Place(new QPushButton(QStringLiteral("Start"), client), "StartButton", 240, 120, 1095, 495);
   Label1[0] = Place(MakeLabel(client, "Label1"), "Label1_0", 1440, 120, 2175, 375);
   Label1[1] = Place(MakeLabel(client, "Label1"), "Label1_1", 1440, 600, 2175, 375);
-  StopButton = Place(new QPushButton(QStringLiteral("Stop"), client), "StopButton", 240, 840, 1095, 495);
+  StopButton =
+      Place(new QPushButton(QStringLiteral("Stop"), client), "StopButton", 240, 840, 1095, 495);
   DevicesBox = Place(new QComboBox(client), "DevicesBox", 120, 1440, 3108, 315);
-  Command1 = Place(new QPushButton(QStringLiteral("Write File"), client), "Command1", 240, 2040, 855, 375);
-  Text1 = Place(new QPlainTextEdit(QStringLiteral("Text1"), client), "Text1", 240, 2520, 2655, 3735);
+  Command1 =
+      Place(new QPushButton(QStringLiteral("Write File"), client), "Command1", 240, 2040, 855, 375);
+  Text1 =
+      Place(new QPlainTextEdit(QStringLiteral("Text1"), client), "Text1", 240, 2520, 2655, 3735);
   scope[0] = Place(new PictureBox(client), "scope_0", 3720, 360, 7695, 2175);
-  Command2 = Place(new QPushButton(QStringLiteral("Draw Detailed Graph"), client), "Command2", 3720, 2640, 2295, 375);
+  Command2 = Place(new QPushButton(QStringLiteral("Draw Detailed Graph"), client), "Command2", 3720,
+                   2640, 2295, 375);
   Picture1 = Place(new PictureBox(client), "Picture1", 3720, 3120, 7695, 2175);
-  Command3 = Place(new QPushButton(QStringLiteral("Antic. Next Frame"), client), "Command3", 1560, 1080, 1575, 255);
+  Command3 = Place(new QPushButton(QStringLiteral("Antic. Next Frame"), client), "Command3", 1560,
+                   1080, 1575, 255);
   Label2 = Place(MakeLabel(client, ""), "Label2", 1320, 1920, 2175, 375);
   Text2[0] = Place(new QLineEdit(client), "Text2_0", 5640, 5520, 855, 285);
-  Label3[0] = Place(MakeLabel(client, "First Point for Average"), "Label3_0", 3720, 5520, 1815, 255);
-  Label3[1] = Place(MakeLabel(client, "First Point for Average"), "Label3_1", 3720, 5880, 1815, 255);
+  Label3[0] =
+      Place(MakeLabel(client, "First Point for Average"), "Label3_0", 3720, 5520, 1815, 255);
+  Label3[1] =
+      Place(MakeLabel(client, "First Point for Average"), "Label3_1", 3720, 5880, 1815, 255);
   Text2[1] = Place(new QLineEdit(client), "Text2_1", 5640, 5880, 855, 285);
-  Check1 = Place(new QCheckBox(QStringLiteral("Remove Bad Points from Average"), client), "Check1", 6720, 5520, 3135, 255);
-  Command4 = Place(new QPushButton(QStringLiteral("Do Average"), client), "Command4", 6720, 5880, 1455, 255);
+  Check1 = Place(new QCheckBox(QStringLiteral("Remove Bad Points from Average"), client), "Check1",
+                 6720, 5520, 3135, 255);
+  Command4 = Place(new QPushButton(QStringLiteral("Do Average"), client), "Command4", 6720, 5880,
+                   1455, 255);
   Label3[2] = Place(MakeLabel(client, "Avg:  "), "Label3_2", 8520, 5880, 2895, 255);
-  Command5[0] = Place(new QPushButton(QStringLiteral("Write Raw Data"), client), "Command5_0", 6360, 2640, 1935, 375);
-  Command5[1] = Place(new QPushButton(QStringLiteral("Read Raw Data"), client), "Command5_1", 8760, 2640, 1935, 375);
+  Command5[0] = Place(new QPushButton(QStringLiteral("Write Raw Data"), client), "Command5_0", 6360,
+                      2640, 1935, 375);
+  Command5[1] = Place(new QPushButton(QStringLiteral("Read Raw Data"), client), "Command5_1", 8760,
+                      2640, 1935, 375);
 
   Command3->hide();
   Text1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -168,16 +180,20 @@ void Form1::CreateMenu() {
     return object;
   };
   mnuPreferences = named(menuBar()->addMenu(QStringLiteral("Preferences")), "mnuPreferences");
-  mnuConsecutive = named(mnuPreferences->addMenu(QStringLiteral("Consecutive Points")), "mnuConsecutive");
+  mnuConsecutive =
+      named(mnuPreferences->addMenu(QStringLiteral("Consecutive Points")), "mnuConsecutive");
   mnu3 = named(mnuConsecutive->addAction(QStringLiteral("3 Consecutive Points")), "mnu3");
   mnu2 = named(mnuConsecutive->addAction(QStringLiteral("2 Consecutive Points")), "mnu2");
   mnu1 = named(mnuConsecutive->addAction(QStringLiteral("Just 1 point")), "mnu1");
   mnuMaxLimit = named(mnuPreferences->addAction(QStringLiteral("Max Limit")), "mnuMaxLimit");
-  mnuJump = named(mnuPreferences->addAction(QStringLiteral("Jump in Counts to Look For")), "mnuJump");
-  mnuZeroCrossing = named(mnuPreferences->addMenu(QStringLiteral("Look for 'Zero Crossing'")), "mnuZeroCrossing");
+  mnuJump =
+      named(mnuPreferences->addAction(QStringLiteral("Jump in Counts to Look For")), "mnuJump");
+  mnuZeroCrossing =
+      named(mnuPreferences->addMenu(QStringLiteral("Look for 'Zero Crossing'")), "mnuZeroCrossing");
   mnuZeroYes = named(mnuZeroCrossing->addAction(QStringLiteral("Yes")), "mnuZeroYes");
   mnuZeroNo = named(mnuZeroCrossing->addAction(QStringLiteral("No")), "mnuZeroNo");
-  mnuHiRes = named(mnuPreferences->addMenu(QStringLiteral("Use Hi-Res Time w Zero Crossing")), "mnuHiRes");
+  mnuHiRes =
+      named(mnuPreferences->addMenu(QStringLiteral("Use Hi-Res Time w Zero Crossing")), "mnuHiRes");
   mnuHiResYes = named(mnuHiRes->addAction(QStringLiteral("Yes")), "mnuHiResYes");
   mnuHiResNo = named(mnuHiRes->addAction(QStringLiteral("No")), "mnuHiResNo");
 

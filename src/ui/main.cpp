@@ -29,9 +29,9 @@ int main(int argc, char** argv) {
       QStringLiteral("Replay a raw data file in a private directory, save a picture of the window "
                      "to FILE and exit (also FREQUENCY_COUNTER_SCREENSHOT)."),
       QStringLiteral("FILE"));
-  const QCommandLineOption raw_option(
-      QStringLiteral("raw"), QStringLiteral("The raw data file the screenshot replays."),
-      QStringLiteral("FILE"));
+  const QCommandLineOption raw_option(QStringLiteral("raw"),
+                                      QStringLiteral("The raw data file the screenshot replays."),
+                                      QStringLiteral("FILE"));
   parser.addOption(screenshot_option);
   parser.addOption(raw_option);
   parser.process(app);

@@ -1,8 +1,8 @@
 #include "ui/picture_box.h"
 
+#include <qdrawutil.h>
 #include <QPainter>
 #include <QResizeEvent>
-#include <qdrawutil.h>
 #include <algorithm>
 #include <cmath>
 
@@ -52,8 +52,7 @@ void PictureBox::Clear() {
 
 void PictureBox::DrawLine(double x1, double y1, double x2, double y2, std::optional<Color> color) {
   QPainter painter(&image_);
-  const QColor pen_color =
-      color ? QColor(color->red, color->green, color->blue) : fore_color_;
+  const QColor pen_color = color ? QColor(color->red, color->green, color->blue) : fore_color_;
   painter.setPen(QPen(pen_color, 0));  // cosmetic: one pixel wide whatever the scale
   painter.drawLine(ToPixel(x1, y1), ToPixel(x2, y2));
   update();

@@ -54,9 +54,12 @@ class PrintingDialogs : public fc::Dialogs {
   fc::MessageAnswer Show(const fc::Message& message) override {
     std::printf("  message: %s\n", message.text.c_str());
     // A time-out ends the run: there is nobody to answer.
-    return message.buttons == fc::MessageButtons::Ok ? fc::MessageAnswer::Ok : fc::MessageAnswer::No;
+    return message.buttons == fc::MessageButtons::Ok ? fc::MessageAnswer::Ok
+                                                     : fc::MessageAnswer::No;
   }
-  std::string Ask(const std::string&, const std::string&, const std::string&) override { return ""; }
+  std::string Ask(const std::string&, const std::string&, const std::string&) override {
+    return "";
+  }
 };
 
 // The system clock, with the start time of every frame noted in full precision and the
@@ -79,7 +82,9 @@ class BenchHost : public fc::HeadlessHost {
       : fc::HeadlessHost(state, frames), clock_(clock) {}
 
   fc::Dialogs& dialogs() override { return dialogs_; }
-  void SetAverageLabel(const std::string& text) override { std::printf("  label: %s\n", text.c_str()); }
+  void SetAverageLabel(const std::string& text) override {
+    std::printf("  label: %s\n", text.c_str());
+  }
 
   double processor_at_end = 0.0;
   double time_at_end = 0.0;
@@ -96,8 +101,9 @@ class BenchHost : public fc::HeadlessHost {
 };
 
 int Usage() {
-  std::fprintf(stderr,
-               "usage: capture-bench [--server SERVER] [--device N] [--frames N] [--period SECONDS]\n");
+  std::fprintf(
+      stderr,
+      "usage: capture-bench [--server SERVER] [--device N] [--frames N] [--period SECONDS]\n");
   return 2;
 }
 
@@ -153,16 +159,19 @@ int main(int argc, char** argv) {
   const double processor = host.processor_at_end - clock.processor_at_start;
   const double percent = 100.0 * processor / wall;
   const double per_block =
-      (clock.frame_starts[static_cast<size_t>(frames - 1)] - clock.frame_starts.front()) / (frames - 1);
+      (clock.frame_starts[static_cast<size_t>(frames - 1)] - clock.frame_starts.front()) /
+      (frames - 1);
   const double block_error = 100.0 * (per_block / 4.0 - 1.0);
 
-  std::printf("processor time while recording: %.2f %% of one core (%.3f s in %.3f s; goal <= 2 %%)%s\n",
-              percent, processor, wall, percent <= 2.0 ? "" : "  ABOVE GOAL");
-  std::printf("average time per block: %.4f s (%+.2f %% from 4.000 s; goal within 1 %%)%s\n", per_block,
-              block_error, std::fabs(block_error) <= 1.0 ? "" : "  OUTSIDE GOAL");
+  std::printf(
+      "processor time while recording: %.2f %% of one core (%.3f s in %.3f s; goal <= 2 %%)%s\n",
+      percent, processor, wall, percent <= 2.0 ? "" : "  ABOVE GOAL");
+  std::printf("average time per block: %.4f s (%+.2f %% from 4.000 s; goal within 1 %%)%s\n",
+              per_block, block_error, std::fabs(block_error) <= 1.0 ? "" : "  OUTSIDE GOAL");
   if (period > 0.0) {
     int right = 0;
-    for (int f = 0; f < frames; ++f) right += std::fabs(state.FrameResults[f] - period) < 1e-9 ? 1 : 0;
+    for (int f = 0; f < frames; ++f)
+      right += std::fabs(state.FrameResults[f] - period) < 1e-9 ? 1 : 0;
     std::printf("frames measuring %.4f s: %d of %d\n", period, right, frames);
   }
   return 0;

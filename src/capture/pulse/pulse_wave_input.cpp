@@ -85,9 +85,10 @@ class PulseWaveInput::Session {
       return false;
     }
     return WaitUntil([this] {
-      const pa_context_state_t state = pa_context_get_state(context_.get());
-      return state == PA_CONTEXT_READY || Failed(state);
-    }) && pa_context_get_state(context_.get()) == PA_CONTEXT_READY;
+             const pa_context_state_t state = pa_context_get_state(context_.get());
+             return state == PA_CONTEXT_READY || Failed(state);
+           }) &&
+           pa_context_get_state(context_.get()) == PA_CONTEXT_READY;
   }
 
   // Every source in the server's index order.
@@ -106,8 +107,8 @@ class PulseWaveInput::Session {
   std::optional<SourceEntry> Source(const std::string& name) {
     Lock lock(*this);
     Listing listing{this, {}, false};
-    OperationPtr op(
-        pa_context_get_source_info_by_name(context_.get(), name.c_str(), &Session::OnSource, &listing));
+    OperationPtr op(pa_context_get_source_info_by_name(context_.get(), name.c_str(),
+                                                       &Session::OnSource, &listing));
     if (!op) return std::nullopt;
     if (!WaitUntil([&] { return listing.done || Lost(); }) || !listing.done) {
       pa_operation_cancel(op.get());
@@ -151,14 +152,16 @@ class PulseWaveInput::Session {
     attr.minreq = std::numeric_limits<uint32_t>::max();
     attr.fragsize = static_cast<uint32_t>(
         pa_usec_to_bytes(static_cast<pa_usec_t>(options_.fragment.count()), &spec));
-    const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE);
+    const auto flags =
+        static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE);
     if (pa_stream_connect_record(stream_.get(), source.name.c_str(), &attr, flags) < 0) {
       return false;
     }
     const bool ready = WaitUntil([this] {
-      const pa_stream_state_t state = pa_stream_get_state(stream_.get());
-      return state == PA_STREAM_READY || Failed(state) || Lost();
-    }) && pa_stream_get_state(stream_.get()) == PA_STREAM_READY && !Lost();
+                         const pa_stream_state_t state = pa_stream_get_state(stream_.get());
+                         return state == PA_STREAM_READY || Failed(state) || Lost();
+                       }) &&
+                       pa_stream_get_state(stream_.get()) == PA_STREAM_READY && !Lost();
     if (!ready) return false;
     // A source that stays silent is not a failure here; the capture's time-out deals with it.
     WaitUntil([this] { return delivering_ || Lost(); }, options_.first_data_timeout);
@@ -214,7 +217,9 @@ class PulseWaveInput::Session {
  private:
   class Lock {
    public:
-    explicit Lock(Session& session) : loop_(session.loop_.get()) { pa_threaded_mainloop_lock(loop_); }
+    explicit Lock(Session& session) : loop_(session.loop_.get()) {
+      pa_threaded_mainloop_lock(loop_);
+    }
     ~Lock() { pa_threaded_mainloop_unlock(loop_); }
     Lock(const Lock&) = delete;
     Lock& operator=(const Lock&) = delete;
@@ -240,8 +245,8 @@ class PulseWaveInput::Session {
     std::pair<Session*, bool*> target{this, &timed_out};
     const pa_usec_t timeout = static_cast<pa_usec_t>(
         std::chrono::duration_cast<std::chrono::microseconds>(limit).count());
-    pa_time_event* timer =
-        pa_context_rttime_new(context_.get(), pa_rtclock_now() + timeout, &Session::OnTimeout, &target);
+    pa_time_event* timer = pa_context_rttime_new(context_.get(), pa_rtclock_now() + timeout,
+                                                 &Session::OnTimeout, &target);
     while (!ready() && !timed_out) pa_threaded_mainloop_wait(loop_.get());
     if (timer != nullptr) pa_threaded_mainloop_get_api(loop_.get())->time_free(timer);
     return !timed_out || ready();
@@ -311,7 +316,8 @@ class PulseWaveInput::Session {
     }
   }
 
-  static void OnSource(pa_context* /*context*/, const pa_source_info* info, int eol, void* userdata) {
+  static void OnSource(pa_context* /*context*/, const pa_source_info* info, int eol,
+                       void* userdata) {
     auto* listing = static_cast<Listing*>(userdata);
     if (eol != 0) {
       listing->done = true;

@@ -20,7 +20,7 @@ class PulseWaveInput final : public WaveInput {
   struct Options {
     std::string server;  // empty: the default server (PULSE_SERVER or the user's server)
     std::string client_name = "frequency-counter";
-    std::chrono::milliseconds timeout{5000};            // connecting, listing, opening
+    std::chrono::milliseconds timeout{5000};             // connecting, listing, opening
     std::chrono::microseconds fragment{15625};           // how often recorded data arrives
     std::chrono::milliseconds first_data_timeout{3000};  // Open waits this long for the data
   };
