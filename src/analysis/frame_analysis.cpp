@@ -1,5 +1,6 @@
 #include "analysis/frame_analysis.h"
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 
@@ -14,19 +15,17 @@ constexpr double kMismatchLimit = 2.0;
 
 bool FrameInStore(int frame) { return frame >= 0 && frame <= kLastFrame; }
 
-struct PulsePair {
-  int16_t first = 0;
-  int16_t next = 0;
-};
-
 // The first two pulses of one kind. After the first, the scan skips the following 12 points,
-// and ends when the skip leaves too little of the frame.
-template <typename IsPulse>
-PulsePair ScanPulses(int32_t buffer_size, IsPulse is_pulse) {
-  PulsePair found;
+// and ends when the skip leaves too little of the frame. `zone_reach` gives a point's reach
+// into the kind's zone (in the zone when above 0), `jumped` its jump test.
+template <typename ZoneReach, typename Jumped>
+PulseScan ScanPulses(int32_t buffer_size, ZoneReach zone_reach, Jumped jumped) {
+  PulseScan found;
   const int last = buffer_size - 3;
   for (int i = kFirstScanPoint; i <= last; ++i) {
-    if (!is_pulse(i)) continue;
+    const int reach = zone_reach(i);
+    found.deepest = std::max(found.deepest, reach);
+    if (reach <= 0 || !jumped(i)) continue;
     if (found.first == 0) {
       found.first = static_cast<int16_t>(i);
       i += kPulseSkip;
@@ -46,12 +45,9 @@ struct JumpResult {
 
 JumpResult JumpSpacing(MeasurementState& state) {
   state.ClearPulseIndexes();
-
-  const PulseTests tests(state, state.Row(state.CurrentFrame));
-  const PulsePair maxima =
-      ScanPulses(state.BufferSize, [&](int i) { return tests.IsMaximumPulse(i); });
-  const PulsePair minima =
-      ScanPulses(state.BufferSize, [&](int i) { return tests.IsMinimumPulse(i); });
+  const JumpScan scan = ScanJumpPulses(state, state.CurrentFrame);
+  const PulseScan& maxima = scan.maxima;
+  const PulseScan& minima = scan.minima;
   state.FoundMax = maxima.first;
   state.FoundNextMax = maxima.next;
   state.FoundMin = minima.first;
@@ -82,13 +78,25 @@ JumpResult JumpSpacing(MeasurementState& state) {
 
 }  // namespace
 
+JumpScan ScanJumpPulses(const MeasurementState& state, int frame) {
+  const PulseTests tests(state, state.Row(frame));
+  JumpScan scan;
+  scan.maxima = ScanPulses(
+      state.BufferSize, [&](int i) { return tests.TopZoneLevel(i) - tests.top_limit; },
+      [&](int i) { return tests.Rise(i); });
+  scan.minima = ScanPulses(
+      state.BufferSize, [&](int i) { return tests.bottom_limit - tests.BottomZoneLevel(i); },
+      [&](int i) { return tests.Fall(i); });
+  return scan;
+}
+
 void AnalyzeFrame(MeasurementState& state, Display& display) {
   // There is no row to analyse beyond the store (CurrentFrame is 1001 after a full run).
   if (!FrameInStore(state.CurrentFrame)) return;
 
   double spacing = 0.0;
   std::optional<double> mismatch;
-  if (state.LookForZeroCrossing == 1) {
+  if (InZeroCrossingMode(state)) {
     spacing = ZeroCrossingSpacing(state);
   } else {
     const JumpResult jump = JumpSpacing(state);

@@ -7,6 +7,27 @@
 
 namespace fc {
 
+inline bool InZeroCrossingMode(const MeasurementState& state) {
+  return state.LookForZeroCrossing == 1;
+}
+
+// What a jump-mode scan of one kind found: its first two pulses (0 when none) and the deepest
+// reach into its zone of the points it scanned, in counts past the zone limit (the zone test's
+// held level; 0 or less means the scan never saw a point in the zone).
+struct PulseScan {
+  int16_t first = 0;
+  int16_t next = 0;
+  int deepest = -255;
+};
+
+struct JumpScan {
+  PulseScan maxima;
+  PulseScan minima;
+};
+
+// The jump-mode pulse scans of `frame` with the settings in force; changes nothing.
+JumpScan ScanJumpPulses(const MeasurementState& state, int frame);
+
 // Analyses frame CurrentFrame of the store (jump or zero-crossing mode), stores its period in
 // FrameResults and publishes the frame line and trace mark through `display`.
 // CurrentFrame must lie in 0..1000 and QuillRecordFreq must be non-zero.

@@ -30,8 +30,10 @@ void UpdateConsecutive(MeasurementState& state) {
     default:
       break;
   }
-  if (state.MaxLimitCounts < 5 || state.MaxLimitCounts > 40) state.MaxLimitCounts = 5;
-  if (state.JumpCounts < 30 || state.JumpCounts > 90) state.JumpCounts = 80;
+  if (state.MaxLimitCounts < kMaxLimitLowest || state.MaxLimitCounts > kMaxLimitHighest) {
+    state.MaxLimitCounts = 5;
+  }
+  if (state.JumpCounts < kJumpLowest || state.JumpCounts > kJumpHighest) state.JumpCounts = 80;
 }
 
 }  // namespace fc

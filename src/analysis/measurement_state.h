@@ -14,6 +14,13 @@ inline constexpr int kFrameRowBytes = 4097;          // byte positions 0..4096 o
 inline constexpr int32_t kCaptureBufferSize = 1024;  // sample pairs per frame once a capture starts
 inline constexpr float kCaptureRate = 256.0f;        // sample pairs per second
 
+// Accepted ranges of the two counts settings; UpdateConsecutive puts other values back to the
+// defaults.
+inline constexpr int kMaxLimitLowest = 5;
+inline constexpr int kMaxLimitHighest = 40;
+inline constexpr int kJumpLowest = 30;
+inline constexpr int kJumpHighest = 90;
+
 // Everything the window keeps for the life of the program: the frame store, the per-frame
 // results, the capture variables, the detection settings and the outputs of the last analysis.
 // Widths are deliberate: Integer values are 16-bit, Single values float, and results depend on it.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 
 #include "analysis/measurement_state.h"
@@ -24,14 +25,17 @@ struct PulseTests {
 
   int Sample(int byte) const { return row[byte]; }
 
-  bool InTopZone(int i) const {
-    return Sample(2 * i) > top_limit && Sample(2 * i + second) > top_limit &&
-           Sample(2 * i + third) > top_limit;
+  // The level that all the points of the zone test hold: the lowest of them for the top zone,
+  // the highest for the bottom zone. The scans keep the nearest level as the frame's distance
+  // from each zone.
+  int TopZoneLevel(int i) const {
+    return std::min({Sample(2 * i), Sample(2 * i + second), Sample(2 * i + third)});
   }
-  bool InBottomZone(int i) const {
-    return Sample(2 * i) < bottom_limit && Sample(2 * i + second) < bottom_limit &&
-           Sample(2 * i + third) < bottom_limit;
+  int BottomZoneLevel(int i) const {
+    return std::max({Sample(2 * i), Sample(2 * i + second), Sample(2 * i + third)});
   }
+  bool InTopZone(int i) const { return TopZoneLevel(i) > top_limit; }
+  bool InBottomZone(int i) const { return BottomZoneLevel(i) < bottom_limit; }
   bool Rise(int i) const {
     const int s = Sample(2 * i);
     return s - Sample(2 * i - 2) > jump || s - Sample(2 * i - 4) > jump ||

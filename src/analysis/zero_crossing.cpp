@@ -19,28 +19,32 @@ float CrossingTime(const uint8_t* row, int c) {
   return static_cast<float>(c - 1) + fraction;
 }
 
-double ZeroCrossingSpacing(MeasurementState& state) {
-  // Lasts until the consecutive-points setting is next applied.
-  state.SecondPointOffset = 0;
-  const uint8_t* row = state.Row(state.CurrentFrame);
-  const PulseTests tests(state, row);
+CrossingScan ScanCrossings(const MeasurementState& state, int frame) {
+  const uint8_t* row = state.Row(frame);
+  PulseTests tests(state, row);
+  tests.second = 0;
   const int32_t buffer_size = state.BufferSize;
   const int last = buffer_size - 3;
+  CrossingScan scan;
 
   int first_zone = 0;
   bool rising = false;
   for (int i = kFirstScanPoint; i <= last; ++i) {
-    if (tests.InTopZone(i)) {
+    const int top_level = tests.TopZoneLevel(i);
+    if (top_level > tests.top_limit) {
       first_zone = i;
       break;
     }
-    if (tests.InBottomZone(i)) {
+    const int bottom_level = tests.BottomZoneLevel(i);
+    if (bottom_level < tests.bottom_limit) {
       first_zone = i;
       rising = true;
       break;
     }
+    scan.nearest_top = std::max(scan.nearest_top, top_level);
+    scan.nearest_bottom = std::min(scan.nearest_bottom, bottom_level);
   }
-  if (first_zone == 0) return 0.0;
+  if (first_zone == 0) return scan;
 
   const auto crossed = [&](int point) {
     const int s = row[2 * point];
@@ -54,42 +58,51 @@ double ZeroCrossingSpacing(MeasurementState& state) {
     return rising ? tests.InBottomZone(point) : tests.InTopZone(point);
   };
 
-  int first_cross = 0;
+  scan.stage = CrossingStage::NoFirstCrossing;
   for (int i = first_zone; i <= last; ++i) {
     if (crossed(i)) {
-      first_cross = i;
+      scan.first_cross = i;
       break;
     }
   }
-  // Without a first crossing FoundMax keeps whatever an earlier operation left in it; it is
-  // not a point of this frame, so nothing is measured from it.
-  if (first_cross == 0) return 0.0;
-  state.FoundMax = static_cast<int16_t>(first_cross);
-  const float first_time = CrossingTime(row, first_cross);
+  if (scan.first_cross == 0) return scan;
 
+  scan.stage = CrossingStage::NotConfirmed;
   int cross_index = 0;
-  bool confirmed = false;
-  for (int i = first_cross + kPulseSkip; i <= last && !confirmed; ++i) {
+  for (int i = scan.first_cross + kPulseSkip; i <= last; ++i) {
     if (!in_start_zone(i)) continue;
+    scan.returned = true;
     cross_index = 0;
     // Only recorded points may confirm a crossing.
     const int window_end = std::min(i + kConfirmWindow, buffer_size - 1);
     for (int j = i; j <= window_end; ++j) {
       if (cross_index == 0 && crossed(j)) cross_index = j;
       if (reaches_opposite_zone(j)) {
-        confirmed = true;
-        break;
+        scan.stage = CrossingStage::Confirmed;
+        scan.cross_index = cross_index;
+        return scan;
       }
     }
   }
-  if (!confirmed) return 0.0;
+  return scan;
+}
+
+double ZeroCrossingSpacing(MeasurementState& state) {
+  // Lasts until the consecutive-points setting is next applied.
+  state.SecondPointOffset = 0;
+  const CrossingScan scan = ScanCrossings(state, state.CurrentFrame);
+  // Without a first crossing FoundMax keeps whatever an earlier operation left in it; it is
+  // not a point of this frame, so nothing is measured from it.
+  if (scan.first_cross == 0) return 0.0;
+  state.FoundMax = static_cast<int16_t>(scan.first_cross);
+  if (scan.stage != CrossingStage::Confirmed) return 0.0;
 
   if (state.UseHiResTime == 1) {
-    const float second_time = CrossingTime(row, cross_index);
-    const float spacing = second_time - first_time;
+    const uint8_t* row = state.Row(state.CurrentFrame);
+    const float spacing = CrossingTime(row, scan.cross_index) - CrossingTime(row, scan.first_cross);
     return spacing;
   }
-  return cross_index - first_cross;
+  return scan.cross_index - scan.first_cross;
 }
 
 }  // namespace fc

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "analysis/display.h"
+#include "analysis/frame_diagnosis.h"
 #include "analysis/measurement_state.h"
 #include "analysis/message.h"
 #include "capture/capture.h"
@@ -32,18 +33,34 @@ class NullPicture : public Picture {
   void DrawLine(double, double, double, double, std::optional<Color>) override {}
 };
 
+// One line on why `frame` has no reading, with its levels; nothing when it has one.
+void ExplainFrame(const MeasurementState& state, int frame, std::ostream& err) {
+  const FrameDiagnosis diagnosis = DiagnoseFrame(state, frame);
+  if (diagnosis.reason == NoReading::None) return;
+  const InputLevels& l = diagnosis.levels;
+  err << "frame " << frame << ": " << ReasonText(diagnosis) << "; input " << l.lowest << " to "
+      << l.highest << ", zones above " << l.top_limit << " and below " << l.bottom_limit << "\n"
+      << std::flush;
+}
+
 // Prints every frame line as the log shows it, one per line with LF; or nothing at all.
+// With `explained` set, each frame without a reading is also explained on `explain`.
 class StreamDisplay : public Display {
  public:
-  explicit StreamDisplay(std::ostream* out) : out_(out) {}
+  explicit StreamDisplay(std::ostream* out, const MeasurementState* explained = nullptr,
+                         std::ostream* explain = nullptr)
+      : out_(out), explained_(explained), explain_(explain) {}
   void SetFrameLabel(int, const std::string&) override {}
   void AppendLog(const std::string& text) override {
-    if (out_ == nullptr) return;
-    std::string line = text;
-    if (line.size() >= 2 && line.compare(line.size() - 2, 2, "\r\n") == 0) {
-      line.replace(line.size() - 2, 2, "\n");
+    if (out_ != nullptr) {
+      std::string line = text;
+      if (line.size() >= 2 && line.compare(line.size() - 2, 2, "\r\n") == 0) {
+        line.replace(line.size() - 2, 2, "\n");
+      }
+      *out_ << line << std::flush;
     }
-    *out_ << line << std::flush;
+    // A frame line is appended once, at the end of the analysis of frame CurrentFrame.
+    if (explained_ != nullptr) ExplainFrame(*explained_, explained_->CurrentFrame, *explain_);
   }
   void ClearLog() override {}
   Picture& Trace() override { return picture_; }
@@ -51,6 +68,8 @@ class StreamDisplay : public Display {
 
  private:
   std::ostream* out_;
+  const MeasurementState* explained_;
+  std::ostream* explain_;
   NullPicture picture_;
 };
 
@@ -110,13 +129,14 @@ void ApplySettings(const SettingsOptions& settings, MeasurementState& state) {
   UpdateConsecutive(state);
 }
 
-// Reads RAW into a fresh store as Read Raw Data does; frame lines go to `lines` when given.
+// Reads RAW into a fresh store as Read Raw Data does; frame lines go to `lines` when given,
+// and with `explain` each frame without a reading is explained on `err`.
 // Returns the exit status of the read.
-int ReadRaw(const std::string& raw, MeasurementState& state, std::ostream* lines,
-            std::ostream& err) {
+int ReadRaw(const std::string& raw, MeasurementState& state, std::ostream* lines, std::ostream& err,
+            bool explain = false) {
   state.BufferSize = kCaptureBufferSize;
   state.QuillRecordFreq = kCaptureRate;
-  StreamDisplay display(lines);
+  StreamDisplay display(lines, explain ? &state : nullptr, &err);
   const RawReadOutcome outcome = ReadRawData(state, display, raw);
   switch (outcome.status) {
     case RawReadStatus::Done:
@@ -184,6 +204,11 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
       "analyze",
       "Read a raw data file (Raw.txt) and print the line of every frame as the log shows it");
   analyze->add_option("RAW", raw, "Raw data file")->required();
+  bool explain = false;
+  analyze->add_flag("--explain", explain,
+                    "For each frame without a reading, print on standard error why: the "
+                    "detector's reason and the input's lowest and highest sample against the "
+                    "zones");
   AddSettingsOptions(*analyze, settings);
 
   std::string output;
@@ -248,7 +273,7 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
   MeasurementState state;
   ApplySettings(settings, state);
 
-  if (analyze->parsed()) return ReadRaw(raw, state, &out, err);
+  if (analyze->parsed()) return ReadRaw(raw, state, &out, err, explain);
 
   if (results->parsed()) {
     const int status = ReadRaw(raw, state, nullptr, err);

@@ -18,12 +18,12 @@ struct SettingQuestion {
 };
 
 inline constexpr SettingQuestion kMaxLimitQuestion{
-    "Enter counts from Max/Min to call a pulse (from 5-40 counts).", "Enter Counts", 5, 40,
-    "Value must be between 5 and 40.  Try again."};
+    "Enter counts from Max/Min to call a pulse (from 5-40 counts).", "Enter Counts",
+    kMaxLimitLowest, kMaxLimitHighest, "Value must be between 5 and 40.  Try again."};
 
 inline constexpr SettingQuestion kJumpQuestion{
     "Enter jump in counts to look for preceeding the Max or Min counts (from 30 to 90 counts).",
-    "Enter Jump Counts", 30, 90, "Value must be between 30 and 90.  Try again."};
+    "Enter Jump Counts", kJumpLowest, kJumpHighest, "Value must be between 30 and 90.  Try again."};
 
 // Asks until the answer reads as a whole number within the question's range, or is empty
 // (Cancel, or a cleared field), and returns the value to keep: the answer's, or `old_value`.

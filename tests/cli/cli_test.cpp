@@ -91,6 +91,25 @@ TEST_F(CliTest, AnalyzePrintsTheFrameLinesOfTheLog) {
   EXPECT_EQ(out_.str(), " 0   .5000   \n 1   .2500   \n");
 }
 
+TEST_F(CliTest, ExplainTellsWhyAFrameHasNoReadingAndLeavesTheFrameLines) {
+  // Frame 1 is a square wave between 100 and 150: it never reaches a zone.
+  std::vector<int> weak = SquareFrame(128);
+  for (std::size_t b = 0; b < weak.size(); b += 2) weak[b] = weak[b] == 2 ? 100 : 150;
+  const auto raw = Write("raw.txt", RawText(1, {SquareFrame(128), weak}));
+  for (const char* mode : {"no", "yes"}) {
+    SCOPED_TRACE(mode);
+    EXPECT_EQ(Run({"analyze", raw.string(), "--zero-crossing", mode}), 0);
+    const std::string plain = out_.str();
+    EXPECT_EQ(Run({"analyze", raw.string(), "--zero-crossing", mode, "--explain"}), 0);
+    EXPECT_EQ(out_.str(), plain);
+    EXPECT_EQ(err_.str(),
+              std::string("frame 1: ") +
+                  (mode == std::string("no") ? "never enters a zone" : "no point in either zone") +
+                  ": 101 counts short of the top zone, 96 short of the bottom "
+                  "zone; input 100 to 150, zones above 250 and below 5\n");
+  }
+}
+
 TEST_F(CliTest, SettingsComeFromTheConfigurationFileAndAreChecked) {
   // A jump of 90 is still passed by the 251-count steps; a hand-edited jump of 20 falls back to
   // 80, and zero-crossing mode comes from line 7.
@@ -98,7 +117,8 @@ TEST_F(CliTest, SettingsComeFromTheConfigurationFileAndAreChecked) {
   const auto config = Write("Config.vmk", " 3 \r\n 5 \r\n 20 \r\n\r\n\r\n 0 \r\n 1 \r\n 0 \r\n");
   EXPECT_EQ(Run({"analyze", raw.string(), "--config", config.string()}), 0);
   EXPECT_EQ(out_.str(), " 0   .5000   \n");
-  EXPECT_EQ(Run({"analyze", raw.string(), "--config", config.string(), "--zero-crossing", "no"}), 0);
+  EXPECT_EQ(Run({"analyze", raw.string(), "--config", config.string(), "--zero-crossing", "no"}),
+            0);
   EXPECT_EQ(out_.str(), " 0   .5000   .000\n");
 }
 
