@@ -50,10 +50,11 @@ TEST_F(FrameDiagnosisTest, NamesTheScanThatFoundNoReadingAndTheLevels) {
        NoReading::NoZone, 60, 249, 51, 56},
       {"jump: no jump into the zone", false,
        [](FrameDiagnosisTest& t) {
-         t.Ramp(100, 132, 252);
-         t.SetRange(0, 107, 200, kTop);
+         // Held one count inside the top zone.
+         t.Ramp(100, 131, 251);
+         t.SetRange(0, 107, 200, 251);
        },
-       NoReading::NoJump, 128, 252},
+       NoReading::NoJump, 128, 251},
       {"jump: one pulse of each kind", false,
        [](FrameDiagnosisTest& t) {
          t.MaxPulse(0, 200);
