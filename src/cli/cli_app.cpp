@@ -16,6 +16,7 @@
 #include "capture/capture.h"
 #include "capture/device_list.h"
 #include "capture/headless_host.h"
+#include "cli/descriptor_output.h"
 #include "files/atomic_file.h"
 #include "files/config_file.h"
 #include "files/program_directory.h"
@@ -44,12 +45,14 @@ void ExplainFrame(const MeasurementState& state, int frame, std::ostream& err) {
 }
 
 // Prints every frame line as the log shows it, one per line with LF; or nothing at all.
-// With `explained` set, each frame without a reading is also explained on `explain`.
+// With `explained` set, each frame without a reading is also explained on `explain`. A
+// recording, or a replay explained on another stream, shows each line as its frame is
+// analysed; a plain replay leaves the stream to write in large blocks.
 class StreamDisplay : public Display {
  public:
-  explicit StreamDisplay(std::ostream* out, const MeasurementState* explained = nullptr,
-                         std::ostream* explain = nullptr)
-      : out_(out), explained_(explained), explain_(explain) {}
+  StreamDisplay(std::ostream* out, bool flush_each_line,
+                const MeasurementState* explained = nullptr, std::ostream* explain = nullptr)
+      : out_(out), flush_(flush_each_line), explained_(explained), explain_(explain) {}
   void SetFrameLabel(int, const std::string&) override {}
   void AppendLog(const std::string& text) override {
     if (out_ != nullptr) {
@@ -57,7 +60,8 @@ class StreamDisplay : public Display {
       if (line.size() >= 2 && line.compare(line.size() - 2, 2, "\r\n") == 0) {
         line.replace(line.size() - 2, 2, "\n");
       }
-      *out_ << line << std::flush;
+      *out_ << line;
+      if (flush_) out_->flush();
     }
     // A frame line is appended once, at the end of the analysis of frame CurrentFrame.
     if (explained_ != nullptr) ExplainFrame(*explained_, explained_->CurrentFrame, *explain_);
@@ -68,6 +72,7 @@ class StreamDisplay : public Display {
 
  private:
   std::ostream* out_;
+  bool flush_;
   const MeasurementState* explained_;
   std::ostream* explain_;
   NullPicture picture_;
@@ -136,7 +141,7 @@ int ReadRaw(const std::string& raw, MeasurementState& state, std::ostream* lines
             bool explain = false) {
   state.BufferSize = kCaptureBufferSize;
   state.QuillRecordFreq = kCaptureRate;
-  StreamDisplay display(lines, explain ? &state : nullptr, &err);
+  StreamDisplay display(lines, explain, explain ? &state : nullptr, &err);
   const RawReadOutcome outcome = ReadRawData(state, display, raw);
   switch (outcome.status) {
     case RawReadStatus::Done:
@@ -273,14 +278,19 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
   MeasurementState state;
   ApplySettings(settings, state);
 
-  if (analyze->parsed()) return ReadRaw(raw, state, &out, err, explain);
+  // Standard output must have arrived in full, or the run failed.
+  const auto delivered = [&](int status) {
+    return OutputDelivered(out, err) ? status : kExitBadInput;
+  };
+
+  if (analyze->parsed()) return delivered(ReadRaw(raw, state, &out, err, explain));
 
   if (results->parsed()) {
     const int status = ReadRaw(raw, state, nullptr, err);
     if (status == kExitBadInput) return status;
     if (output == "-") {
-      out << ResultsText(state) << std::flush;
-      return status;
+      out << ResultsText(state);
+      return delivered(status);
     }
     const std::filesystem::path path =
         output.empty() ? ProgramDirectory(DefaultPerUserDirectory()) / kResultsFileName
@@ -303,7 +313,7 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
       return kExitUsage;
     }
     if (outcome.label) out << *outcome.label << "\n";
-    return status;
+    return delivered(status);
   }
 
   const std::unique_ptr<WaveInput> input = sound.make_input();
@@ -316,7 +326,7 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
   }
 
   // record
-  StreamDisplay display(&out);
+  StreamDisplay display(&out, true);
   BatchHost host(err, sound, state, frames);
   Capture capture(state, display, *input, host, *sound.clock);
   host.Attach(capture);

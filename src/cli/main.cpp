@@ -9,6 +9,7 @@
 
 #include "capture/clock.h"
 #include "cli/cli_app.h"
+#include "cli/descriptor_output.h"
 #include "files/program_directory.h"
 
 namespace {
@@ -32,5 +33,7 @@ int main(int argc, char** argv) {
   fc::SoundEnvironment sound;
   sound.make_input = [] { return nullptr; };  // never asked: the sound commands left above
   sound.clock = &clock;
-  return fc::RunCli(argc, argv, std::cout, std::cerr, sound);
+  fc::DescriptorOutput buffer(STDOUT_FILENO);
+  std::ostream out(&buffer);
+  return fc::RunCli(argc, argv, out, std::cerr, sound);
 }

@@ -1,6 +1,8 @@
 #include "cli/cli_app.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -12,6 +14,7 @@
 #include "analysis/measurement_state.h"
 #include "capture/clock.h"
 #include "capture/scripted_wave_input.h"
+#include "cli/descriptor_output.h"
 
 namespace fc {
 namespace {
@@ -62,13 +65,17 @@ class CliTest : public ::testing::Test {
     return path;
   }
 
-  int Run(std::vector<std::string> args) {
+  int Run(const std::vector<std::string>& args) {
+    out_.str("");
+    return RunOn(args, out_);
+  }
+
+  int RunOn(std::vector<std::string> args, std::ostream& out) {
     args.insert(args.begin(), "frequency-counter-cli");
     std::vector<const char*> argv;
     for (const auto& a : args) argv.push_back(a.c_str());
-    out_.str("");
     err_.str("");
-    return RunCli(static_cast<int>(argv.size()), argv.data(), out_, err_, sound_);
+    return RunCli(static_cast<int>(argv.size()), argv.data(), out, err_, sound_);
   }
 
   fs::path dir_;
@@ -198,6 +205,45 @@ TEST_F(CliTest, AverageReadsTheBoxesAsTheWindowDoes) {
   EXPECT_EQ(out_.str(), "Avg: .0000  ( 0 readings)\n");
   EXPECT_EQ(Run({"average", raw.string(), "--first", "0", "--last", "99999"}), 2);
   EXPECT_EQ(out_.str(), "");
+}
+
+TEST_F(CliTest, OutputThatCannotBeWrittenIsAFailure) {
+  const auto raw = Write("raw.txt", RawText(1, {SquareFrame(128), SquareFrame(64)}));
+  const int full = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
+  ASSERT_GE(full, 0);
+  const int closed = ::dup(full);
+  ::close(closed);
+  const std::vector<std::vector<std::string>> commands = {
+      {"analyze", raw.string()},
+      {"results", raw.string(), "-o", "-"},
+      {"average", raw.string(), "--first", "0", "--last", "1"}};
+  for (const auto& [fd, reason] :
+       {std::pair{full, "No space left on device"}, std::pair{closed, "Bad file descriptor"}}) {
+    for (const auto& command : commands) {
+      SCOPED_TRACE(command[0] + " " + reason);
+      DescriptorOutput buffer(fd);
+      std::ostream out(&buffer);
+      EXPECT_EQ(RunOn(command, out), 1);
+      EXPECT_NE(err_.str().find(std::string("standard output: ") + reason), std::string::npos)
+          << err_.str();
+    }
+  }
+  ::close(full);
+
+  // Large output goes out in blocks, all of it.
+  int pipe_fds[2];
+  ASSERT_EQ(::pipe(pipe_fds), 0);
+  {
+    DescriptorOutput buffer(pipe_fds[1], 16);
+    std::ostream out(&buffer);
+    EXPECT_EQ(RunOn({"analyze", raw.string()}, out), 0);
+  }
+  ::close(pipe_fds[1]);
+  char text[256];
+  const ssize_t n = ::read(pipe_fds[0], text, sizeof text);
+  ::close(pipe_fds[0]);
+  EXPECT_EQ(std::string(text, static_cast<std::size_t>(std::max<ssize_t>(n, 0))),
+            " 0   .5000   .000\n 1   .2500   .000\n");
 }
 
 TEST_F(CliTest, DevicesListsTheCapableInputsByPosition) {
