@@ -152,7 +152,9 @@ class NumberLines {
     }
   }
 
-  // Any line. On Bad, `problem` says what is wrong with line `line()`.
+  // The next number, wherever it stands: numbers end at a blank, a comma or the line end, so
+  // one line may hold several ("128,200", "128 200"). On Bad, `problem` says what is wrong
+  // with line `line()`.
   Result Next(double& value, std::string& problem) {
     if (!WholeLineAhead()) {
       problem = "is too long to hold a number";
@@ -161,6 +163,11 @@ class NumberLines {
     std::string_view text = Text();
     std::size_t i = pos_;
     while (i < text.size() && IsBlank(text[i])) ++i;
+    if (i < text.size() && text[i] == ',') {
+      // A comma that ends a number is taken with the number, so this one ends nothing.
+      problem = "holds an empty field: a comma with no number before it";
+      return Result::Bad;
+    }
     if (i == text.size() || IsLineEnd(text[i])) {
       // Blank lines after the last number are the end of the file, not an error.
       for (;;) {
@@ -178,27 +185,30 @@ class NumberLines {
       return Result::End;
     }
     const std::size_t start = i;
-    while (i < text.size() && !IsBlank(text[i]) && !IsLineEnd(text[i])) ++i;
-    const auto parsed = ParseNumberToken(text.substr(start, i - start));
+    while (i < text.size() && !IsBlank(text[i]) && text[i] != ',' && !IsLineEnd(text[i])) ++i;
+    token_ = text.substr(start, i - start);
+    const auto parsed = ParseNumberToken(token_);
     if (!parsed) {
-      problem = "holds " + QuoteFileText(LineText(start)) + ", which is not a number";
+      problem = "holds " + QuoteFileText(token_) + ", which is not a number";
       return Result::Bad;
     }
     value = RoundHalfEven(*parsed);
-    token_ = text.substr(start, i - start);
+    // The number's end goes with it: blanks, one comma with the blanks after it, and the line
+    // end when one follows.
     while (i < text.size() && IsBlank(text[i])) ++i;
-    if (i < text.size() && !IsLineEnd(text[i])) {
-      problem = "holds " + QuoteFileText(LineText(start)) + ", which is not a number";
-      return Result::Bad;
+    if (i < text.size() && text[i] == ',') {
+      ++i;
+      while (i < text.size() && IsBlank(text[i])) ++i;
     }
     if (i < text.size() && text[i] == '\r') {
       ++i;
       if (i < text.size() && text[i] == '\n') ++i;
+      ++line_;
     } else if (i < text.size() && text[i] == '\n') {
       ++i;
+      ++line_;
     }
     pos_ = i;
-    ++line_;
     return Result::Number;
   }
 
@@ -235,14 +245,6 @@ class NumberLines {
       from = i - pos_;
       if (!Refill() && source_.at_end()) return true;
     }
-  }
-
-  std::string_view LineText(std::size_t start) const {
-    const std::string_view text = Text();
-    std::size_t end = start;
-    while (end < text.size() && !IsLineEnd(text[end])) ++end;
-    while (end > start && IsBlank(text[end - 1])) --end;
-    return text.substr(start, end - start);
   }
 
   ChunkedText& source_;

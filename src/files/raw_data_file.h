@@ -35,12 +35,15 @@ struct RawReadOutcome {
   int frames_read = 0;  // complete frames read and analysed: frames 0 .. frames_read - 1
 };
 
-// Read Raw Data. The whole file is checked before anything changes: on a missing or unreadable
-// file, a line that is not wholly a number ("12a", an empty line), a sample outside 0..255 or
-// a line-1 value above 1000 the outcome is Invalid and the state and display are untouched.
-// Numbers may have blanks (spaces, tabs) around them; line ends may be CR LF, LF or CR; a
-// fractional value is rounded ties to even before the range check; blank lines at the very
-// end are ignored, and so is anything after the last announced frame.
+// Read Raw Data. Numbers are taken by skipping blanks (spaces, tabs) and reading up to the next
+// blank, comma or line end, so a line may hold several ("128,200", "128 , 200", "128 200");
+// one comma after a number ends it. The whole file is checked before anything changes: on a
+// missing or unreadable file, a token that is not wholly a number ("12a"), an empty line, an
+// empty field (a comma with no number before it on its line or since the last comma), a sample
+// outside 0..255 or a line-1 value above 1000 the outcome is Invalid, the message names the
+// line of the fault, and the state and display are untouched. Line ends may be CR LF, LF or
+// CR; a fractional value is rounded ties to even before the range check; blank lines at the
+// very end are ignored, and so is anything after the last announced frame.
 // A line of more than 16 MiB is invalid too. The file is read in pieces, never whole.
 // Otherwise: clears the log, the trace and the scope, sets CurrentFrame 0 and QuillRecordFreq
 // 256, sets BufferSize to 1024 when it is 0 (nothing captured yet), then stores each frame and

@@ -20,7 +20,8 @@ using testing::TempDir;
 using testing::WriteBytes;
 
 std::string Row(const MeasurementState& state, int frame, int count) {
-  return std::string(reinterpret_cast<const char*>(state.Row(frame)), static_cast<std::size_t>(count));
+  return std::string(reinterpret_cast<const char*>(state.Row(frame)),
+                     static_cast<std::size_t>(count));
 }
 
 std::string Bytes(std::initializer_list<int> values) {
@@ -31,7 +32,8 @@ std::string Bytes(std::initializer_list<int> values) {
 
 int Count(const std::string& text, const std::string& what) {
   int count = 0;
-  for (auto pos = text.find(what); pos != std::string::npos; pos = text.find(what, pos + 1)) ++count;
+  for (auto pos = text.find(what); pos != std::string::npos; pos = text.find(what, pos + 1))
+    ++count;
   return count;
 }
 
@@ -76,8 +78,7 @@ TEST_F(RawDataFileTest, WritesPrintFormLines) {
   state.CurrentFrame = 1;
   std::memcpy(state.Row(0), Bytes({0, 255, 7, 12}).data(), 4);
   std::memcpy(state.Row(1), Bytes({1, 2, 3, 4}).data(), 4);
-  const std::string expected =
-      " 1 \r\n 0 \r\n 255 \r\n 7 \r\n 12 \r\n 1 \r\n 2 \r\n 3 \r\n 4 \r\n";
+  const std::string expected = " 1 \r\n 0 \r\n 255 \r\n 7 \r\n 12 \r\n 1 \r\n 2 \r\n 3 \r\n 4 \r\n";
   EXPECT_EQ(RawDataText(state), expected);
   EXPECT_EQ(WriteRawData(state, path), DoneMessage());
   EXPECT_EQ(ReadBytes(path), expected);
@@ -124,7 +125,8 @@ TEST_F(RawDataFileTest, WriteFailureHalfWayKeepsOldFile) {
 
 TEST_F(RawDataFileTest, ReadsFramesAndAnalysesEach) {
   state.CurrentFrame = 7;
-  const auto outcome = Read(" 1 \r\n 10 \r\n 11 \r\n 12 \r\n 13 \r\n 20 \r\n 21 \r\n 22 \r\n 23 \r\n");
+  const auto outcome =
+      Read(" 1 \r\n 10 \r\n 11 \r\n 12 \r\n 13 \r\n 20 \r\n 21 \r\n 22 \r\n 23 \r\n");
   EXPECT_EQ(outcome.status, RawReadStatus::Done);
   EXPECT_EQ(outcome.message, DoneMessage());
   EXPECT_EQ(outcome.frames_read, 2);
@@ -154,6 +156,43 @@ TEST_F(RawDataFileTest, AcceptsBlanksAndEveryLineEnd) {
   outcome = Read(" 0 \r\n 1 \r\n 2 \r\n 3 \r\n 4 \r\n  \r\n\r\n");
   EXPECT_EQ(outcome.status, RawReadStatus::Done) << outcome.message.text;
   EXPECT_EQ(Row(state, 0, 4), Bytes({1, 2, 3, 4}));
+}
+
+TEST_F(RawDataFileTest, LinesMayHoldSeveralNumbers) {
+  // A blank, a comma, a comma with blanks around it; line 1 may share its line too, and a
+  // comma may end a line or the file.
+  for (const char* file : {" 1 \r\n 10,11 \r\n12 13\r\n 20 , 21\r\n 22\t,\t23,",
+                           "1,10,\n11 12 13\r20 , 21,22,23,\r\n", " 1 10 11 12 13 20 21 22 23 "}) {
+    SCOPED_TRACE(file);
+    state.CurrentFrame = 7;
+    const auto outcome = Read(file);
+    EXPECT_EQ(outcome.status, RawReadStatus::Done) << outcome.message.text;
+    EXPECT_EQ(outcome.frames_read, 2);
+    EXPECT_EQ(Row(state, 0, 4) + Row(state, 1, 4), Bytes({10, 11, 12, 13, 20, 21, 22, 23}));
+  }
+  // The line named is the one the bad token stands on.
+  const auto outcome = Read(" 1 \r\n 10,11 \r\n 12 300 \r\n");
+  EXPECT_EQ(outcome.status, RawReadStatus::Invalid);
+  EXPECT_NE(outcome.message.text.find("line 3 holds \"300\""), std::string::npos)
+      << outcome.message.text;
+}
+
+TEST_F(RawDataFileTest, FullStoreFileReadsEveryFrame) {
+  // Line 1 at the highest frame the store holds: 1001 frames, the last one analysed too.
+  state.BufferSize = 1024;
+  state.CurrentFrame = 1001;
+  std::memset(state.Row(1000), 5, 2048);
+  state.Row(1000)[2047] = 42;
+  const std::string file = RawDataText(state);
+  std::memset(state.Row(1000), 0, 2048);
+  display.log.clear();
+  const auto outcome = Read(file);
+  ASSERT_EQ(outcome.status, RawReadStatus::Done) << outcome.message.text;
+  EXPECT_EQ(outcome.frames_read, 1001);
+  EXPECT_EQ(state.CurrentFrame, 1000);
+  EXPECT_EQ(state.Row(1000)[2046], 5);
+  EXPECT_EQ(state.Row(1000)[2047], 42);
+  EXPECT_EQ(Count(display.log, "\r\n"), 1001);
 }
 
 TEST_F(RawDataFileTest, RoundTripGivesTheSameBytes) {
@@ -241,8 +280,11 @@ TEST_F(RawDataFileTest, InvalidFilesChangeNothing) {
       {"abc\r\n 1 \r\n", "line 1"},
       {"", "empty"},
       {" 0 \r\n 1 \r\n\r\n 3 \r\n 4 \r\n", "line 3"},
-      {" 0 \r\n 1 2 \r\n 3 \r\n 4 \r\n 5 \r\n", "line 2"},
-      {" 0 \n 1 \r 2, \r\n", "line 3"},
+      {" 0 \r\n 1 12a 3 \r\n 4 \r\n", "line 2 holds \"12a\""},
+      {" 0 \n 1 \r ,2 \r\n", "line 3 holds an empty field"},
+      {" 0 \r\n 1,,2 \r\n 3 \r\n", "line 2 holds an empty field"},
+      {" 0 \r\n 1, ,2 \r\n 3 \r\n", "line 2 holds an empty field"},
+      {" 0 \r\n 1 \r\n 2 , \r\n , 3 \r\n", "line 4 holds an empty field"},
       {" 0 \r\n 1 \r\n 0x10 \r\n", "line 3"},
   };
   for (const auto& c : cases) {
@@ -282,8 +324,9 @@ TEST_F(RawDataFileTest, LargeFilesReadAsInMemory) {
   const int frames = 40;
   const int samples = frames * 2048;
   const auto value = [](int i) { return (i * 7 + i / 13) % 256; };
-  const char* const forms[] = {" %d \r\n", "%d\n", "  %d  \r", "\t%d\t\r\n", "%d.0\n",
-                               "   %d   \n", "%d\r", "+%d\r\n", "00%d \n", " %d\r\n", "%de0\r"};
+  const char* const forms[] = {" %d \r\n", "%d\n",       "  %d  \r", "\t%d\t\r\n",
+                               "%d.0\n",   "   %d   \n", "%d\r",     "+%d\r\n",
+                               "00%d \n",  " %d\r\n",    "%de0\r"};
   std::vector<std::string> lines;
   lines.push_back(" 39 \r\n");
   char buffer[32];
@@ -376,6 +419,9 @@ TEST_F(RawDataFileTest, ReadingInSmallPiecesGivesTheSameOutcome) {
       " 1 \r\n 1 \r\n 2 \r\n\r\n 3 \r\n",
       " 1 \r\n 1 \r\n 2 \r\n 300 \r\n",
       " 1 \r\n 1 \r\n 2 \r\n  12a\r\n",
+      " 1 \r\n 10,11 \r\n12 13\r\n 20 , 21\r\n 22\t,\t23,",
+      " 1 \r\n 10 11 12 , 13 20,21\r\n 22,, 23\r\n",
+      " 1 \r\n 10 11 12 , 13 20,21\r\n 22,",
   };
   for (const auto& file : files) {
     MeasurementState whole;
