@@ -181,7 +181,7 @@ TEST_F(RawDataFileTest, FullStoreFileReadsEveryFrame) {
   // Line 1 at the highest frame the store holds: 1001 frames, the last one analysed too.
   state.BufferSize = 1024;
   state.CurrentFrame = 1001;
-  std::memset(state.Row(1000), 5, 2048);
+  for (int f = 0; f <= 1000; ++f) std::memset(state.Row(f), 200, 2048);
   state.Row(1000)[2047] = 42;
   const std::string file = RawDataText(state);
   std::memset(state.Row(1000), 0, 2048);
@@ -190,9 +190,19 @@ TEST_F(RawDataFileTest, FullStoreFileReadsEveryFrame) {
   ASSERT_EQ(outcome.status, RawReadStatus::Done) << outcome.message.text;
   EXPECT_EQ(outcome.frames_read, 1001);
   EXPECT_EQ(state.CurrentFrame, 1000);
-  EXPECT_EQ(state.Row(1000)[2046], 5);
+  EXPECT_EQ(state.Row(1000)[2046], 200);
   EXPECT_EQ(state.Row(1000)[2047], 42);
   EXPECT_EQ(Count(display.log, "\r\n"), 1001);
+
+  // Lines deep inside that only look like the writer's are still checked and named.
+  const std::size_t line_400001 = 8 + 399'999 * 7;  // lines 2 .. are " 200 \r\n"
+  ASSERT_EQ(Count(file.substr(0, line_400001), "\r\n"), 400'000);
+  for (const char* line : {" 256 \r\n", " 25a \r\n", " 2,,5\r\n"}) {
+    SCOPED_TRACE(line);
+    const auto outcome = Read(file.substr(0, line_400001) + line + file.substr(line_400001 + 7));
+    EXPECT_EQ(outcome.status, RawReadStatus::Invalid);
+    EXPECT_NE(outcome.message.text.find("line 400001"), std::string::npos) << outcome.message.text;
+  }
 }
 
 TEST_F(RawDataFileTest, RoundTripGivesTheSameBytes) {
