@@ -128,7 +128,7 @@ class ChunkedText {
   // Reads up to `size` bytes into `buffer`; returns the count, 0 at the end, -1 with errno set.
   using ReadSome = std::function<ssize_t(char* buffer, std::size_t size)>;
 
-  static constexpr std::size_t kPiece = 1 << 18;
+  static constexpr std::size_t kPiece = 1 << 20;
 
   explicit ChunkedText(std::string_view text) : view_(text), at_end_(true) {}
   ChunkedText(ReadSome read_some, std::size_t capacity)

@@ -327,18 +327,18 @@ TEST_F(RawDataFileTest, EndlessOrUnreadableSourcesChangeNothing) {
   EXPECT_NE(outcome.message.text.find("Is a directory"), std::string::npos);
 }
 
-// Files are read in pieces of a few hundred kilobytes; lines of every form must come out the
+// Files are read in pieces of a mebibyte; lines of every form must come out the
 // same wherever a piece ends, CR LF pairs split between two pieces included.
 TEST_F(RawDataFileTest, LargeFilesReadAsInMemory) {
   state.BufferSize = 1024;
-  const int frames = 40;
+  const int frames = 120;
   const int samples = frames * 2048;
   const auto value = [](int i) { return (i * 7 + i / 13) % 256; };
   const char* const forms[] = {" %d \r\n", "%d\n",       "  %d  \r", "\t%d\t\r\n",
                                "%d.0\n",   "   %d   \n", "%d\r",     "+%d\r\n",
                                "00%d \n",  " %d\r\n",    "%de0\r"};
   std::vector<std::string> lines;
-  lines.push_back(" 39 \r\n");
+  lines.push_back(" " + std::to_string(frames - 1) + " \r\n");
   char buffer[32];
   for (int i = 0; i < samples; ++i) {
     std::snprintf(buffer, sizeof buffer, forms[(i * 5 + i / 3) % 11], value(i));
@@ -350,7 +350,7 @@ TEST_F(RawDataFileTest, LargeFilesReadAsInMemory) {
     return text;
   };
   const std::string file = join();
-  ASSERT_GT(file.size(), 400'000u);  // more than one piece
+  ASSERT_GT(file.size(), 1u << 20);  // more than one piece
 
   const auto outcome = Read(file);
   ASSERT_EQ(outcome.status, RawReadStatus::Done) << outcome.message.text;
@@ -376,7 +376,7 @@ TEST_F(RawDataFileTest, LargeFilesReadAsInMemory) {
 
   // Blank lines at the end, longer than a piece, are still the end of the file...
   lines.back() = "5\r\n";
-  const std::string blank_tail(400'000, ' ');
+  const std::string blank_tail((1 << 20) + 1000, ' ');
   EXPECT_EQ(Read(join() + blank_tail + "\r\n" + blank_tail).status, RawReadStatus::Done);
   // ... but not when a number follows them.
   bad = Read(join() + "\r\n" + blank_tail + "\r\n 1 \r\n");
@@ -395,12 +395,12 @@ TEST_F(RawDataFileTest, LargeFilesReadAsInMemory) {
 }
 
 TEST_F(RawDataFileTest, LineEndSplitWhereTheFirstPieceEnds) {
-  // The reader takes 256 KiB at a time: put a CR at the last byte of the first piece and its
+  // The reader takes 1 MiB at a time: put a CR at the last byte of the first piece and its
   // LF at the first byte of the next.
   state.BufferSize = 1024;
-  constexpr std::size_t kPiece = 1 << 18;
+  constexpr std::size_t kPiece = 1 << 20;
   for (const char* last : {"\r\n", "\r 9 \r\n"}) {
-    std::string file = " 25 \r\n";
+    std::string file = " 120 \r\n";
     int count = 0;
     while (file.size() < kPiece - 40) {
       file += " 1 \r\n";
@@ -411,7 +411,7 @@ TEST_F(RawDataFileTest, LineEndSplitWhereTheFirstPieceEnds) {
     file += std::string(last).substr(1);
     ++count;
     count += std::string(last).size() > 2;  // the CR-only variant holds one more sample
-    while (count < 26 * 2048) {
+    while (count < 121 * 2048) {
       file += " 3 \r\n";
       ++count;
     }
