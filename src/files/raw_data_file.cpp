@@ -132,7 +132,9 @@ class ChunkedText {
 
   explicit ChunkedText(std::string_view text) : view_(text), at_end_(true) {}
   ChunkedText(ReadSome read_some, std::size_t capacity)
-      : read_some_(std::move(read_some)), storage_(std::max<std::size_t>(capacity, 1), '\0') {}
+      : read_some_(std::move(read_some)),
+        capacity_(std::max<std::size_t>(capacity, 1)),
+        storage_(new char[capacity_]) {}  // not zeroed: every byte is read into before use
 
   std::string_view view() const { return view_; }
   bool at_end() const { return at_end_; }
@@ -143,11 +145,17 @@ class ChunkedText {
   bool Refill(std::size_t keep_from) {
     if (at_end_) return false;
     const std::size_t kept = view_.size() - keep_from;
-    std::memmove(storage_.data(), storage_.data() + keep_from, kept);
-    if (kept == storage_.size()) storage_.resize(storage_.size() * 2);  // one very long line
+    if (kept == capacity_) {  // one very long line
+      capacity_ *= 2;
+      std::unique_ptr<char[]> larger(new char[capacity_]);
+      std::memcpy(larger.get(), storage_.get(), kept);
+      storage_ = std::move(larger);
+    } else {
+      std::memmove(storage_.get(), storage_.get() + keep_from, kept);
+    }
     std::size_t used = kept;
     for (;;) {
-      const ssize_t n = read_some_(storage_.data() + used, storage_.size() - used);
+      const ssize_t n = read_some_(storage_.get() + used, capacity_ - used);
       if (n < 0 && errno == EINTR) continue;
       if (n < 0) error_ = errno;
       if (n <= 0) {
@@ -157,13 +165,14 @@ class ChunkedText {
       used += static_cast<std::size_t>(n);
       break;
     }
-    view_ = std::string_view(storage_.data(), used);
+    view_ = std::string_view(storage_.get(), used);
     return used > kept;
   }
 
  private:
   ReadSome read_some_;
-  std::string storage_;
+  std::size_t capacity_ = 0;
+  std::unique_ptr<char[]> storage_;
   std::string_view view_;
   bool at_end_ = false;
   int error_ = 0;
@@ -403,8 +412,13 @@ RawReadOutcome ReadRawData(MeasurementState& state, Display& display,
     ::close(fd);
     return cannot_read(error_number);
   }
+  // A small file needs no more room than itself (and one byte to see its end).
+  const std::size_t room = S_ISREG(info.st_mode) && info.st_size >= 0 &&
+                                   static_cast<std::size_t>(info.st_size) < ChunkedText::kPiece
+                               ? static_cast<std::size_t>(info.st_size) + 1
+                               : ChunkedText::kPiece;
   ChunkedText source([fd](char* buffer, std::size_t size) { return ::read(fd, buffer, size); },
-                     ChunkedText::kPiece);
+                     room);
   auto outcome = ReadFrom(source, state, display, path.string());
   ::close(fd);
   return outcome;
