@@ -83,37 +83,53 @@ constexpr std::array<uint64_t, 256> MakeWriterLines() {
 
 constexpr std::array<uint64_t, 256> kWriterLines = MakeWriterLines();
 
+// By line length (with its CR LF; 0 for lengths the form never has): the bytes of the line
+// within the eight loaded from its start, and the factor that moves its units digit to byte 3.
+struct WriterLineLength {
+  uint64_t within = 0;
+  uint64_t to_units = 1;
+};
+
+constexpr std::array<WriterLineLength, 8> MakeWriterLineLengths() {
+  std::array<WriterLineLength, 8> lengths{};
+  for (unsigned length = 5; length <= 7; ++length) {
+    lengths[length].within = ~uint64_t{0} >> (64 - 8 * length);
+    lengths[length].to_units = uint64_t{1} << (8 * (7 - length));
+  }
+  return lengths;
+}
+
+constexpr std::array<WriterLineLength, 8> kWriterLineLengths = MakeWriterLineLengths();
+
 // Takes lines of the writer's own form (" 7 \r\n" to " 255 \r\n") from `q` on, finding them by
 // their line feeds 64 bytes at a time so that no line waits on the one before. A line is read
 // as if it were of that form and then compared with the writer's line for the value read, so
-// any other line fails the comparison. Stops before the first other line and where fewer than
-// 72 bytes are left. Returns the count stored into `out` and moves `q` past the lines taken.
+// any other line fails the comparison. Stops before the first other line, where fewer than
+// 72 bytes are left, or where `max` is less than a block's lines away. Returns the count
+// stored into `out` and moves `q` past the lines taken.
 std::size_t TakeWriterLines(const char*& q, const char* end, uint8_t* out, std::size_t max) {
+  constexpr std::size_t kMostLinesPerBlock = 64;
   std::size_t taken = 0;
-  while (end - q >= 72 && taken < max) {
+  while (end - q >= 72 && max - taken >= kMostLinesPerBlock) {
     uint64_t feeds = LineFeeds64(q);
     const char* line = q;
     while (feeds != 0) {
       const char* const next = q + __builtin_ctzll(feeds) + 1;
       feeds &= feeds - 1;
-      const auto length = static_cast<unsigned>(next - line);
+      const auto length = static_cast<std::size_t>(next - line);
+      const WriterLineLength& shape = kWriterLineLengths[length < 8 ? length : 0];
       uint64_t word;
       std::memcpy(&word, line, sizeof word);  // byte i in bits 8i to 8i + 7, as in the table
       if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
       // Units to byte 3, then the low halves of bytes 1 to 3 as hundreds, tens and units.
-      const uint64_t digits = ((word << (8 * ((7 - length) & 3))) >> 8) & 0x0f0f0f;
+      const uint64_t digits = ((word * shape.to_units) >> 8) & 0x0f0f0f;
       const auto value = static_cast<uint8_t>((digits * (1 + (10 << 8) + (100 << 16))) >> 16);
-      const uint64_t within = length < 8 ? ~uint64_t{0} >> (64 - 8 * length) : ~uint64_t{0};
-      if ((word & within) != kWriterLines[value]) {
+      if ((word & shape.within) != kWriterLines[value]) {
         q = line;
         return taken;
       }
       out[taken++] = value;
       line = next;
-      if (taken == max) {
-        q = line;
-        return taken;
-      }
     }
     if (line == q) return taken;  // no line end in 64 bytes
     q = line;
