@@ -1,6 +1,7 @@
 #include "files/raw_data_file.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -137,6 +138,49 @@ std::size_t TakeWriterLines(const char*& q, const char* end, uint8_t* out, std::
   return taken;
 }
 
+// Working memory of a read: a full file needs a few megabytes. Large buffers are mapped on
+// 2 MiB boundaries and offered huge pages, which the system then hands over in one piece each
+// instead of page by page; the contents start undefined.
+class ReadBuffer {
+ public:
+  explicit ReadBuffer(std::size_t size) : size_(std::max<std::size_t>(size, 1)) {
+    constexpr std::size_t kHuge = 2 << 20;
+    if (size_ >= kHuge / 2) {
+      const std::size_t mapped = (size_ + kHuge - 1) / kHuge * kHuge;
+      void* memory = ::mmap(nullptr, mapped + kHuge, PROT_READ | PROT_WRITE,
+                            MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+      if (memory != MAP_FAILED) {
+        auto* start = static_cast<char*>(memory);
+        const auto address = reinterpret_cast<std::uintptr_t>(start);
+        auto* aligned = start + ((kHuge - address % kHuge) % kHuge);
+        if (aligned > start) ::munmap(start, static_cast<std::size_t>(aligned - start));
+        ::munmap(aligned + mapped,
+                 static_cast<std::size_t>(start + mapped + kHuge - (aligned + mapped)));
+        ::madvise(aligned, mapped, MADV_HUGEPAGE);
+        data_ = aligned;
+        mapped_ = mapped;
+        return;
+      }
+    }
+    owned_.reset(new char[size_]);
+    data_ = owned_.get();
+  }
+  ReadBuffer(const ReadBuffer&) = delete;
+  ReadBuffer& operator=(const ReadBuffer&) = delete;
+  ~ReadBuffer() {
+    if (mapped_ > 0) ::munmap(data_, mapped_);
+  }
+
+  char* data() const { return data_; }
+  std::size_t size() const { return size_; }
+
+ private:
+  std::size_t size_;
+  std::size_t mapped_ = 0;
+  std::unique_ptr<char[]> owned_;
+  char* data_ = nullptr;
+};
+
 // A source of file text: either text already in memory, or a file read in chunks so that a
 // full raw file (13 MB) never has to sit in memory at once.
 class ChunkedText {
@@ -148,9 +192,7 @@ class ChunkedText {
 
   explicit ChunkedText(std::string_view text) : view_(text), at_end_(true) {}
   ChunkedText(ReadSome read_some, std::size_t capacity)
-      : read_some_(std::move(read_some)),
-        capacity_(std::max<std::size_t>(capacity, 1)),
-        storage_(new char[capacity_]) {}  // not zeroed: every byte is read into before use
+      : read_some_(std::move(read_some)), storage_(std::make_unique<ReadBuffer>(capacity)) {}
 
   std::string_view view() const { return view_; }
   bool at_end() const { return at_end_; }
@@ -161,17 +203,16 @@ class ChunkedText {
   bool Refill(std::size_t keep_from) {
     if (at_end_) return false;
     const std::size_t kept = view_.size() - keep_from;
-    if (kept == capacity_) {  // one very long line
-      capacity_ *= 2;
-      std::unique_ptr<char[]> larger(new char[capacity_]);
-      std::memcpy(larger.get(), storage_.get(), kept);
+    if (kept == storage_->size()) {  // one very long line
+      auto larger = std::make_unique<ReadBuffer>(2 * storage_->size());
+      std::memcpy(larger->data(), storage_->data(), kept);
       storage_ = std::move(larger);
     } else {
-      std::memmove(storage_.get(), storage_.get() + keep_from, kept);
+      std::memmove(storage_->data(), storage_->data() + keep_from, kept);
     }
     std::size_t used = kept;
     for (;;) {
-      const ssize_t n = read_some_(storage_.get() + used, capacity_ - used);
+      const ssize_t n = read_some_(storage_->data() + used, storage_->size() - used);
       if (n < 0 && errno == EINTR) continue;
       if (n < 0) error_ = errno;
       if (n <= 0) {
@@ -181,14 +222,13 @@ class ChunkedText {
       used += static_cast<std::size_t>(n);
       break;
     }
-    view_ = std::string_view(storage_.get(), used);
+    view_ = std::string_view(storage_->data(), used);
     return used > kept;
   }
 
  private:
   ReadSome read_some_;
-  std::size_t capacity_ = 0;
-  std::unique_ptr<char[]> storage_;
+  std::unique_ptr<ReadBuffer> storage_;
   std::string_view view_;
   bool at_end_ = false;
   int error_ = 0;
@@ -493,10 +533,11 @@ RawReadOutcome ReadFrom(ChunkedText& source, MeasurementState& state, Display& d
   const int32_t pairs = EffectiveBufferSize(state);
   const std::size_t frame_bytes = 2 * static_cast<std::size_t>(pairs);
   const std::size_t wanted = static_cast<std::size_t>(last + 1) * frame_bytes;
-  const std::unique_ptr<uint8_t[]> samples(new uint8_t[wanted]);  // at most 4 MB
+  const ReadBuffer sample_store(wanted);  // at most 4 MB
+  uint8_t* const samples = reinterpret_cast<uint8_t*>(sample_store.data());
   std::size_t count = 0;
   while (count < wanted) {
-    count += lines.TakePlainSamples(samples.get() + count, wanted - count);
+    count += lines.TakePlainSamples(samples + count, wanted - count);
     if (count == wanted) break;
     const int line = lines.line();
     const auto result = lines.Next(value, problem);
@@ -522,7 +563,7 @@ RawReadOutcome ReadFrom(ChunkedText& source, MeasurementState& state, Display& d
 
   const int complete = static_cast<int>(count / frame_bytes);
   for (int frame = 0; frame < complete; ++frame) {
-    std::memcpy(state.Row(frame), samples.get() + static_cast<std::size_t>(frame) * frame_bytes,
+    std::memcpy(state.Row(frame), samples + static_cast<std::size_t>(frame) * frame_bytes,
                 frame_bytes);
     state.CurrentFrame = static_cast<int16_t>(frame);
     AnalyzeFrame(state, display);
@@ -530,7 +571,7 @@ RawReadOutcome ReadFrom(ChunkedText& source, MeasurementState& state, Display& d
   const std::size_t partial = count % frame_bytes;
   if (partial > 0) {
     // The frame that ran into the end of the file keeps what was read into it.
-    std::memcpy(state.Row(complete), samples.get() + count - partial, partial);
+    std::memcpy(state.Row(complete), samples + count - partial, partial);
   }
 
   if (count == wanted) return RawReadOutcome{RawReadStatus::Done, DoneMessage(), complete};
