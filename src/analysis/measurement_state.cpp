@@ -1,5 +1,8 @@
 #include "analysis/measurement_state.h"
 
+#include <sys/mman.h>
+
+#include <cstdint>
 #include <new>
 
 namespace fc {
@@ -10,6 +13,16 @@ MeasurementState::MeasurementState()
     : RawData(static_cast<uint8_t*>(
           std::calloc(static_cast<std::size_t>(kFrameCount) * kFrameRowBytes, 1))) {
   if (!RawData) throw std::bad_alloc();
+  // A replay fills every row at once: huge pages, where the system has them, come in one piece
+  // each rather than a page at a time.
+  constexpr std::uintptr_t kHuge = 2 << 20;
+  const auto start = reinterpret_cast<std::uintptr_t>(RawData.get());
+  const std::uintptr_t first = (start + kHuge - 1) / kHuge * kHuge;
+  const std::uintptr_t last =
+      (start + static_cast<std::uintptr_t>(kFrameCount) * kFrameRowBytes) / kHuge * kHuge;
+  if (last > first) {
+    ::madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+  }
 }
 
 void UpdateConsecutive(MeasurementState& state) {
