@@ -462,28 +462,65 @@ def _raw_value(token):
     return round_half_even(Fraction(token))
 
 
+class _BadRaw(Exception):
+    pass
+
+
+def _raw_values(text):
+    """The numbers of a raw file in order: each is taken by skipping blanks
+    and reading up to the next blank, comma or line end; one comma after a
+    number ends it. An empty field (a comma with no number before it), a token
+    that is not a number or a blank line followed by more text raises
+    _BadRaw when reached; blank lines at the very end end the values."""
+    i, n = 0, len(text)
+    while True:
+        while i < n and text[i] in ' \t':
+            i += 1
+        if i < n and text[i] == ',':
+            raise _BadRaw()
+        if i == n or text[i] in '\r\n':
+            if text[i:].strip(' \t\r\n'):
+                raise _BadRaw()
+            return
+        start = i
+        while i < n and text[i] not in ' \t,\r\n':
+            i += 1
+        value = _raw_value(text[start:i])
+        if value is None:
+            raise _BadRaw()
+        yield value
+        while i < n and text[i] in ' \t':
+            i += 1
+        if i < n and text[i] == ',':
+            i += 1
+            while i < n and text[i] in ' \t':
+                i += 1
+        if text.startswith('\r\n', i):
+            i += 2
+        elif i < n and text[i] in '\r\n':
+            i += 1
+
+
 def parse_raw(data, buffer_size):
     """Validate a raw file as a whole. Returns (L, sample values needed) or
     None when the file is invalid. Values past the frames announced are not
     looked at."""
-    text = data.decode('latin-1')
-    lines = re.split(r'\r\n|\r|\n', text)
-    if lines and lines[-1] == '':
-        lines.pop()
-    if not lines:
-        return None
-    first = _raw_value(lines[0].strip(' '))
-    if first is None or first > 1000:
-        return None
-    last_frame = first
-    wanted = max(0, (last_frame + 1) * 2 * buffer_size)
-    samples = []
-    for line in lines[1:1 + wanted]:
-        v = _raw_value(line.strip(' '))
-        if v is None or v < 0 or v > 255:
+    values = _raw_values(data.decode('latin-1'))
+    try:
+        first = next(values, None)
+        if first is None or first > 1000:
             return None
-        samples.append(v)
-    return last_frame, samples
+        wanted = max(0, (first + 1) * 2 * buffer_size)
+        samples = []
+        for v in values:
+            if len(samples) == wanted:
+                break
+            if v < 0 or v > 255:
+                return None
+            samples.append(v)
+    except _BadRaw:
+        return None
+    return first, samples
 
 
 # ---------------------------------------------------------------- commands

@@ -276,6 +276,14 @@ class RawReading(unittest.TestCase):
         self.assertEqual(st.read_raw(b' 1001 \r\n'), 1)
         self.assertEqual(st.read_raw(self.raw(' 0 ', [frame], '\n')), 0)
 
+    def test_several_numbers_on_a_line(self):
+        frame = ' , '.join(['7'] * 2047)
+        st = model.State(model.Settings())
+        self.assertEqual(st.read_raw(('0 7,' + frame + ',\r\n').encode()), 0)
+        self.assertEqual(st.row(0)[:2048], bytearray([7] * 2048))
+        for bad in ('0 7,,' + frame, ',0\r\n' + frame, '0\r\n\r\n7 ' + frame):
+            self.assertEqual(model.State(model.Settings()).read_raw(bad.encode()), 1)
+
 
 if __name__ == '__main__':
     unittest.main()
