@@ -1,13 +1,18 @@
 #include "files/atomic_file.h"
 
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <climits>
 #include <system_error>
+#include <utility>
+#include <variant>
 
 namespace fc {
 
@@ -22,9 +27,13 @@ thread_local WriteFault g_fault;
 
 std::string Reason(int error_number) { return std::system_category().message(error_number); }
 
-std::string WriteError(const std::filesystem::path& path, int error_number) {
-  return "Could not write \"" + path.string() + "\": " + Reason(error_number) +
+std::string Refusal(const std::filesystem::path& path, const std::string& why) {
+  return "Could not write \"" + path.string() + "\": " + why +
          ". The file on disk was left as it was.";
+}
+
+std::string WriteError(const std::filesystem::path& path, int error_number) {
+  return Refusal(path, Reason(error_number));
 }
 
 // Writes all of `bytes`, retrying short writes; returns 0 or the errno of the failure.
@@ -54,6 +63,100 @@ std::filesystem::path TemporaryName(const std::filesystem::path& target) {
   return target.parent_path() / name;
 }
 
+std::filesystem::path DirectoryOf(const std::filesystem::path& file) {
+  return file.parent_path().empty() ? std::filesystem::path(".") : file.parent_path();
+}
+
+// Only a regular file is ever replaced: renaming over a device, a pipe or a socket would put a
+// plain file in its place.
+std::string KindOf(mode_t mode) {
+  if (S_ISCHR(mode) || S_ISBLK(mode)) return "it is a device, not a regular file";
+  if (S_ISFIFO(mode)) return "it is a named pipe (FIFO), not a regular file";
+  if (S_ISSOCK(mode)) return "it is a socket, not a regular file";
+  return "it is not a regular file";
+}
+
+// The links under /proc lead to whatever a process has open (pipes, terminals, deleted files);
+// they are never written through.
+bool OnProc(const std::filesystem::path& file) {
+  struct statfs info {};
+  return ::statfs(DirectoryOf(file).c_str(), &info) == 0 && info.f_type == PROC_SUPER_MAGIC;
+}
+
+// The file a write to `path` replaces: `path` itself, or the end of its chain of symbolic links,
+// which must lead to a regular file or to nothing at all. A dangling link is not written
+// through, since the file it would create could be anywhere. Sets `existing` when the target
+// exists; returns a refusal otherwise.
+std::optional<std::string> ResolveTarget(const std::filesystem::path& path,
+                                         std::filesystem::path& target,
+                                         std::optional<struct stat>& existing) {
+  constexpr int kMaxLinks = 40;  // as the kernel's own limit
+  target = path;
+  existing.reset();
+  for (int links = 0;; ++links) {
+    struct stat info {};
+    if (::lstat(target.c_str(), &info) != 0) {
+      if (errno != ENOENT) return WriteError(path, errno);
+      if (links == 0) return std::nullopt;  // a new file
+      return Refusal(path,
+                     "it is a symbolic link to \"" + target.string() + "\", which does not exist");
+    }
+    if (S_ISDIR(info.st_mode)) return WriteError(path, EISDIR);
+    if (!S_ISLNK(info.st_mode)) {
+      if (!S_ISREG(info.st_mode)) return Refusal(path, KindOf(info.st_mode));
+      existing = info;
+      return std::nullopt;
+    }
+    if (links == kMaxLinks) return WriteError(path, ELOOP);
+    std::string next(PATH_MAX, '\0');
+    const ssize_t n = ::readlink(target.c_str(), next.data(), next.size());
+    if (n < 0) return WriteError(path, errno);
+    if (static_cast<std::size_t>(n) == next.size()) return WriteError(path, ENAMETOOLONG);
+    next.resize(static_cast<std::size_t>(n));
+    target = target.parent_path() / next;  // an absolute link replaces the whole path
+    if (OnProc(target)) return Refusal(path, "it is a symbolic link into /proc");
+  }
+}
+
+struct OpenedTemporary {
+  std::filesystem::path target;  // the file the rename replaces
+  std::filesystem::path path;    // the temporary file beside it
+  int fd = -1;
+};
+
+// Everything up to the writing: finds the target, checks that it may be replaced, creates the
+// temporary file beside it and gives it the target's owner, group and permission bits.
+std::variant<OpenedTemporary, std::string> OpenTemporary(const std::filesystem::path& path) {
+  OpenedTemporary temp;
+  std::optional<struct stat> existing;
+  if (auto refusal = ResolveTarget(path, temp.target, existing)) return std::move(*refusal);
+  if (temp.target.filename().empty()) return WriteError(path, EISDIR);
+  // The rename could replace a file that we may not write to; a write-protected file stays.
+  if (existing && ::faccessat(AT_FDCWD, temp.target.c_str(), W_OK, AT_EACCESS) != 0) {
+    return WriteError(path, errno);
+  }
+
+  const mode_t mode = 0666;  // narrowed by the umask for a new file
+  for (int attempt = 0; attempt < 100 && temp.fd < 0; ++attempt) {
+    temp.path = TemporaryName(temp.target);
+    temp.fd = ::open(temp.path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    if (temp.fd < 0 && errno != EEXIST && errno != EINTR) break;
+  }
+  if (temp.fd < 0) return WriteError(path, errno);
+
+  if (existing) {
+    // Keeping the owner, group and permissions is a courtesy: an ordinary user may only pass
+    // the file on to a group of its own, and a file we cannot chown or chmod is still written.
+    // The mode comes last, as a change of owner clears the set-user-ID bit.
+    if (::fchown(temp.fd, existing->st_uid, existing->st_gid) != 0) {
+      [[maybe_unused]] const int group_only =
+          ::fchown(temp.fd, static_cast<uid_t>(-1), existing->st_gid);
+    }
+    [[maybe_unused]] const int ignored = ::fchmod(temp.fd, existing->st_mode & 07777);
+  }
+  return temp;
+}
+
 }  // namespace
 
 ScopedWriteFailure::ScopedWriteFailure(std::size_t fail_after_bytes, int error_number) {
@@ -64,53 +167,36 @@ ScopedWriteFailure::~ScopedWriteFailure() { g_fault = WriteFault{}; }
 
 std::optional<std::string> WriteFileAtomically(const std::filesystem::path& path,
                                                std::string_view bytes) {
-  std::error_code ec;
-  std::filesystem::path target = path;
-  if (std::filesystem::is_symlink(path, ec)) {
-    const auto resolved = std::filesystem::weakly_canonical(path, ec);
-    if (!ec) target = resolved;
-  }
-  if (target.filename().empty()) return WriteError(path, EISDIR);
+  auto opened = OpenTemporary(path);
+  if (auto* error = std::get_if<std::string>(&opened)) return std::move(*error);
+  const OpenedTemporary& temp = std::get<OpenedTemporary>(opened);
 
-  const mode_t mode = 0666;  // narrowed by the umask for a new file
-  struct stat old_stat {};
-  const bool had_file = ::stat(target.c_str(), &old_stat) == 0;
-  if (had_file && S_ISDIR(old_stat.st_mode)) return WriteError(path, EISDIR);
-  // The rename could replace a file that we may not write to; a write-protected file stays.
-  if (had_file && ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) {
-    return WriteError(path, errno);
+  int error_number = WriteAll(temp.fd, bytes);
+  if (error_number == 0 && ::fsync(temp.fd) != 0) error_number = errno;
+  if (::close(temp.fd) != 0 && error_number == 0) error_number = errno;
+  if (error_number == 0 && ::rename(temp.path.c_str(), temp.target.c_str()) != 0) {
+    error_number = errno;
   }
-
-  std::filesystem::path temporary;
-  int fd = -1;
-  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-    temporary = TemporaryName(target);
-    fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-    if (fd < 0 && errno != EEXIST && errno != EINTR) break;
-  }
-  if (fd < 0) return WriteError(path, errno);
-
-  if (had_file) {
-    // Keeping the old permissions is a courtesy; a file we cannot chmod is still written.
-    [[maybe_unused]] const int ignored = ::fchmod(fd, old_stat.st_mode & 07777);
-  }
-  int error_number = WriteAll(fd, bytes);
-  if (error_number == 0 && ::fsync(fd) != 0) error_number = errno;
-  if (::close(fd) != 0 && error_number == 0) error_number = errno;
-  if (error_number == 0 && ::rename(temporary.c_str(), target.c_str()) != 0) error_number = errno;
   if (error_number != 0) {
-    ::unlink(temporary.c_str());
+    ::unlink(temp.path.c_str());
     return WriteError(path, error_number);
   }
 
   // Make the rename itself durable; the new file is in place whatever this returns.
-  const auto directory =
-      target.parent_path().empty() ? std::filesystem::path(".") : target.parent_path();
-  const int dir_fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const int dir_fd = ::open(DirectoryOf(temp.target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dir_fd >= 0) {
     ::fsync(dir_fd);
     ::close(dir_fd);
   }
+  return std::nullopt;
+}
+
+std::optional<std::string> CheckWritable(const std::filesystem::path& path) {
+  auto opened = OpenTemporary(path);
+  if (auto* error = std::get_if<std::string>(&opened)) return std::move(*error);
+  const OpenedTemporary& temp = std::get<OpenedTemporary>(opened);
+  ::close(temp.fd);
+  ::unlink(temp.path.c_str());
   return std::nullopt;
 }
 

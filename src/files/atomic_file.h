@@ -11,12 +11,18 @@ namespace fc {
 
 // Replaces the file at `path` with `bytes`: writes a temporary file beside it, flushes it to
 // disk and renames it over the target, so the target is either the old file or the whole new
-// one, never a partial or empty file. The temporary file is removed on failure. An existing
-// target keeps its permission bits, and one the caller may not write to is not replaced; a
-// symbolic link is followed to the file it names.
+// one, never a partial or empty file. The temporary file is removed on failure. Only a regular
+// file is replaced: a directory, device, FIFO or socket is refused, and so is one the caller
+// may not write to. A replaced file keeps its permission bits and, where the caller may set
+// them, its owner and group. A symbolic link is followed to the file it names, which must be a
+// regular file; a link that leads nowhere or into /proc is refused.
 // Returns nullopt on success, otherwise a text for the user that names `path` and the reason.
 std::optional<std::string> WriteFileAtomically(const std::filesystem::path& path,
                                                std::string_view bytes);
+
+// Whether WriteFileAtomically could write `path` now: the same checks and a temporary file
+// created and removed again; the target is not touched. Same result texts.
+std::optional<std::string> CheckWritable(const std::filesystem::path& path);
 
 // The content of a file, read at once, up to `max_bytes` (the rest is left unread); nullopt
 // with `error` set to a text that names the path and the reason when the file cannot be opened

@@ -1,7 +1,11 @@
 #include "files/atomic_file.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -91,11 +95,73 @@ TEST(AtomicFileTest, KeepsPermissionsAndFollowsLinks) {
   ASSERT_EQ(::stat(path.c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 07777, 0640u);
 
+  // Root may hand the file to anyone; the replacement goes to the same owner and group.
+  if (::geteuid() == 0 && ::chown(path.c_str(), 65534, 65534) == 0) {
+    ASSERT_EQ(WriteFileAtomically(path, "owned"), std::nullopt);
+    ASSERT_EQ(::stat(path.c_str(), &info), 0);
+    EXPECT_EQ(info.st_uid, 65534u);
+    EXPECT_EQ(info.st_gid, 65534u);
+    EXPECT_EQ(info.st_mode & 07777, 0640u);
+  }
+
   const auto link = dir / "link.vmk";
   std::filesystem::create_symlink("Config.vmk", link);
   ASSERT_EQ(WriteFileAtomically(link, "through the link"), std::nullopt);
   EXPECT_TRUE(std::filesystem::is_symlink(link));
   EXPECT_EQ(ReadBytes(path), "through the link");
+}
+
+TEST(AtomicFileTest, ReplacesOnlyRegularFiles) {
+  TempDir dir;
+  const auto refused = [](const std::filesystem::path& path, const std::string& why) {
+    const auto error = WriteFileAtomically(path, "x");
+    EXPECT_TRUE(error.has_value()) << path;
+    if (!error) return;
+    EXPECT_NE(error->find(path.string()), std::string::npos) << *error;
+    EXPECT_NE(error->find(why), std::string::npos) << *error;
+  };
+
+  const auto fifo = dir / "fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+  refused(fifo, "FIFO");
+  EXPECT_TRUE(std::filesystem::is_fifo(fifo));
+
+  const auto socket_path = dir / "socket";
+  const int socket_fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  socket_path.string().copy(address.sun_path, sizeof(address.sun_path) - 1);
+  ASSERT_EQ(::bind(socket_fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+  refused(socket_path, "socket");
+  EXPECT_TRUE(std::filesystem::is_socket(socket_path));
+  ::close(socket_fd);
+
+  // A device node of our own (the null device's numbers), never a real one under /dev.
+  const auto device = dir / "null";
+  if (::mknod(device.c_str(), S_IFCHR | 0666, ::makedev(1, 3)) == 0) {
+    refused(device, "device");
+    EXPECT_TRUE(std::filesystem::is_character_file(device));
+  }
+
+  // Links: to a FIFO, to nothing, and through /proc to an open file.
+  const auto to_fifo = dir / "to-fifo";
+  std::filesystem::create_symlink("fifo", to_fifo);
+  refused(to_fifo, "FIFO");
+  const auto dangling = dir / "dangling";
+  std::filesystem::create_symlink("missing", dangling);
+  refused(dangling, "does not exist");
+  EXPECT_FALSE(std::filesystem::exists(dir / "missing"));
+  const auto kept = dir / "kept.txt";
+  WriteBytes(kept, "kept");
+  const int open_fd = ::open(kept.c_str(), O_RDONLY);
+  const auto through_proc = dir / "through-proc";
+  std::filesystem::create_symlink("/proc/self/fd/" + std::to_string(open_fd), through_proc);
+  refused(through_proc, "/proc");
+  ::close(open_fd);
+  EXPECT_EQ(ReadBytes(kept), "kept");
+  EXPECT_TRUE(std::filesystem::is_symlink(dangling));
+  EXPECT_TRUE(std::filesystem::is_symlink(through_proc));
+  EXPECT_EQ(dir.EntryCount(), std::filesystem::exists(device) ? 7 : 6);
 }
 
 TEST(AtomicFileTest, ReadOnlyFileIsNotReplaced) {
