@@ -121,7 +121,9 @@ std::string FormatPattern(double value, std::string_view pattern) {
   return text;
 }
 
-double ReadLeadingNumber(std::string_view text) {
+double ReadLeadingNumber(std::string_view text) { return FindLeadingNumber(text).value_or(0.0); }
+
+std::optional<double> FindLeadingNumber(std::string_view text) {
   std::string s;
   s.reserve(text.size());
   for (char c : text) {
@@ -146,7 +148,7 @@ double ReadLeadingNumber(std::string_view text) {
       i = j;
     }
   }
-  if (!has_integer && !has_fraction) return 0.0;
+  if (!has_integer && !has_fraction) return std::nullopt;
   if (i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
     std::size_t j = i + 1;
     if (j < s.size() && (s[j] == '+' || s[j] == '-')) ++j;

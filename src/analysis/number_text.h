@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -30,6 +31,10 @@ std::string FormatPattern(double value, std::string_view pattern);
 // fraction digits and an optional exponent. Text without such a number reads 0. Too large a
 // value reads as an infinity, so range checks on the result reject it.
 double ReadLeadingNumber(std::string_view text);
+
+// The same, but nullopt for a text without a leading number ("abc", "", "nan", "-"), where
+// ReadLeadingNumber gives 0.
+std::optional<double> FindLeadingNumber(std::string_view text);
 
 // Nearest whole number, ties to the even one (2.5 gives 2, 3.5 gives 4).
 double RoundHalfEven(double value);
