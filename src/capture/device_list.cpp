@@ -25,10 +25,17 @@ Message NoDevicesMessage() {
                  "Ack!"};
 }
 
+Message NoSoundServerMessage() {
+  return Message{
+      "No sound server could be reached, so there are no audio inputs to record from. Start "
+      "PulseAudio or PipeWire and try again.",
+      MessageButtons::Ok, MessageIcon::Critical, "Ack!"};
+}
+
 DeviceList InitDevices(WaveInput& input, Host& host) {
   DeviceList list = CapableDevices(input);
   if (list.empty()) {
-    host.dialogs().Show(NoDevicesMessage());
+    host.dialogs().Show(input.ServerReached() ? NoDevicesMessage() : NoSoundServerMessage());
     host.EndProgram();
   }
   return list;

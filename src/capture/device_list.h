@@ -28,8 +28,12 @@ DeviceList CapableDevices(WaveInput& input);
 // "You have no audio input devices!" (critical icon, OK, title "Ack!").
 Message NoDevicesMessage();
 
-// Lists the capable devices and selects position 0. Without one, shows NoDevicesMessage,
-// calls host.EndProgram() and returns an empty list.
+// The same for an input that found no sound server to list the devices of.
+Message NoSoundServerMessage();
+
+// Lists the capable devices and selects position 0. Without one, shows NoDevicesMessage (or
+// NoSoundServerMessage when there was no server to ask), calls host.EndProgram() and returns
+// an empty list.
 DeviceList InitDevices(WaveInput& input, Host& host);
 
 }  // namespace fc

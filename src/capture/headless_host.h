@@ -8,7 +8,8 @@ namespace fc {
 
 // The capture's host without a window (the batch recorder, the benchmark): there are no buttons
 // to enable and no input to wait for; the run stops after `frames` frames (0: not before frame
-// 1000) or when StopRequested says so. Messages and the average label are the subclass's.
+// 1000) or when StopRequested says so, and otherwise goes on after BetweenFrames. Messages and
+// the average label are the subclass's.
 class HeadlessHost : public Host {
  public:
   HeadlessHost(MeasurementState& state, int frames) : state_(state), frames_(frames) {}
@@ -16,10 +17,12 @@ class HeadlessHost : public Host {
   void Attach(Capture& capture) { capture_ = &capture; }
 
   void ProcessPendingInput() override {
+    if (capture_ == nullptr || !capture_->Recording()) return;
     const bool enough = frames_ > 0 && state_.CurrentFrame >= frames_;
-    if (capture_ != nullptr && capture_->Recording() && (enough || StopRequested())) {
-      BeforeStop();
-      capture_->Stop();
+    if (enough || StopRequested()) {
+      StopRun();
+    } else {
+      BetweenFrames();
     }
   }
   void WaitBriefly() override {}
@@ -33,6 +36,15 @@ class HeadlessHost : public Host {
  protected:
   virtual bool StopRequested() { return false; }
   virtual void BeforeStop() {}
+  // After a frame when the run goes on: the device holds no buffer here.
+  virtual void BetweenFrames() {}
+
+  // Ends the run now, as the Stop button does.
+  void StopRun() {
+    if (capture_ == nullptr || !capture_->Recording()) return;
+    BeforeStop();
+    capture_->Stop();
+  }
 
  private:
   MeasurementState& state_;

@@ -33,6 +33,7 @@ class ScriptedWaveInput : public WaveInput {
   std::function<void(int queue, uint8_t* data, uint32_t length)> fill;
   std::set<int> never_complete;  // queue numbers that are never filled (time-outs)
   int lose_at_queue = -1;        // the device goes away when this buffer is queued
+  bool server_reached = true;    // false: Devices() found no sound server
 
   // --- Record ---
   std::vector<std::string> calls;  // "Devices", "Open 0", "Start", "PrepareHeader", "AddBuffer",
@@ -49,6 +50,7 @@ class ScriptedWaveInput : public WaveInput {
   void FillEveryBufferWith(std::vector<uint8_t> bytes);
 
   std::vector<WaveInDevice> Devices() override;
+  bool ServerReached() const override { return server_reached; }
   WaveInHandle Open(int device_id, const WaveFormat& format) override;
   void Start(WaveInHandle handle) override;
   void PrepareHeader(WaveInHandle handle, WaveHeader& header) override;

@@ -45,6 +45,10 @@ class WaveInput {
   virtual ~WaveInput() = default;
   // All input devices in identifier order (identifier = position in this list).
   virtual std::vector<WaveInDevice> Devices() = 0;
+  // False when the last Devices() found no sound server to ask (none running, none reachable,
+  // none that answered): its empty list then says nothing about the inputs. An input that needs
+  // no server is always reached.
+  virtual bool ServerReached() const { return true; }
   // A non-zero handle on success, 0 on failure.
   virtual WaveInHandle Open(int device_id, const WaveFormat& format) = 0;
   virtual void Start(WaveInHandle handle) = 0;

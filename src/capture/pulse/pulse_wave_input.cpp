@@ -363,10 +363,12 @@ PulseWaveInput::~PulseWaveInput() = default;
 
 std::vector<WaveInDevice> PulseWaveInput::Devices() {
   source_names_.clear();
+  server_reached_ = false;
   Session session(options_);
   if (!session.Connect()) return {};
   const auto sources = session.Sources();
   if (!sources) return {};
+  server_reached_ = true;
   std::vector<WaveInDevice> devices;
   for (const SourceEntry& source : *sources) {
     source_names_.push_back(source.name);

@@ -32,6 +32,9 @@ class PulseWaveInput final : public WaveInput {
   PulseWaveInput& operator=(const PulseWaveInput&) = delete;
 
   std::vector<WaveInDevice> Devices() override;
+  // False when the last Devices() could not connect to a server, or the server did not answer
+  // the listing within the time-out; true after a listing, even one without sources.
+  bool ServerReached() const override { return server_reached_; }
   // Accepts 8-bit PCM with 1 or 2 channels at a rate no higher than the source's.
   WaveInHandle Open(int device_id, const WaveFormat& format) override;
   void Start(WaveInHandle handle) override;
@@ -52,6 +55,7 @@ class PulseWaveInput final : public WaveInput {
 
   Options options_;
   std::vector<std::string> source_names_;  // identifier -> source name, from the last listing
+  bool server_reached_ = true;             // nothing has been asked yet
   std::map<WaveInHandle, std::unique_ptr<Session>> sessions_;
   WaveInHandle next_handle_ = 1;
 };
