@@ -1,18 +1,23 @@
 #include "cli/cli_app.h"
 
+#include <signal.h>
+#include <sys/stat.h>
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <limits>
 #include <optional>
 #include <ostream>
 #include <string>
+#include <utility>
 
 #include "analysis/display.h"
 #include "analysis/frame_diagnosis.h"
 #include "analysis/measurement_state.h"
 #include "analysis/message.h"
+#include "analysis/number_text.h"
 #include "capture/capture.h"
 #include "capture/device_list.h"
 #include "capture/headless_host.h"
@@ -156,12 +161,26 @@ int ReadRaw(const std::string& raw, MeasurementState& state, std::ostream* lines
   return kExitBadInput;
 }
 
+// Whether two names lead to the same file (the same device and inode, links followed).
+bool SameFile(const std::filesystem::path& a, const std::filesystem::path& b) {
+  struct stat first {};
+  struct stat second {};
+  return ::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0 &&
+         first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
 // The capture's window side for a terminal: messages go to standard error, a time-out ends
 // the run (there is no one to ask), and the run stops after the frames asked for or Ctrl-C.
+// With a raw file, the file holds the run so far after every frame.
 class BatchHost : public HeadlessHost, public Dialogs {
  public:
-  BatchHost(std::ostream& err, const SoundEnvironment& sound, MeasurementState& state, int frames)
-      : HeadlessHost(state, frames), err_(err), sound_(sound) {}
+  BatchHost(std::ostream& err, const SoundEnvironment& sound, MeasurementState& state, int frames,
+            std::filesystem::path raw_path)
+      : HeadlessHost(state, frames),
+        err_(err),
+        sound_(sound),
+        state_(state),
+        raw_path_(std::move(raw_path)) {}
 
   bool timed_out() const { return timed_out_; }
   bool input_lost() const { return input_lost_; }
@@ -171,6 +190,8 @@ class BatchHost : public HeadlessHost, public Dialogs {
     if (message == TimedOutQuestion()) {
       err_ << "Timed out: the input delivered no frame within 5 seconds; the run ends.\n";
       timed_out_ = true;
+      // The unfinished frame is no measurement: the run ends before it.
+      StopRun();
       return MessageAnswer::No;
     }
     if (message == InputLostMessage()) input_lost_ = true;
@@ -183,16 +204,45 @@ class BatchHost : public HeadlessHost, public Dialogs {
   void SetAverageLabel(const std::string& text) override { err_ << text << "\n"; }
 
  protected:
-  bool StopRequested() override { return timed_out_ || sound_.interrupted(); }
+  bool StopRequested() override { return sound_.interrupted(); }
+
+  // A kill or a power cut then loses at most the frame being recorded. A failure is told once;
+  // the copy before it stays, and the run goes on.
+  void BetweenFrames() override {
+    if (raw_path_.empty()) return;
+    const Message written = WriteRawData(state_, raw_path_);
+    if (written != DoneMessage() && !raw_failure_told_) {
+      err_ << written.text << "\n";
+      raw_failure_told_ = true;
+    }
+  }
 
  private:
   std::ostream& err_;
   const SoundEnvironment& sound_;
+  MeasurementState& state_;
+  std::filesystem::path raw_path_;
   bool timed_out_ = false;
   bool input_lost_ = false;
+  bool raw_failure_told_ = false;
 };
 
+std::atomic<bool> g_stop_signal{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
+
+extern "C" void OnStopSignal(int) { g_stop_signal.store(true); }
+
 }  // namespace
+
+std::atomic<bool>& StopSignalFlag() { return g_stop_signal; }
+
+void EndRunOnStopSignals() {
+  struct sigaction action {};
+  action.sa_handler = OnStopSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(signal, &action, nullptr);
+}
 
 int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
            const SoundEnvironment& sound) {
@@ -231,14 +281,22 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
   auto* average = app.add_subcommand(
       "average", "Read a raw data file and print the average period over a range of frames");
   average->add_option("RAW", raw, "Raw data file")->required();
+  // The window reads a box's leading number; a text with none would silently mean frame 0.
+  const CLI::Validator typed_number(
+      [](std::string& text) {
+        return FindLeadingNumber(text) ? std::string() : "\"" + text + "\" is not a number";
+      },
+      "");
   average
       ->add_option("--first", first_text, "First frame of the range, read as the window reads it")
-      ->required();
+      ->required()
+      ->check(typed_number);
   average
       ->add_option("--last", last_text,
                    "Last frame of the range (capped at the frame before the last one read, as "
                    "after a read-back in the window)")
-      ->required();
+      ->required()
+      ->check(typed_number);
   average->add_flag("--remove-bad", remove_bad,
                     "Leave out readings 20 % or more away from the plain average");
   AddSettingsOptions(*average, settings);
@@ -254,7 +312,7 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
       "Record from a sound input and print the line of every frame as it is analysed; the stop "
       "report goes to standard error");
   record->add_option("--device", device, "Position of the input in the 'devices' list (default 0)")
-      ->check(CLI::NonNegativeNumber);
+      ->check(CLI::Range(0, std::numeric_limits<int>::max()));
   record
       ->add_option("--frames", frames,
                    "Stop after this many frames (default: run until frame 1000; Ctrl-C stops "
@@ -286,6 +344,11 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
   if (analyze->parsed()) return delivered(ReadRaw(raw, state, &out, err, explain));
 
   if (results->parsed()) {
+    if (output != "-" && !output.empty() && SameFile(raw, output)) {
+      err << "The results file \"" << output << "\" is the raw data file \"" << raw
+          << "\"; it is not overwritten.\n";
+      return kExitUsage;
+    }
     const int status = ReadRaw(raw, state, nullptr, err);
     if (status == kExitBadInput) return status;
     if (output == "-") {
@@ -316,9 +379,21 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
     return delivered(status);
   }
 
+  // A raw file that cannot be written is found out before the run, not after it.
+  if (!raw_out.empty()) {
+    if (auto problem = CheckWritable(raw_out)) {
+      err << *problem << "\n";
+      return kExitBadInput;
+    }
+  }
+
   const std::unique_ptr<WaveInput> input = sound.make_input();
   if (app.got_subcommand("devices")) {
     const DeviceList devices = CapableDevices(*input);
+    if (!input->ServerReached()) {
+      err << NoSoundServerMessage().text << "\n";
+      return kExitBadInput;
+    }
     for (std::size_t p = 0; p < devices.names.size(); ++p) {
       out << p << "\t" << devices.names[p] << "\n";
     }
@@ -327,7 +402,7 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
 
   // record
   StreamDisplay display(&out, true);
-  BatchHost host(err, sound, state, frames);
+  BatchHost host(err, sound, state, frames, raw_out);
   Capture capture(state, display, *input, host, *sound.clock);
   host.Attach(capture);
   const DeviceList& devices = capture.InitDevices();
@@ -339,14 +414,23 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
   }
   capture.Start(device);
   if (!state.RunStarted) return kExitBadInput;  // the device did not open; the message is out
-  if (!raw_out.empty()) {
+  const bool unfinished = host.input_lost() || host.timed_out();
+  if (unfinished && state.CurrentFrame <= kLastFrame) {
+    // The row of the frame that never finished goes back to the zeros it held before the run
+    // (the store starts zeroed): the file then ends, as after any stop, with a frame that holds
+    // no samples of the run.
+    std::fill_n(state.Row(state.CurrentFrame), kFrameRowBytes, uint8_t{0});
+  }
+  if (!raw_out.empty() && state.CurrentFrame == 0) {
+    err << "No frame was recorded; \"" << raw_out << "\" was left as it was.\n";
+  } else if (!raw_out.empty()) {
     const Message written = WriteRawData(state, raw_out);
     if (written != DoneMessage()) {
       err << written.text << "\n";
       return kExitBadInput;
     }
   }
-  return host.input_lost() || host.timed_out() ? kExitBadInput : kExitOk;
+  return unfinished ? kExitBadInput : kExitOk;
 }
 
 }  // namespace fc

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <iosfwd>
 #include <memory>
@@ -23,6 +24,11 @@ struct SoundEnvironment {
   // Asked between frames of `record`; true ends the run after the frame (Ctrl-C).
   std::function<bool()> interrupted = [] { return false; };
 };
+
+// Makes Ctrl-C, SIGTERM and SIGHUP end a `record` run as Ctrl-C always did: after the frame
+// being recorded, with the raw file written. They set StopSignalFlag().
+void EndRunOnStopSignals();
+std::atomic<bool>& StopSignalFlag();
 
 // The batch program on the same core as the window: analyze, results, average, devices, record.
 int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& err,

@@ -1,8 +1,6 @@
 // frequency-counter-cli-sound: the batch program with the PulseAudio input linked in. The
 // frequency-counter-cli that users run hands `devices` and `record` over to it, so that the
 // file commands do not pay for loading the sound libraries at every start.
-#include <atomic>
-#include <csignal>
 #include <iostream>
 #include <memory>
 
@@ -10,20 +8,12 @@
 #include "capture/pulse/pulse_wave_input.h"
 #include "cli/cli_app.h"
 
-namespace {
-
-std::atomic<bool> interrupted{false};
-
-extern "C" void OnInterrupt(int) { interrupted = true; }
-
-}  // namespace
-
 int main(int argc, char** argv) {
-  std::signal(SIGINT, OnInterrupt);
+  fc::EndRunOnStopSignals();
   fc::SystemClock clock;
   fc::SoundEnvironment sound;
   sound.make_input = [] { return std::make_unique<fc::PulseWaveInput>(); };
   sound.clock = &clock;
-  sound.interrupted = [] { return interrupted.load(); };
+  sound.interrupted = [] { return fc::StopSignalFlag().load(); };
   return fc::RunCli(argc, argv, std::cout, std::cerr, sound);
 }

@@ -4,17 +4,23 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <optional>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "analysis/measurement_state.h"
 #include "capture/clock.h"
+#include "capture/device_list.h"
 #include "capture/scripted_wave_input.h"
 #include "cli/descriptor_output.h"
+#include "files/atomic_file.h"
 
 namespace fc {
 namespace {
@@ -53,11 +59,22 @@ class CliTest : public ::testing::Test {
       input->devices = devices_;
       const std::vector<int> frame = SquareFrame(128);
       input->FillEveryBufferWith(std::vector<uint8_t>(frame.begin(), frame.end()));
+      input->fill = [this, square = input->fill](int queue, uint8_t* data, uint32_t length) {
+        square(queue, data, length);
+        if (on_fill_) on_fill_(queue);
+      };
       input->open_fails = open_fails_;
+      input->never_complete = never_complete_;
+      input->server_reached = server_reached_;
       return input;
     };
   }
   void TearDown() override { fs::remove_all(dir_); }
+
+  static std::string Read(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
 
   fs::path Write(const std::string& name, const std::string& text) {
     const fs::path path = dir_ / name;
@@ -83,6 +100,9 @@ class CliTest : public ::testing::Test {
   SoundEnvironment sound_;
   std::vector<WaveInDevice> devices_{{"Built-in microphone", true}};
   bool open_fails_ = false;
+  std::set<int> never_complete_;
+  bool server_reached_ = true;
+  std::function<void(int queue)> on_fill_;  // after the buffer with this queue number filled
   std::ostringstream out_;
   std::ostringstream err_;
 };
@@ -190,6 +210,20 @@ TEST_F(CliTest, ResultsWritesTheResultsFileBytes) {
   EXPECT_NE(err_.str().find("no-such-dir"), std::string::npos);
 }
 
+TEST_F(CliTest, ResultsNeverOverwritesItsOwnInput) {
+  const std::string text = RawText(0, {SquareFrame(128)});
+  const auto raw = Write("raw.txt", text);
+  const fs::path link = dir_ / "link.txt";
+  fs::create_symlink("raw.txt", link);
+  const fs::path hard = dir_ / "hard.txt";
+  fs::create_hard_link(raw, hard);
+  for (const fs::path& output : {raw, link, hard}) {
+    EXPECT_EQ(Run({"results", raw.string(), "-o", output.string()}), 2) << output;
+    EXPECT_NE(err_.str().find(output.string()), std::string::npos) << err_.str();
+  }
+  EXPECT_EQ(Read(raw), text);
+}
+
 TEST_F(CliTest, AverageReadsTheBoxesAsTheWindowDoes) {
   // Frames 0..18 at 0.5 s, frame 19 at 1.0 s, frame 20 only closes the run (the range is
   // capped at the frame before the last one read).
@@ -205,6 +239,12 @@ TEST_F(CliTest, AverageReadsTheBoxesAsTheWindowDoes) {
   EXPECT_EQ(out_.str(), "Avg: .0000  ( 0 readings)\n");
   EXPECT_EQ(Run({"average", raw.string(), "--first", "0", "--last", "99999"}), 2);
   EXPECT_EQ(out_.str(), "");
+  // A text without a leading number is no frame number, not frame 0.
+  for (const char* text : {"abc", "", "nan", "-"}) {
+    EXPECT_EQ(Run({"average", raw.string(), "--first", text, "--last", "5"}), 2) << text;
+    EXPECT_EQ(Run({"average", raw.string(), "--first", "0", "--last", text}), 2) << text;
+    EXPECT_EQ(out_.str(), "");
+  }
 }
 
 TEST_F(CliTest, OutputThatCannotBeWrittenIsAFailure) {
@@ -281,6 +321,85 @@ TEST_F(CliTest, RecordReportsAnInputThatDoesNotOpen) {
   EXPECT_NE(err_.str().find("You have no audio input devices!"), std::string::npos);
   devices_ = {{"Built-in microphone", true}};
   EXPECT_EQ(Run({"record", "--device", "1"}), 2);
+  EXPECT_EQ(Run({"record", "--device", "-1"}), 2);
+  EXPECT_NE(err_.str().find("-1"), std::string::npos) << err_.str();
+  EXPECT_LT(err_.str().size(), 200u) << err_.str();
+}
+
+TEST_F(CliTest, NoSoundServerIsToldApartFromNoInputs) {
+  server_reached_ = false;
+  devices_.clear();
+  const std::string told = NoSoundServerMessage().text + "\n";
+  EXPECT_EQ(Run({"devices"}), 1);
+  EXPECT_EQ(out_.str(), "");
+  EXPECT_EQ(err_.str(), told);
+  EXPECT_EQ(Run({"record", "--frames", "1"}), 1);
+  EXPECT_EQ(out_.str(), "");
+  EXPECT_EQ(err_.str(), told);
+}
+
+TEST_F(CliTest, RecordEndsBeforeAFrameThatTimedOut) {
+  // Frame 2 never arrives: frames 0 and 1 are the run, and the file ends with an empty frame 2.
+  never_complete_ = {2};
+  const fs::path raw = dir_ / "Raw.txt";
+  EXPECT_EQ(Run({"record", "--frames", "5", "--raw", raw.string()}), 1);
+  EXPECT_EQ(out_.str(), " 0   .5000   .000\n 1   .5000   .000\n");
+  EXPECT_NE(err_.str().find("Timed out"), std::string::npos) << err_.str();
+  EXPECT_NE(err_.str().find("Average = .5000\n"), std::string::npos) << err_.str();
+  EXPECT_EQ(Read(raw), RawText(2, {SquareFrame(128), SquareFrame(128),
+                                   std::vector<int>(2 * kCaptureBufferSize, 0)}));
+
+  // Nothing recorded: an existing file keeps what it held.
+  never_complete_ = {0};
+  const auto kept = Write("kept.txt", "an earlier run");
+  EXPECT_EQ(Run({"record", "--raw", kept.string()}), 1);
+  EXPECT_EQ(out_.str(), "");
+  EXPECT_EQ(Read(kept), "an earlier run");
+}
+
+TEST_F(CliTest, RecordKeepsTheRawFileOfTheRunSoFar) {
+  // A file that cannot be written is found out before the input is even opened.
+  const fs::path nowhere = dir_ / "no-such-dir" / "Raw.txt";
+  EXPECT_EQ(Run({"record", "--frames", "1", "--raw", nowhere.string()}), 1);
+  EXPECT_EQ(out_.str(), "");
+  EXPECT_NE(err_.str().find(nowhere.string()), std::string::npos) << err_.str();
+
+  // While frame 2 records, the file holds frames 0 and 1 (and the empty frame 2). The disk is
+  // then full: the final write fails and names the file and why, and that copy stays.
+  const fs::path raw = dir_ / "Raw.txt";
+  std::string during_frame_2;
+  std::optional<ScopedWriteFailure> disk_full;
+  on_fill_ = [&](int queue) {
+    if (queue != 2) return;
+    during_frame_2 = Read(raw);
+    disk_full.emplace(0);
+  };
+  EXPECT_EQ(Run({"record", "--frames", "3", "--raw", raw.string()}), 1);
+  disk_full.reset();
+  EXPECT_EQ(during_frame_2, RawText(2, {SquareFrame(128), SquareFrame(128),
+                                        std::vector<int>(2 * kCaptureBufferSize, 0)}));
+  EXPECT_EQ(out_.str().size(), 3 * std::string(" 0   .5000   .000\n").size());
+  EXPECT_NE(err_.str().find("\"" + raw.string() + "\": No space left on device"), std::string::npos)
+      << err_.str();
+  EXPECT_EQ(Read(raw), during_frame_2);
+}
+
+TEST_F(CliTest, TermAndHangUpEndTheRunAsCtrlCDoes) {
+  EndRunOnStopSignals();
+  sound_.interrupted = [] { return StopSignalFlag().load(); };
+  const fs::path raw = dir_ / "Raw.txt";
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    StopSignalFlag() = false;
+    fs::remove(raw);
+    on_fill_ = [signal](int queue) {
+      if (queue == 1) std::raise(signal);
+    };
+    // The run ends after the frame being recorded, with the file written.
+    EXPECT_EQ(Run({"record", "--raw", raw.string()}), 0) << signal;
+    EXPECT_EQ(out_.str(), " 0   .5000   .000\n 1   .5000   .000\n") << signal;
+    EXPECT_EQ(Read(raw).substr(0, 5), " 2 \r\n") << signal;
+  }
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) std::signal(signal, SIG_DFL);
 }
 
 }  // namespace

@@ -78,6 +78,12 @@ def leading_number(text):
     return float(m.group(0)) if m else 0.0
 
 
+def has_leading_number(text):
+    """Whether a typed text begins with a number; the batch program refuses
+    a frame number without one as a usage error."""
+    return bool(_LEADING_NUMBER.match(re.sub(r'[ \t\n\r]', '', text)))
+
+
 # ---------------------------------------------------------------- state
 
 
