@@ -144,8 +144,7 @@ TEST_F(CliTest, SettingsComeFromTheConfigurationFileAndAreChecked) {
   const auto config = Write("Config.vmk", " 3 \r\n 5 \r\n 20 \r\n\r\n\r\n 0 \r\n 1 \r\n 0 \r\n");
   EXPECT_EQ(Run({"analyze", raw.string(), "--config", config.string()}), 0);
   EXPECT_EQ(out_.str(), " 0   .5000   \n");
-  EXPECT_EQ(Run({"analyze", raw.string(), "--config", config.string(), "--zero-crossing", "no"}),
-            0);
+  EXPECT_EQ(Run({"analyze", raw.string(), "--config", config.string(), "--zero-crossing", "no"}), 0);
   EXPECT_EQ(out_.str(), " 0   .5000   .000\n");
 }
 

@@ -69,8 +69,7 @@ class PulseInputTest : public ::testing::Test {
     input_ = std::make_unique<PulseWaveInput>(options);
     devices_ = input_->Devices();
     for (size_t id = 0; id < devices_.size(); ++id) {
-      if (devices_[id].name.find("Test-pulse-input") != std::string::npos)
-        test_device_ = static_cast<int>(id);
+      if (devices_[id].name.find("Test-pulse-input") != std::string::npos) test_device_ = static_cast<int>(id);
     }
     ASSERT_GE(test_device_, 0) << "the monitor of the test sink is not listed";
   }
@@ -92,8 +91,7 @@ void Record(WaveInput& input, WaveInHandle handle, WaveHeader& header, uint8_t* 
 }
 
 TEST_F(PulseInputTest, RecordsThePulsePeriodOnEveryFrame) {
-  for (const WaveInDevice& device : devices_)
-    EXPECT_TRUE(device.can_record_8bit_stereo) << device.name;
+  for (const WaveInDevice& device : devices_) EXPECT_TRUE(device.can_record_8bit_stereo) << device.name;
 
   MeasurementState state;
   UpdateConsecutive(state);  // 3 points, Max Limit 5, jump 80
@@ -122,8 +120,7 @@ TEST_F(PulseInputTest, RecordsThePulsePeriodOnEveryFrame) {
 
   const int first_edges[] = {20, 36, 52};
   for (int frame = 0; frame < 3; ++frame) {
-    ASSERT_NO_FATAL_FAILURE(Record(*input_, handle, header, state.Row(frame), 1024))
-        << "frame " << frame;
+    ASSERT_NO_FATAL_FAILURE(Record(*input_, handle, header, state.Row(frame), 1024)) << "frame " << frame;
     EXPECT_FALSE(input_->Lost(handle));
     state.CurrentFrame = static_cast<int16_t>(frame);
     AnalyzeFrame(state, display);
@@ -166,8 +163,7 @@ TEST_F(PulseInputTest, ShortBuffersQueuedAtOnceJoinWithoutAGap) {
   const std::vector<int> edges = RisingEdges(joined.data(), static_cast<int>(joined.size() / 2));
   ASSERT_GE(edges.size(), 3u);
   for (size_t k = 1; k < edges.size(); ++k) {
-    EXPECT_EQ(edges[k] - edges[k - 1], kPeriodPoints)
-        << "edges " << ::testing::PrintToString(edges);
+    EXPECT_EQ(edges[k] - edges[k - 1], kPeriodPoints) << "edges " << ::testing::PrintToString(edges);
   }
   for (size_t i = 0; i < joined.size(); i += 2) ASSERT_EQ(joined[i], joined[i + 1]) << i;
 }
@@ -259,8 +255,7 @@ TEST_F(PulseInputTest, SourceThatGoesAwayIsLost) {
   header.buffer_length = 2048;
   input_->AddBuffer(handle, header);
   // As if the device were unplugged: the sink and its monitor go.
-  const std::string unload =
-      "PULSE_SERVER=" + server_.address() + " pactl unload-module module-null-sink";
+  const std::string unload = "PULSE_SERVER=" + server_.address() + " pactl unload-module module-null-sink";
   ASSERT_EQ(std::system(unload.c_str()), 0);
   const auto unloaded = std::chrono::steady_clock::now();
   while (!input_->Lost(handle) && Since(unloaded) < 5.0) {
