@@ -312,13 +312,15 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
       "Record from a sound input and print the line of every frame as it is analysed; the stop "
       "report goes to standard error");
   record->add_option("--device", device, "Position of the input in the 'devices' list (default 0)")
-      ->check(CLI::Range(0, std::numeric_limits<int>::max()));
+      ->check(CLI::Range(0, std::numeric_limits<int>::max()).description("NONNEGATIVE"));
   record
       ->add_option("--frames", frames,
-                   "Stop after this many frames (default: run until frame 1000; Ctrl-C stops "
-                   "after the frame being recorded)")
+                   "Stop after this many frames (default: run until frame 1000; Ctrl-C, SIGTERM "
+                   "and SIGHUP stop after the frame being recorded)")
       ->check(CLI::Range(1, kFrameCount));
-  record->add_option("--raw", raw_out, "Write the raw data file here after the run");
+  record->add_option("--raw", raw_out,
+                     "Write the raw data file here; checked before the run and rewritten after "
+                     "every frame, so that it always holds the run so far");
   AddSettingsOptions(*record, settings);
 
   app.footer(
