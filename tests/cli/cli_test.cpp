@@ -387,7 +387,7 @@ TEST_F(CliTest, TermAndHangUpEndTheRunAsCtrlCDoes) {
   EndRunOnStopSignals();
   sound_.interrupted = [] { return StopSignalFlag().load(); };
   const fs::path raw = dir_ / "Raw.txt";
-  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+  for (const int signal : {SIGTERM, SIGHUP}) {
     StopSignalFlag() = false;
     fs::remove(raw);
     on_fill_ = [signal](int queue) {
