@@ -8,7 +8,7 @@ namespace fc {
 // The window's caption, and the title of every message box that names none.
 inline constexpr std::string_view kProgramTitle = "Veldmark Frequency Counter";
 
-enum class MessageButtons { Ok, YesNoCancel };
+enum class MessageButtons { Ok, YesNoCancel, YesNo };
 enum class MessageIcon { None, Exclamation, Critical };
 enum class MessageAnswer { Ok, Yes, No, Cancel };
 

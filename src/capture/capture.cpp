@@ -70,6 +70,7 @@ void Capture::Start(int selected_position) {
     return;
   }
   state_.CurrentFrame = 0;
+  if (listener_ != nullptr) listener_->RunStarted(state_);
   input_.Start(state_.hWaveIn);
   state_.RunStarted = true;
   host_.SetFileButtonsEnabled(false);
@@ -145,6 +146,7 @@ void Capture::RecordFrames() {
     input_.UnprepareHeader(state_.hWaveIn, header_);
 
     AnalyzeFrame(state_, display_);
+    if (listener_ != nullptr) listener_->FrameAnalysed(state_, state_.CurrentFrame);
     ++state_.CurrentFrame;
     if (state_.CurrentFrame > kLastFrame) Stop();
 

@@ -22,6 +22,16 @@ Message InputLostMessage();   // the device or the sound server went away during
 Message BlockTimeMessage(float seconds_per_block);  // "Avg time per block = 4.125"
 std::string AverageLabelText(double average);       // "Average = .3750"
 
+// Told of a run's progress (the window keeps a journal of it). Called on the capture's thread.
+class RunListener {
+ public:
+  virtual ~RunListener() = default;
+  // The device opened: a new run begins at frame 0.
+  virtual void RunStarted(const MeasurementState& state) = 0;
+  // Frame `frame` was recorded and analysed; the next one is not queued yet.
+  virtual void FrameAnalysed(const MeasurementState& state, int frame) = 0;
+};
+
 // Start, the frame loop and Stop. Owns the one format record and the one buffer header; all
 // other state lives in the MeasurementState. Runs on the window's thread only.
 class Capture {
@@ -48,6 +58,9 @@ class Capture {
   // that a frame loop waiting below returns without touching anything.
   void Unload();
 
+  // Null for none.
+  void SetRunListener(RunListener* listener) { listener_ = listener; }
+
   bool Recording() const { return state_.hWaveIn != 0; }
   const WaveFormat& format() const { return format_; }
   const WaveHeader& header() const { return header_; }
@@ -67,6 +80,7 @@ class Capture {
   WaveFormat format_;
   WaveHeader header_;
   double deadline_ = 0.0;  // monotonic seconds
+  RunListener* listener_ = nullptr;
 };
 
 }  // namespace fc

@@ -75,6 +75,7 @@ Form1::Form1(std::filesystem::path program_directory, Dialogs& dialogs, WaveInpu
       program_directory_(std::move(program_directory)),
       dialogs_(dialogs),
       capture_(state_, *this, input, *this, clock),
+      journal_(program_directory_, dialogs_),
       quit_([](int code) { QCoreApplication::exit(code); }) {
   setObjectName(QStringLiteral("Form1"));
   setWindowTitle(QString::fromUtf8(kProgramTitle.data(), static_cast<int>(kProgramTitle.size())));
@@ -85,6 +86,7 @@ Form1::Form1(std::filesystem::path program_directory, Dialogs& dialogs, WaveInpu
   resize_timer_.setSingleShot(true);
   resize_timer_.setInterval(kResizeSettleMs);
   connect(&resize_timer_, &QTimer::timeout, this, &Form1::OnResizeSettled);
+  capture_.SetRunListener(&journal_);
 
   Load();
 }
@@ -412,6 +414,15 @@ void Form1::showEvent(QShowEvent* event) {
     activated_once_ = true;
     UpdateConsecutive();
   }
+  // A run left behind by a crash is offered back once the window is up.
+  if (!recovery_offered_) {
+    recovery_offered_ = true;
+    QTimer::singleShot(0, this, [this] {
+      if (Ending()) return;
+      BusyScope busy(*this);
+      journal_.OfferRecovery(state_, *this);
+    });
+  }
 }
 
 void Form1::resizeEvent(QResizeEvent* event) {
@@ -471,6 +482,7 @@ void Form1::Unload() {
   if (auto error = SaveConfiguration(FilePath(kConfigFileName), state_, PanelFromControls())) {
     dialogs_.Show(WarningMessage(*error));
   }
+  journal_.EndedNormally();
   unloaded_ = true;
   quit_(0);
 }
@@ -522,6 +534,7 @@ void Form1::WaitBriefly() {
 }
 
 void Form1::EndProgram() {
+  journal_.EndedNormally();  // Cancel at the time-out: the user gave the run up
   ending_ = true;
   resize_timer_.stop();
   resize_pending_ = false;

@@ -14,6 +14,7 @@
 #include "capture/clock.h"
 #include "capture/host.h"
 #include "capture/wave_input.h"
+#include "files/run_journal.h"
 #include "tools/averaging_panel.h"
 #include "ui/picture_box.h"
 
@@ -162,12 +163,14 @@ class Form1 : public QMainWindow, public Display, public Host {
   Dialogs& dialogs_;
   MeasurementState state_;
   Capture capture_;
+  JournalKeeper journal_;
   std::function<void(int)> quit_;
 
   QTimer resize_timer_;
   int busy_depth_ = 0;
   int frame_wait_depth_ = 0;
   bool activated_once_ = false;
+  bool recovery_offered_ = false;
   bool deactivated_to_own_window_ = false;
   bool resize_pending_ = false;
   bool close_pending_ = false;

@@ -38,6 +38,9 @@ class QtDialogsTest : public QObject {
     QTest::newRow("cancel") << int(MessageButtons::YesNoCancel) << int(MessageIcon::None) << "Continue"
                             << int(QMessageBox::Cancel) << int(MessageAnswer::Cancel) << "Continue"
                             << int(QMessageBox::NoIcon);
+    QTest::newRow("yes/no: no") << int(MessageButtons::YesNo) << int(MessageIcon::None) << ""
+                                << int(QMessageBox::No) << int(MessageAnswer::No)
+                                << "Veldmark Frequency Counter" << int(QMessageBox::NoIcon);
   }
   void MessageBoxes() {
     QFETCH(int, buttons);
@@ -66,8 +69,9 @@ class QtDialogsTest : public QObject {
     QCOMPARE(seen_title, expected_title);
     QCOMPARE(seen_text, QStringLiteral("Timed Out.  Continue? <b>"));
     QCOMPARE(seen_icon, expected_icon);
-    QCOMPARE(seen_buttons, message.buttons == MessageButtons::Ok
-                               ? QMessageBox::StandardButtons(QMessageBox::Ok)
+    QCOMPARE(seen_buttons, message.buttons == MessageButtons::Ok ? QMessageBox::StandardButtons(QMessageBox::Ok)
+                           : message.buttons == MessageButtons::YesNo
+                               ? QMessageBox::Yes | QMessageBox::No
                                : QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
   }
 
