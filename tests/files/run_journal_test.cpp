@@ -1,0 +1,131 @@
+#include "files/run_journal.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "files/raw_data_file.h"
+#include "files/temp_dir.h"
+#include "support/fakes.h"
+
+namespace fc {
+namespace {
+
+using testing::FakeDisplay;
+using testing::ReadBytes;
+using testing::TempDir;
+
+// A pulse train whose spacing changes from frame to frame, so every frame has its own line.
+void FillFrame(MeasurementState& state, int frame) {
+  uint8_t* row = state.Row(frame);
+  for (int j = 0; j < kCaptureBufferSize; ++j) {
+    row[2 * j] = (j / (40 + 5 * frame)) % 2 == 0 ? 250 : 3;
+    row[2 * j + 1] = static_cast<uint8_t>(128 + frame);
+  }
+}
+
+TEST(RunJournalTest, RoundTripReadsBackAsReadRawDataWould) {
+  TempDir dir;
+  MeasurementState recorded;
+  UpdateConsecutive(recorded);
+  recorded.BufferSize = kCaptureBufferSize;
+  recorded.QuillRecordFreq = kCaptureRate;
+  recorded.AnticCounts = 50.0f;
+  recorded.LookForZeroCrossing = 1;
+  const std::time_t started = 1'765'000'000;
+
+  RunJournal journal(dir / ".run-journal");
+  ASSERT_EQ(journal.TakeFile(true, nullptr), RunJournal::Take::Taken);
+  ASSERT_FALSE(journal.Begin(started, SettingsOf(recorded), 2 * kCaptureBufferSize));
+  for (int frame = 0; frame < 3; ++frame) {
+    FillFrame(recorded, frame);
+    recorded.FrameStartTime[frame] = 86398.5f + 4.0f * static_cast<float>(frame);
+    ASSERT_FALSE(journal.Append(frame, recorded.FrameStartTime[frame], recorded.Row(frame)));
+  }
+  recorded.CurrentFrame = 2;
+
+  std::string problem;
+  const auto contents = ParseJournal(ReadBytes(dir / ".run-journal"), &problem);
+  ASSERT_TRUE(contents) << problem;
+  EXPECT_EQ(contents->started, started);
+  EXPECT_EQ(contents->settings, SettingsOf(recorded));
+  EXPECT_EQ(contents->start_times, (std::vector<float>{86398.5f, 86402.5f, 86406.5f}));
+  EXPECT_FALSE(contents->damaged);
+  EXPECT_EQ(JournalRawDataText(*contents), RawDataText(recorded));
+
+  // Recovery reads the frames exactly as Read Raw Data reads them from a file.
+  const auto load = [](MeasurementState& state, FakeDisplay& display, const std::string& text) {
+    UpdateConsecutive(state);
+    return ReadRawDataText(state, display, text, "run");
+  };
+  MeasurementState from_journal, from_file;
+  FakeDisplay journal_display, file_display;
+  EXPECT_EQ(load(from_journal, journal_display, JournalRawDataText(*contents)).frames_read, 3);
+  EXPECT_EQ(load(from_file, file_display, RawDataText(recorded)).frames_read, 3);
+  EXPECT_EQ(journal_display.log, file_display.log);
+  EXPECT_EQ(std::count(journal_display.log.begin(), journal_display.log.end(), '\n'), 3);
+  EXPECT_EQ(std::memcmp(from_journal.Row(0), recorded.Row(0), 3 * kFrameRowBytes), 0);
+  EXPECT_EQ(from_journal.FrameResults, from_file.FrameResults);
+}
+
+TEST(RunJournalTest, CutOrDamagedJournalKeepsItsCompleteFrames) {
+  constexpr uint32_t kBytes = 8;  // small frames: the boundaries are the same
+  const uint8_t frame[kBytes] = {1, 2, 3, 4, 5, 6, 7, 8};
+  const std::size_t record = kBytes + kJournalRecordExtraBytes;
+  std::string whole = JournalHeaderBytes(100, JournalSettings{}, kBytes);
+  for (int f = 0; f < 3; ++f) whole += JournalRecordBytes(f, 1.5f * f, frame, kBytes);
+
+  // Every cut: in the header, in each field of a record, and on each boundary.
+  for (std::size_t size = 0; size <= whole.size(); ++size) {
+    std::string problem;
+    const auto contents = ParseJournal(std::string_view(whole).substr(0, size), &problem);
+    if (size < kJournalHeaderBytes) {
+      EXPECT_FALSE(contents) << size;
+      EXPECT_EQ(problem, "it is shorter than its header");
+      continue;
+    }
+    ASSERT_TRUE(contents) << size;
+    const std::size_t after_header = size - kJournalHeaderBytes;
+    EXPECT_EQ(contents->frame_count(), static_cast<int>(after_header / record)) << size;
+    EXPECT_EQ(contents->frames.size(), after_header / record * kBytes) << size;
+    EXPECT_EQ(contents->damaged, after_header % record != 0) << size;
+  }
+
+  const auto frames_of = [](const std::string& bytes) {
+    const auto contents = ParseJournal(bytes, nullptr);
+    return contents ? contents->frame_count() : -1;
+  };
+  std::string flipped = whole;
+  flipped[kJournalHeaderBytes + record + 10] ^= 0x40;  // a byte of frame 1
+  EXPECT_EQ(frames_of(flipped), 1);
+  std::string misplaced = whole.substr(0, kJournalHeaderBytes + record) +
+                          JournalRecordBytes(2, 0.0f, frame, kBytes);  // frame 1 missing
+  EXPECT_EQ(frames_of(misplaced), 1);
+  std::string bad_header = whole;
+  bad_header[20] ^= 1;
+  std::string problem;
+  EXPECT_FALSE(ParseJournal(bad_header, &problem));
+  EXPECT_EQ(problem, "its header is damaged");
+  EXPECT_EQ(frames_of(JournalHeaderBytes(100, JournalSettings{}, 4097)), -1);
+  EXPECT_EQ(frames_of("Raw data, not a journal: " + whole), -1);
+}
+
+TEST(RunJournalTest, OneHolderAtATime) {
+  TempDir dir;
+  RunJournal first(dir / ".run-journal"), second(dir / ".run-journal");
+  EXPECT_EQ(second.TakeFile(false, nullptr), RunJournal::Take::Missing);
+  ASSERT_EQ(first.TakeFile(true, nullptr), RunJournal::Take::Taken);
+  EXPECT_EQ(second.TakeFile(true, nullptr), RunJournal::Take::Busy);
+  first.Release();  // a crashed holder: the file stays and is free
+  EXPECT_EQ(second.TakeFile(false, nullptr), RunJournal::Take::Taken);
+  EXPECT_EQ(first.TakeFile(false, nullptr), RunJournal::Take::Busy);
+  second.Remove();
+  EXPECT_FALSE(std::filesystem::exists(dir / ".run-journal"));
+  std::string error;
+  RunJournal nowhere(dir / "missing-dir" / ".run-journal");
+  EXPECT_EQ(nowhere.TakeFile(true, &error), RunJournal::Take::Failed);
+  EXPECT_NE(error.find("missing-dir"), std::string::npos) << error;
+}
+
+}  // namespace
+}  // namespace fc
