@@ -3,9 +3,12 @@
 #include <QApplication>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QPushButton>
 #include <QTest>
+#include <QTimer>
 #include <deque>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -62,6 +65,40 @@ struct WindowRig {
   std::unique_ptr<Form1> form;
   int quits = 0;
 };
+
+// The log lines of `frames` frames of SquareFrame().
+inline std::string SquareLog(int frames) {
+  std::string log;
+  for (int f = 0; f < frames; ++f) log += " " + std::to_string(f) + "   .3906   .000\r\n";
+  return log;
+}
+
+// The raw data file as it must read: line 1 the last frame, then one byte per line.
+inline std::string RawFileText(int last, const std::vector<std::vector<uint8_t>>& frames) {
+  std::string text = " " + std::to_string(last) + " \r\n";
+  for (const auto& frame : frames) {
+    for (uint8_t byte : frame) text += " " + std::to_string(int(byte)) + " \r\n";
+  }
+  return text;
+}
+
+// Start, then a click of Stop that waits for the end of frame `frames` - 1. `at_step10` runs
+// at every step where the capture loop processes input.
+inline void RunFrames(Form1& form, ScriptedWaveInput& input, int frames,
+                      std::function<void()> at_step10 = {}) {
+  input.FillEveryBufferWith(SquareFrame());
+  auto fill = input.fill;
+  const int queued_before = input.queued_count();  // queue numbers go on from run to run
+  const int last = queued_before + frames - 1;
+  input.fill = [&form, fill, last, at_step10](int queue, uint8_t* data, uint32_t length) {
+    fill(queue, data, length);
+    // Posted now, delivered when the capture loop next processes input: after this frame.
+    if (at_step10) QTimer::singleShot(0, &form, at_step10);
+    if (queue == last) QTimer::singleShot(0, form.StopButton, &QPushButton::click);
+  };
+  form.StartButton->click();
+  QCOMPARE(input.queued_count() - queued_before, frames);
+}
 
 inline std::string ReadFile(const std::filesystem::path& path) {
   QFile file(QString::fromStdString(path.string()));

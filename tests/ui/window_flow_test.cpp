@@ -15,21 +15,6 @@ namespace {
 
 const std::string kSquareLine0 = " 0   .3906   .000\r\n";
 
-std::string SquareLog(int frames) {
-  std::string log;
-  for (int f = 0; f < frames; ++f) log += " " + std::to_string(f) + "   .3906   .000\r\n";
-  return log;
-}
-
-// The raw data file as it must read: line 1 the last frame, then one byte per line.
-std::string RawFileText(int last, const std::vector<std::vector<uint8_t>>& frames) {
-  std::string text = " " + std::to_string(last) + " \r\n";
-  for (const auto& frame : frames) {
-    for (uint8_t byte : frame) text += " " + std::to_string(int(byte)) + " \r\n";
-  }
-  return text;
-}
-
 bool Exists(const std::filesystem::path& path) { return std::filesystem::exists(path); }
 
 // True when a pixel of `color` lies at `point` or one pixel above or below it (lines fall on
@@ -377,20 +362,8 @@ class WindowFlowTest : public QObject {
   }
 
  private:
-  // Start, then a click of Stop that waits for the end of frame `frames` - 1. `at_step10` runs
-  // at every step where the capture loop processes input.
   void RunFrames(int frames, std::function<void()> at_step10 = {}) {
-    Form1& form = *rig->form;
-    rig->input.FillEveryBufferWith(SquareFrame());
-    auto fill = rig->input.fill;
-    rig->input.fill = [&form, fill, frames, at_step10](int queue, uint8_t* data, uint32_t length) {
-      fill(queue, data, length);
-      // Posted now, delivered when the capture loop next processes input: after this frame.
-      if (at_step10) QTimer::singleShot(0, &form, at_step10);
-      if (queue == frames - 1) QTimer::singleShot(0, form.StopButton, &QPushButton::click);
-    };
-    form.StartButton->click();
-    QCOMPARE(rig->input.queued_count(), frames);
+    fc::uitest::RunFrames(*rig->form, rig->input, frames, std::move(at_step10));
   }
 
   std::unique_ptr<WindowRig> rig;

@@ -1,0 +1,187 @@
+#include <signal.h>
+
+#include <QDir>
+#include <QProcess>
+#include <QRegularExpression>
+
+#include "files/run_journal.h"
+#include "pulse/private_server.h"
+#include "ui_support.h"
+
+using namespace fc;
+using namespace fc::uitest;
+
+namespace {
+
+const std::size_t kRecordBytes = 2048 + kJournalRecordExtraBytes;
+
+std::size_t JournalSize(const std::filesystem::path& home) {
+  const auto path = home / kRunJournalFileName;
+  return std::filesystem::exists(path) ? std::filesystem::file_size(path) : 0;
+}
+
+std::vector<std::filesystem::path> RecoveredFiles(const std::filesystem::path& home) {
+  std::vector<std::filesystem::path> found;
+  for (const auto& entry : std::filesystem::directory_iterator(home)) {
+    if (entry.path().filename().string().starts_with("Recovered run ")) found.push_back(entry.path());
+  }
+  return found;
+}
+
+// Waits for the question posted once the window is up; true when it asked about `frames`.
+bool AskedAbout(const Message& message, int frames) {
+  static const QRegularExpression question(
+      QStringLiteral("^The last run \\((\\d+) frames?, started \\d{4}-\\d\\d-\\d\\d "
+                     "\\d\\d:\\d\\d:\\d\\d\\) was not saved\\. Recover it\\?$"));
+  const auto match = question.match(QString::fromStdString(message.text));
+  return match.hasMatch() && match.captured(1).toInt() == frames &&
+         message.buttons == MessageButtons::YesNo;
+}
+
+int LineCount(const std::string& text) {
+  return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
+}
+
+}  // namespace
+
+class RunJournalWindowTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void init() { rig = std::make_unique<WindowRig>(); }
+  void cleanup() { rig.reset(); }
+
+  // A window that dies mid-run leaves its journal; the next one offers the run back.
+  void RecoveryYesAndNo() {
+    rig->Open();
+    QTest::qWait(50);
+    QVERIFY(rig->dialogs.shown.empty());  // no journal: no question
+    RunFrames(3);
+    QCOMPARE(JournalSize(rig->Home()), kJournalHeaderBytes + 3 * kRecordBytes);
+    rig->form.reset();  // a crash: no unload
+
+    ClearDialogs();
+    rig->dialogs.answers = {MessageAnswer::Yes};
+    rig->Open();
+    QTRY_COMPARE(rig->dialogs.shown.size(), std::size_t(2));
+    QVERIFY(AskedAbout(rig->dialogs.shown[0], 3));
+    QCOMPARE(rig->dialogs.shown[1].text, std::string("Done"));
+    QCOMPARE(rig->form->LogText(), SquareLog(3));
+    rig->form->Command5[0]->click();  // Write Raw Data works on the recovered run
+    const std::vector<uint8_t> square = SquareFrame();
+    QCOMPARE(ReadFile(rig->File("Raw.txt")), RawFileText(2, {square, square, square}));
+    QVERIFY(JournalSize(rig->Home()) > 0);  // kept until the run is given up
+    rig->form.reset();
+
+    // No, on a journal cut inside its last frame: its complete frames go to a file aside.
+    std::filesystem::resize_file(rig->File(".run-journal"), JournalSize(rig->Home()) - 100);
+    ClearDialogs();
+    rig->dialogs.answers = {MessageAnswer::No};
+    rig->Open();
+    QTRY_COMPARE(rig->dialogs.shown.size(), std::size_t(2));
+    QVERIFY(AskedAbout(rig->dialogs.shown[0], 2));
+    const auto aside = RecoveredFiles(rig->Home());
+    QCOMPARE(aside.size(), std::size_t(1));
+    QVERIFY(QRegularExpression(QStringLiteral("^Recovered run \\d{4}-\\d\\d-\\d\\d \\d\\d-\\d\\d-\\d\\d\\.txt$"))
+                .match(QString::fromStdString(aside[0].filename().string()))
+                .hasMatch());
+    QCOMPARE(ReadFile(aside[0]), RawFileText(1, {square, square}));
+    const std::string told = rig->dialogs.shown[1].text;
+    QVERIFY2(told.find(aside[0].string()) != std::string::npos &&
+                 told.find("2 complete frames") != std::string::npos,
+             told.c_str());
+    QVERIFY(!std::filesystem::exists(rig->File(".run-journal")));
+    QCOMPARE(rig->form->LogText(), std::string("Text1"));  // the window is left as it opened
+    rig->form.reset();
+
+    ClearDialogs();
+    rig->Open();
+    QTest::qWait(50);
+    QVERIFY(rig->dialogs.shown.empty());
+  }
+
+  // A second Start replaces the journal; closing the window removes it.
+  void EndingsReplaceOrRemoveTheJournal() {
+    rig->Open();
+    RunFrames(3);
+    RunFrames(1);
+    QCOMPARE(JournalSize(rig->Home()), kJournalHeaderBytes + kRecordBytes);
+    QVERIFY(rig->form->close());
+    QVERIFY(!std::filesystem::exists(rig->File(".run-journal")));
+  }
+
+  // A second window on the same directory records without a journal and says so once.
+  void TwoWindowsTheLock() {
+    rig->Open();
+    RunFrames(3);
+    const std::size_t first_run = JournalSize(rig->Home());
+
+    FakeClock clock(0.0);
+    ScriptedWaveInput input(clock);
+    ScriptedDialogs dialogs;
+    Form1 second(rig->Home(), dialogs, input, clock);
+    second.SetQuitFunction([](int) {});
+    second.show();
+    QTest::qWait(50);
+    QVERIFY(dialogs.shown.empty());  // the first window's journal is no run left behind
+    fc::uitest::RunFrames(second, input, 1);
+    fc::uitest::RunFrames(second, input, 2);
+    QCOMPARE(second.LogText(), SquareLog(2));
+    int told = 0;
+    for (const std::string& text : dialogs.ShownTexts()) {
+      told += text.find("Another window is recording") != std::string::npos ? 1 : 0;
+    }
+    QCOMPARE(told, 1);
+    QCOMPARE(JournalSize(rig->Home()), first_run);
+    QVERIFY(second.close());
+    QCOMPARE(JournalSize(rig->Home()), first_run);
+    QVERIFY(rig->form->close());
+    QVERIFY(!std::filesystem::exists(rig->File(".run-journal")));
+  }
+
+  // The real program recording from a real sound server, killed outright: every frame it had
+  // analysed comes back.
+  void KilledMidRunIsOfferedBack() {
+    testing::PrivateServer server;
+    if (!server.Start(500000, 50000)) {
+      if (testing::PrivateServer::required()) QFAIL(server.problem().c_str());
+      QSKIP(server.problem().c_str());
+    }
+    const auto log_file = rig->File("log-before-kill");
+    QProcess child;
+    child.setProcessChannelMode(QProcess::ForwardedChannels);
+    child.start(QStringLiteral(FC_JOURNAL_CHILD),
+                {QString::fromStdString(rig->Home().string()),
+                 QString::fromStdString(server.address()), QString::fromStdString(log_file)});
+    QVERIFY(child.waitForStarted());
+    // Two frames take about 8 s; a loaded machine gets ample room.
+    QTRY_VERIFY_WITH_TIMEOUT(LineCount(ReadFile(log_file)) >= 2, 60000);
+    ::kill(static_cast<pid_t>(child.processId()), SIGKILL);
+    QVERIFY(child.waitForFinished());
+    const std::string before_kill = ReadFile(log_file);
+    std::filesystem::remove(log_file);
+
+    rig->dialogs.answers = {MessageAnswer::Yes};
+    rig->Open();
+    QTRY_COMPARE(rig->dialogs.shown.size(), std::size_t(2));
+    const std::string recovered = rig->form->LogText();
+    QVERIFY(AskedAbout(rig->dialogs.shown[0], LineCount(recovered)));
+    QCOMPARE(rig->dialogs.shown[1].text, std::string("Done"));
+    // The child looks at its log only between frames, after the last one was journaled; one
+    // more frame may have been journaled after its last look.
+    QVERIFY(LineCount(recovered) >= LineCount(before_kill));
+    QCOMPARE(recovered.substr(0, before_kill.size()), before_kill);
+  }
+
+ private:
+  void ClearDialogs() {
+    rig->dialogs.shown.clear();
+    rig->dialogs.answers.clear();
+  }
+  void RunFrames(int frames) { fc::uitest::RunFrames(*rig->form, rig->input, frames); }
+
+  std::unique_ptr<WindowRig> rig;
+};
+
+QTEST_MAIN(RunJournalWindowTest)
+#include "run_journal_window_test.moc"
