@@ -49,7 +49,8 @@ int main(int argc, char** argv) {
   double processor_ms = 0;
   for (int frame = 0; frame < fc::kFrameCount; ++frame) {
     uint8_t* row = state.Row(frame);
-    for (int b = 0; b < 2 * fc::kCaptureBufferSize; ++b) row[b] = static_cast<uint8_t>(b * 7 + frame);
+    for (int b = 0; b < 2 * fc::kCaptureBufferSize; ++b)
+      row[b] = static_cast<uint8_t>(b * 7 + frame);
     const auto start = std::chrono::steady_clock::now();
     const double processor_start = ProcessorMs();
     if (auto failure = journal.Append(frame, 4.0f * static_cast<float>(frame), row)) {

@@ -8,6 +8,7 @@
 #include <array>
 #include <bit>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <system_error>
 
@@ -33,7 +34,8 @@ uint32_t Crc32(std::string_view bytes) {
     return t;
   }();
   uint32_t crc = 0xFFFFFFFFu;
-  for (char byte : bytes) crc = table[(crc ^ static_cast<unsigned char>(byte)) & 0xFFu] ^ (crc >> 8);
+  for (char byte : bytes)
+    crc = table[(crc ^ static_cast<unsigned char>(byte)) & 0xFFu] ^ (crc >> 8);
   return crc ^ 0xFFFFFFFFu;
 }
 
@@ -70,8 +72,8 @@ std::string Reason(int error_number) { return std::system_category().message(err
 int WriteAllAt(int fd, std::string_view bytes, off_t offset) {
   std::size_t done = 0;
   while (done < bytes.size()) {
-    const ssize_t n = ::pwrite(fd, bytes.data() + done, bytes.size() - done,
-                               offset + static_cast<off_t>(done));
+    const ssize_t n =
+        ::pwrite(fd, bytes.data() + done, bytes.size() - done, offset + static_cast<off_t>(done));
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return errno;
     done += static_cast<std::size_t>(n);
@@ -82,11 +84,10 @@ int WriteAllAt(int fd, std::string_view bytes, off_t offset) {
 }  // namespace
 
 JournalSettings SettingsOf(const MeasurementState& state) {
-  return JournalSettings{state.QuillRecordFreq,   state.ConsecutivePoints,
-                         state.SecondPointOffset, state.ThirdPointOffset,
-                         state.MaxLimitCounts,    state.JumpCounts,
-                         state.LookForZeroCrossing, state.UseHiResTime,
-                         state.AnticCounts};
+  return JournalSettings{
+      state.QuillRecordFreq,     state.ConsecutivePoints, state.SecondPointOffset,
+      state.ThirdPointOffset,    state.MaxLimitCounts,    state.JumpCounts,
+      state.LookForZeroCrossing, state.UseHiResTime,      state.AnticCounts};
 }
 
 std::string JournalHeaderBytes(std::time_t started, const JournalSettings& settings,
@@ -150,7 +151,8 @@ std::optional<JournalContents> ParseJournal(std::string_view bytes, std::string*
   std::size_t at = kJournalHeaderBytes;
   while (at + record_size <= bytes.size() && contents.frame_count() < kFrameCount) {
     const std::string_view record = bytes.substr(at, record_size);
-    if (!CrcMatches(record) || GetLe(record, 0, 4) != static_cast<uint64_t>(contents.frame_count())) {
+    if (!CrcMatches(record) ||
+        GetLe(record, 0, 4) != static_cast<uint64_t>(contents.frame_count())) {
       break;
     }
     contents.start_times.push_back(GetF32(record, 4));
@@ -283,8 +285,7 @@ void RunJournal::Release() {
 
 Message RecoveryQuestion(int frames, std::time_t started) {
   return Message{"The last run (" + std::to_string(frames) + (frames == 1 ? " frame" : " frames") +
-                     ", started " + LocalTimeText(started, ':') +
-                     ") was not saved. Recover it?",
+                     ", started " + LocalTimeText(started, ':') + ") was not saved. Recover it?",
                  MessageButtons::YesNo, MessageIcon::None, ""};
 }
 
@@ -314,7 +315,8 @@ void JournalKeeper::OfferRecovery(MeasurementState& state, Display& display) {
     journal_.Remove();  // the run ended before its first frame: nothing to recover
     return;
   }
-  const MessageAnswer answer = dialogs_.Show(RecoveryQuestion(contents->frame_count(), contents->started));
+  const MessageAnswer answer =
+      dialogs_.Show(RecoveryQuestion(contents->frame_count(), contents->started));
   if (answer == MessageAnswer::Yes) {
     Recover(*contents, state, display);
   } else {
@@ -324,8 +326,8 @@ void JournalKeeper::OfferRecovery(MeasurementState& state, Display& display) {
 
 void JournalKeeper::Recover(const JournalContents& contents, MeasurementState& state,
                             Display& display) {
-  const RawReadOutcome outcome = ReadRawDataText(state, display, JournalRawDataText(contents),
-                                                 journal_.path().string());
+  const RawReadOutcome outcome =
+      ReadRawDataText(state, display, JournalRawDataText(contents), journal_.path().string());
   for (int frame = 0; frame < outcome.frames_read; ++frame) {
     state.FrameStartTime[static_cast<std::size_t>(frame)] =
         contents.start_times[static_cast<std::size_t>(frame)];
@@ -333,8 +335,7 @@ void JournalKeeper::Recover(const JournalContents& contents, MeasurementState& s
   // The journal stays: it backs the recovered run until it is saved or given up.
   if (contents.damaged && outcome.status == RawReadStatus::Done) {
     Tell(WarningMessage("The journal of the last run ends in a cut or damaged frame: its " +
-                        std::to_string(outcome.frames_read) +
-                        " complete frames were recovered."));
+                        std::to_string(outcome.frames_read) + " complete frames were recovered."));
   } else {
     Tell(outcome.message);
   }

@@ -121,7 +121,8 @@ class RunJournal {
 class JournalKeeper : public RunListener {
  public:
   JournalKeeper(const std::filesystem::path& program_directory, Dialogs& dialogs)
-      : directory_(program_directory), journal_(program_directory / kRunJournalFileName),
+      : directory_(program_directory),
+        journal_(program_directory / kRunJournalFileName),
         dialogs_(dialogs) {}
 
   // At start-up: asks about a run that did not end normally ("Recover it?"). Yes loads its
@@ -146,7 +147,7 @@ class JournalKeeper : public RunListener {
   std::filesystem::path directory_;
   RunJournal journal_;
   Dialogs& dialogs_;
-  bool appending_ = false;       // the run in progress has a journal
+  bool appending_ = false;        // the run in progress has a journal
   bool told_no_journal_ = false;  // a Start without a journal was reported once
   bool disabled_ = false;         // a run left behind could not be moved aside: keep off it
 };

@@ -39,8 +39,8 @@ int main(int argc, char** argv) {
   PrintingDialogs dialogs;
   fc::Form1 form(argv[1], dialogs, input, clock);
   if (form.Ended()) return 1;
-  const int test_input = form.DevicesBox->findText(QStringLiteral("Test-pulse-input"),
-                                                   Qt::MatchContains);
+  const int test_input =
+      form.DevicesBox->findText(QStringLiteral("Test-pulse-input"), Qt::MatchContains);
   if (test_input < 0) return 1;
   form.DevicesBox->setCurrentIndex(test_input);
   form.show();

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QProcess>
 #include <QRegularExpression>
+#include <algorithm>
 
 #include "files/run_journal.h"
 #include "pulse/private_server.h"
@@ -23,7 +24,8 @@ std::size_t JournalSize(const std::filesystem::path& home) {
 std::vector<std::filesystem::path> RecoveredFiles(const std::filesystem::path& home) {
   std::vector<std::filesystem::path> found;
   for (const auto& entry : std::filesystem::directory_iterator(home)) {
-    if (entry.path().filename().string().starts_with("Recovered run ")) found.push_back(entry.path());
+    if (entry.path().filename().string().starts_with("Recovered run "))
+      found.push_back(entry.path());
   }
   return found;
 }
@@ -82,7 +84,8 @@ class RunJournalWindowTest : public QObject {
     QVERIFY(AskedAbout(rig->dialogs.shown[0], 2));
     const auto aside = RecoveredFiles(rig->Home());
     QCOMPARE(aside.size(), std::size_t(1));
-    QVERIFY(QRegularExpression(QStringLiteral("^Recovered run \\d{4}-\\d\\d-\\d\\d \\d\\d-\\d\\d-\\d\\d\\.txt$"))
+    QVERIFY(QRegularExpression(
+                QStringLiteral("^Recovered run \\d{4}-\\d\\d-\\d\\d \\d\\d-\\d\\d-\\d\\d\\.txt$"))
                 .match(QString::fromStdString(aside[0].filename().string()))
                 .hasMatch());
     QCOMPARE(ReadFile(aside[0]), RawFileText(1, {square, square}));
