@@ -112,22 +112,5 @@ TEST(RunJournalTest, CutOrDamagedJournalKeepsItsCompleteFrames) {
   EXPECT_EQ(frames_of("Raw data, not a journal: " + whole), -1);
 }
 
-TEST(RunJournalTest, OneHolderAtATime) {
-  TempDir dir;
-  RunJournal first(dir / ".run-journal"), second(dir / ".run-journal");
-  EXPECT_EQ(second.TakeFile(false, nullptr), RunJournal::Take::Missing);
-  ASSERT_EQ(first.TakeFile(true, nullptr), RunJournal::Take::Taken);
-  EXPECT_EQ(second.TakeFile(true, nullptr), RunJournal::Take::Busy);
-  first.Release();  // a crashed holder: the file stays and is free
-  EXPECT_EQ(second.TakeFile(false, nullptr), RunJournal::Take::Taken);
-  EXPECT_EQ(first.TakeFile(false, nullptr), RunJournal::Take::Busy);
-  second.Remove();
-  EXPECT_FALSE(std::filesystem::exists(dir / ".run-journal"));
-  std::string error;
-  RunJournal nowhere(dir / "missing-dir" / ".run-journal");
-  EXPECT_EQ(nowhere.TakeFile(true, &error), RunJournal::Take::Failed);
-  EXPECT_NE(error.find("missing-dir"), std::string::npos) << error;
-}
-
 }  // namespace
 }  // namespace fc
