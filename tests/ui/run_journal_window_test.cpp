@@ -103,13 +103,23 @@ class RunJournalWindowTest : public QObject {
     QVERIFY(rig->dialogs.shown.empty());
   }
 
-  // A second Start replaces the journal; closing the window removes it.
+  // A second Start replaces the journal; closing the window, or Cancel at the time-out,
+  // removes it.
   void EndingsReplaceOrRemoveTheJournal() {
     rig->Open();
     RunFrames(3);
     RunFrames(1);
     QCOMPARE(JournalSize(rig->Home()), kJournalHeaderBytes + kRecordBytes);
     QVERIFY(rig->form->close());
+    QVERIFY(!std::filesystem::exists(rig->File(".run-journal")));
+
+    rig->form.reset();
+    rig->Open();
+    rig->input.never_complete = {rig->input.queued_count() + 1};
+    rig->dialogs.answers = {MessageAnswer::Cancel};
+    rig->form->StartButton->click();
+    QVERIFY(rig->form->Ended());
+    QCOMPARE(rig->form->LogText(), SquareLog(1));
     QVERIFY(!std::filesystem::exists(rig->File(".run-journal")));
   }
 
