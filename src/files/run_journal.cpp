@@ -81,6 +81,17 @@ int WriteAllAt(int fd, std::string_view bytes, off_t offset) {
   return 0;
 }
 
+// "<stem><extension>" in `directory`, or "<stem> (2)<extension>" and on when that is taken:
+// a run put aside never replaces another.
+std::filesystem::path FreeName(const std::filesystem::path& directory, const std::string& stem,
+                               const std::string& extension) {
+  std::filesystem::path name = directory / (stem + extension);
+  for (int n = 2; std::filesystem::exists(name) && n < 1000; ++n) {
+    name = directory / (stem + " (" + std::to_string(n) + ")" + extension);
+  }
+  return name;
+}
+
 }  // namespace
 
 JournalSettings SettingsOf(const MeasurementState& state) {
@@ -303,12 +314,20 @@ void JournalKeeper::OfferRecovery(MeasurementState& state, Display& display) {
   const auto contents = ParseJournal(*bytes, &problem);
   if (!contents && !bytes->empty()) {
     // Not ours to judge: kept under another name for whoever wants to look at it.
-    const std::filesystem::path aside = journal_.path().string() + ".unreadable";
+    const std::filesystem::path aside =
+        FreeName(directory_, std::string(kRunJournalFileName) + ".unreadable", "");
     std::error_code ec;
     std::filesystem::rename(journal_.path(), aside, ec);
     journal_.Release();
-    Tell(WarningMessage("The journal of the last run could not be read: " + problem +
-                        ". It was kept as \"" + aside.string() + "\"."));
+    std::string text = "The journal of the last run could not be read: " + problem + ". ";
+    if (ec) {
+      disabled_ = true;  // a new run would overwrite it
+      text += "It could not be renamed (" + ec.message() +
+              "); runs are recorded without a journal until it is moved.";
+    } else {
+      text += "It was kept as \"" + aside.string() + "\".";
+    }
+    Tell(WarningMessage(text));
     return;
   }
   if (!contents || contents->frame_count() == 0) {
@@ -332,7 +351,8 @@ void JournalKeeper::Recover(const JournalContents& contents, MeasurementState& s
     state.FrameStartTime[static_cast<std::size_t>(frame)] =
         contents.start_times[static_cast<std::size_t>(frame)];
   }
-  // The journal stays: it backs the recovered run until it is saved or given up.
+  // The journal stays: it backs the recovered run until the window closes or a new run
+  // replaces it.
   if (contents.damaged && outcome.status == RawReadStatus::Done) {
     Tell(WarningMessage("The journal of the last run ends in a cut or damaged frame: its " +
                         std::to_string(outcome.frames_read) + " complete frames were recovered."));
@@ -342,11 +362,8 @@ void JournalKeeper::Recover(const JournalContents& contents, MeasurementState& s
 }
 
 void JournalKeeper::MoveAside(const JournalContents& contents) {
-  const std::string stem = "Recovered run " + LocalTimeText(contents.started, '-');
-  std::filesystem::path target = directory_ / (stem + ".txt");
-  for (int n = 2; std::filesystem::exists(target) && n < 1000; ++n) {
-    target = directory_ / (stem + " (" + std::to_string(n) + ").txt");
-  }
+  const std::filesystem::path target =
+      FreeName(directory_, "Recovered run " + LocalTimeText(contents.started, '-'), ".txt");
   if (auto error = WriteFileAtomically(target, JournalRawDataText(contents))) {
     journal_.Release();
     disabled_ = true;  // a new run would overwrite the journal that could not be moved
@@ -382,8 +399,8 @@ void JournalKeeper::RunStarted(const MeasurementState& state) {
   told_no_journal_ = true;
   if (take == RunJournal::Take::Busy) {
     Tell(WarningMessage(
-        "Another window is recording in this directory. This run is recorded without a "
-        "journal: a crash would lose it."));
+        "Another window of the program holds the run journal in this directory. This run is "
+        "recorded without a journal: a crash would lose it."));
   } else if (!disabled_) {
     Tell(WarningMessage(error + " This run is recorded without a journal: a crash would lose it."));
   }

@@ -101,6 +101,15 @@ class RunJournalWindowTest : public QObject {
     rig->Open();
     QTest::qWait(50);
     QVERIFY(rig->dialogs.shown.empty());
+    rig->form.reset();
+
+    // Something that is no journal at all is renamed, not recovered and not deleted.
+    WriteFile(rig->File(".run-journal"), "not a journal");
+    rig->Open();
+    QTRY_COMPARE(rig->dialogs.shown.size(), std::size_t(1));
+    QVERIFY(rig->dialogs.shown[0].text.find(".run-journal.unreadable") != std::string::npos);
+    QCOMPARE(ReadFile(rig->File(".run-journal.unreadable")), std::string("not a journal"));
+    QVERIFY(!std::filesystem::exists(rig->File(".run-journal")));
   }
 
   // A second Start replaces the journal; closing the window, or Cancel at the time-out,
@@ -142,7 +151,9 @@ class RunJournalWindowTest : public QObject {
     QCOMPARE(second.LogText(), SquareLog(2));
     int told = 0;
     for (const std::string& text : dialogs.ShownTexts()) {
-      told += text.find("Another window is recording") != std::string::npos ? 1 : 0;
+      told += text.find("Another window of the program holds the run journal") != std::string::npos
+                  ? 1
+                  : 0;
     }
     QCOMPARE(told, 1);
     QCOMPARE(JournalSize(rig->Home()), first_run);
