@@ -44,6 +44,7 @@ class ScriptedWaveInput : public WaveInput {
   int opened_device = -2;
   WaveFormat opened_format;
   bool lost = false;
+  bool restore_pulses = false;  // the last RestorePulses
 
   int queued_count() const { return static_cast<int>(queued_data.size()); }
   // Every buffer gets the same bytes (the rest of the buffer is zero-filled).
@@ -59,6 +60,7 @@ class ScriptedWaveInput : public WaveInput {
   void Reset(WaveInHandle handle) override;
   void Close(WaveInHandle handle) override;
   bool Lost(WaveInHandle handle) override;
+  void RestorePulses(bool on) override { restore_pulses = on; }
 
  private:
   bool CheckHandle(WaveInHandle handle, const char* call);

@@ -61,6 +61,10 @@ class WaveInput {
   virtual void Close(WaveInHandle handle) = 0;
   // True once the device or the sound server has gone away; the capture then stops the run.
   virtual bool Lost(WaveInHandle handle) = 0;
+  // From the next Open on, turns the spikes that an AC-coupled input leaves of a pulse train
+  // back into full-scale pulses on the first channel, at the input's own rate before it is
+  // brought down to the recording rate. An input without a higher rate of its own ignores it.
+  virtual void RestorePulses(bool /*on*/) {}
 };
 
 }  // namespace fc

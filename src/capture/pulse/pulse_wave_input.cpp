@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "capture/pulse/block_averager.h"
+#include "capture/pulse_restorer.h"
 
 namespace fc {
 
@@ -121,7 +122,7 @@ class PulseWaveInput::Session {
   // Connects a record stream to the source at its own rate and waits for its first data, so
   // that a source (or server) that takes a while to get going does not eat into the first frame.
   // Until Start, what arrives is dropped.
-  bool OpenStream(const SourceEntry& source, const WaveFormat& format) {
+  bool OpenStream(const SourceEntry& source, const WaveFormat& format, bool restore_pulses) {
     if (source.rate < format.samples_per_sec) return false;
     const int channels = format.channels;
     const pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, source.rate, static_cast<uint8_t>(channels)};
@@ -133,6 +134,7 @@ class PulseWaveInput::Session {
     }
     frame_bytes_ = pa_frame_size(&spec);
     averager_.emplace(source.rate, format.samples_per_sec, channels);
+    if (restore_pulses) restorer_.emplace(source.rate);
     // Room for what follows a completed buffer until the caller queues the next one: 1/8 s
     // (its wait step and the analysis of the frame) and two deliveries.
     const double fragment_seconds = std::chrono::duration<double>(options_.fragment).count();
@@ -284,6 +286,12 @@ class PulseWaveInput::Session {
     };
     if (data == nullptr) {
       averager_->PushSilence(frames, sink);  // a hole in the recording
+    } else if (restorer_) {
+      // The server's buffer is read-only: the restored copy goes into one kept for the purpose.
+      const auto* samples = static_cast<const float*>(data);
+      restored_.assign(samples, samples + frames * static_cast<size_t>(averager_->Channels()));
+      restorer_->RestoreFirstChannel(restored_.data(), frames, averager_->Channels());
+      averager_->Push(restored_.data(), frames, sink);
     } else {
       averager_->Push(static_cast<const float*>(data), frames, sink);
     }
@@ -346,6 +354,8 @@ class PulseWaveInput::Session {
 
   // Recording state, used by the libpulse thread under the lock.
   std::optional<BlockAverager> averager_;
+  std::optional<PulseRestorer> restorer_;  // only when asked for at Open
+  std::vector<float> restored_;
   size_t frame_bytes_ = 1;
   bool delivering_ = false;  // the first data has arrived
   bool started_ = false;     // Start has been called
@@ -388,7 +398,7 @@ WaveInHandle PulseWaveInput::Open(int device_id, const WaveFormat& format) {
   auto session = std::make_unique<Session>(options_);
   if (!session->Connect()) return 0;
   const auto source = session->Source(source_names_[static_cast<size_t>(device_id)]);
-  if (!source || !session->OpenStream(*source, format)) return 0;
+  if (!source || !session->OpenStream(*source, format, restore_pulses_)) return 0;
   if (next_handle_ == std::numeric_limits<WaveInHandle>::max()) next_handle_ = 1;
   const WaveInHandle handle = next_handle_++;
   sessions_.emplace(handle, std::move(session));

@@ -48,6 +48,7 @@ class PulseWaveInput final : public WaveInput {
   void Close(WaveInHandle handle) override;
   // True once the connection or the stream has failed or ended; also for an unknown handle.
   bool Lost(WaveInHandle handle) override;
+  void RestorePulses(bool on) override { restore_pulses_ = on; }
 
  private:
   class Session;
@@ -58,6 +59,7 @@ class PulseWaveInput final : public WaveInput {
   bool server_reached_ = true;             // nothing has been asked yet
   std::map<WaveInHandle, std::unique_ptr<Session>> sessions_;
   WaveInHandle next_handle_ = 1;
+  bool restore_pulses_ = false;
 };
 
 }  // namespace fc
