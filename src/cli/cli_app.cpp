@@ -321,6 +321,11 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
   record->add_option("--raw", raw_out,
                      "Write the raw data file here; checked before the run and rewritten after "
                      "every frame, so that it always holds the run so far");
+  bool restore_pulses = false;
+  record->add_flag("--restore-pulses", restore_pulses,
+                   "Restore the pulses of an AC-coupled input (a sound card or microphone "
+                   "input that leaves only a spike at each edge) before the averaging; the "
+                   "first channel then holds the restored pulses");
   AddSettingsOptions(*record, settings);
 
   app.footer(
@@ -414,8 +419,10 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
         << devices.names.size() << ".\n";
     return kExitUsage;
   }
+  input->RestorePulses(restore_pulses);
   capture.Start(device);
   if (!state.RunStarted) return kExitBadInput;  // the device did not open; the message is out
+  if (restore_pulses) err << "Pulse restorer: on (the first channel holds the restored pulses).\n";
   const bool unfinished = host.input_lost() || host.timed_out();
   if (unfinished && state.CurrentFrame <= kLastFrame) {
     // The row of the frame that never finished goes back to the zeros it held before the run

@@ -14,6 +14,7 @@
 #include <QPushButton>
 #include <QResizeEvent>
 #include <QScrollBar>
+#include <QSettings>
 #include <QTextCursor>
 #include <cmath>
 
@@ -56,6 +57,13 @@ QLabel* MakeLabel(QWidget* parent, const char* text) {
 
 QString Q(const std::string& text) { return QString::fromStdString(text); }
 
+// The window's own choices that are not detection settings live in Qt's settings, so that
+// Config.vmk keeps its eight lines.
+QSettings WindowSettings() {
+  return QSettings(QStringLiteral("veldmark"), QStringLiteral("frequency-counter"));
+}
+const QString kRestorePulsesKey = QStringLiteral("RestorePulses");
+
 }  // namespace
 
 Form1::BusyScope::BusyScope(Form1& form) : form_(form) { ++form_.busy_depth_; }
@@ -74,6 +82,7 @@ Form1::Form1(std::filesystem::path program_directory, Dialogs& dialogs, WaveInpu
     : QMainWindow(parent),
       program_directory_(std::move(program_directory)),
       dialogs_(dialogs),
+      input_(input),
       capture_(state_, *this, input, *this, clock),
       journal_(program_directory_, dialogs_),
       quit_([](int code) { QCoreApplication::exit(code); }) {
@@ -223,6 +232,13 @@ void Form1::CreateMenu() {
   yes_no(mnuZeroNo, [this] { mnuZeroCrossing_Click(false); });
   yes_no(mnuHiResYes, [this] { mnuHiRes_Click(true); });
   yes_no(mnuHiResNo, [this] { mnuHiRes_Click(false); });
+
+  mnuRestorePulses =
+      named(mnuPreferences->addAction(QStringLiteral("Restore Pulses (AC-coupled Input)")),
+            "mnuRestorePulses");
+  mnuRestorePulses->setCheckable(true);
+  mnuRestorePulses->setChecked(WindowSettings().value(kRestorePulsesKey, false).toBool());
+  connect(mnuRestorePulses, &QAction::toggled, this, &Form1::mnuRestorePulses_Click);
 }
 
 void Form1::Load() {
@@ -295,6 +311,10 @@ AveragingPanel Form1::PanelFromControls() const {
 
 void Form1::StartButton_Click() {
   BusyScope busy(*this);
+  if (state_.hWaveIn == 0) {  // a change of the choice waits for the next run
+    restoring_pulses_ = mnuRestorePulses->isChecked();
+    input_.RestorePulses(restoring_pulses_);
+  }
   capture_.Start(DevicesBox->currentIndex());
 }
 
@@ -380,6 +400,8 @@ void Form1::mnuJump_Click() {
 void Form1::mnuZeroCrossing_Click(bool yes) { state_.LookForZeroCrossing = yes ? 1 : 0; }
 
 void Form1::mnuHiRes_Click(bool yes) { state_.UseHiResTime = yes ? 1 : 0; }
+
+void Form1::mnuRestorePulses_Click(bool on) { WindowSettings().setValue(kRestorePulsesKey, on); }
 
 // --- Window events ---
 

@@ -62,6 +62,9 @@ class Form1 : public QMainWindow, public Display, public Host {
   int Check1Value() const;
   void SetCheck1Value(int value);
   AveragingPanel PanelFromControls() const;
+  // Whether the run in progress (or the last one) restores the pulses of an AC-coupled input:
+  // the menu's choice as it stood at the last Start.
+  bool RestoringPulses() const { return restoring_pulses_; }
 
   // --- Event handlers (also called by the tests) ---
   void StartButton_Click();
@@ -77,6 +80,7 @@ class Form1 : public QMainWindow, public Display, public Host {
   void mnuJump_Click();
   void mnuZeroCrossing_Click(bool yes);
   void mnuHiRes_Click(bool yes);
+  void mnuRestorePulses_Click(bool on);
   // The handling of a finished change of size (runs after the debounce).
   void Form_Resize();
 
@@ -131,6 +135,7 @@ class Form1 : public QMainWindow, public Display, public Host {
   QMenu* mnuHiRes = nullptr;
   QAction* mnuHiResYes = nullptr;
   QAction* mnuHiResNo = nullptr;
+  QAction* mnuRestorePulses = nullptr;
 
  protected:
   bool event(QEvent* event) override;
@@ -161,6 +166,7 @@ class Form1 : public QMainWindow, public Display, public Host {
 
   std::filesystem::path program_directory_;
   Dialogs& dialogs_;
+  WaveInput& input_;
   MeasurementState state_;
   Capture capture_;
   JournalKeeper journal_;
@@ -177,6 +183,7 @@ class Form1 : public QMainWindow, public Display, public Host {
   bool unloading_ = false;
   bool unloaded_ = false;
   bool ending_ = false;
+  bool restoring_pulses_ = false;
 };
 
 }  // namespace fc

@@ -1,5 +1,7 @@
 #include <QAction>
 #include <QMenu>
+#include <QPushButton>
+#include <QSettings>
 
 #include "ui/preferences.h"
 #include "ui_support.h"
@@ -97,9 +99,7 @@ class PreferencesTest : public QObject {
 
   // --- The menu in the window ---
 
-  void init() {
-    rig = std::make_unique<WindowRig>();
-  }
+  void init() { rig = std::make_unique<WindowRig>(); }
   void cleanup() { rig.reset(); }
 
   void FirstActivationSetsDefaultsAndMarks() {
@@ -200,7 +200,47 @@ class PreferencesTest : public QObject {
     QVERIFY(!form.mnuJump->isChecked());
   }
 
+  // The restorer's item closes the menu, is off at first, is remembered in Qt's settings (not
+  // in Config.vmk) and reaches the input only at a Start.
+  void RestorePulsesItem() {
+    RestorePulsesSetting().remove(QStringLiteral("RestorePulses"));
+    rig->Open();
+    Form1& form = *rig->form;
+    QCOMPARE(form.mnuPreferences->actions().last(), form.mnuRestorePulses);
+    QCOMPARE(form.mnuRestorePulses->text(), QString("Restore Pulses (AC-coupled Input)"));
+    QVERIFY(!form.mnuRestorePulses->isChecked());
+    form.mnuRestorePulses->trigger();
+    QVERIFY(!rig->input.restore_pulses);
+    rig->input.fill = [&](int queue, uint8_t*, uint32_t) {
+      if (queue == 0) form.mnuRestorePulses->trigger();  // off again during the run
+      if (queue == 1) QTimer::singleShot(0, form.StopButton, &QPushButton::click);
+    };
+    form.StartButton->click();
+    QCOMPARE(rig->input.queued_count(), 2);
+    QVERIFY(rig->input.restore_pulses);
+    QVERIFY(form.RestoringPulses());
+    rig->input.fill = [&](int, uint8_t*, uint32_t) {
+      QTimer::singleShot(0, form.StopButton, &QPushButton::click);
+    };
+    form.StartButton->click();
+    QVERIFY(!rig->input.restore_pulses);
+    QVERIFY(!form.RestoringPulses());
+
+    form.mnuRestorePulses->trigger();
+    QVERIFY(form.close());
+    QCOMPARE(ReadFile(rig->File("Config.vmk")),
+             std::string(" 3 \r\n 5 \r\n 80 \r\n\r\n\r\n 0 \r\n 0 \r\n 0 \r\n"));
+    rig->form.reset();
+    rig->Open();
+    QVERIFY(rig->form->mnuRestorePulses->isChecked());
+    RestorePulsesSetting().remove(QStringLiteral("RestorePulses"));
+  }
+
  private:
+  static QSettings RestorePulsesSetting() {
+    return QSettings(QStringLiteral("veldmark"), QStringLiteral("frequency-counter"));
+  }
+
   void OpenPreferences() {
     QMenu* menu = rig->form->mnuPreferences;
     menu->popup(rig->form->mapToGlobal(QPoint(0, 0)));
@@ -214,9 +254,18 @@ class PreferencesTest : public QObject {
     const Form1& form = *rig->form;
     QString points = "-";
     int marked = 0;
-    if (form.mnu3->isChecked()) { points = "3"; ++marked; }
-    if (form.mnu2->isChecked()) { points = "2"; ++marked; }
-    if (form.mnu1->isChecked()) { points = "1"; ++marked; }
+    if (form.mnu3->isChecked()) {
+      points = "3";
+      ++marked;
+    }
+    if (form.mnu2->isChecked()) {
+      points = "2";
+      ++marked;
+    }
+    if (form.mnu1->isChecked()) {
+      points = "1";
+      ++marked;
+    }
     if (marked > 1) points = "?";
     auto pair = [](const QAction* yes, const QAction* no) {
       if (yes->isChecked() == no->isChecked()) return QString("?");
