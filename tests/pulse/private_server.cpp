@@ -3,11 +3,11 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <sys/wait.h>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <string>
-#include <sys/wait.h>
 #include <vector>
 
 namespace fc::testing {
@@ -40,17 +40,25 @@ bool PrivateServer::required() {
 }
 
 bool PrivateServer::Start(int period_us, int width_us) {
+  return Launch("FC_PULSE_PERIOD_US=" + std::to_string(period_us) +
+                " FC_PULSE_WIDTH_US=" + std::to_string(width_us));
+}
+
+bool PrivateServer::StartPlaying(const std::string& period_file) {
+  return Launch("FC_PULSE_PERIOD_FILE=" + Quoted(period_file));
+}
+
+bool PrivateServer::Launch(const std::string& train_environment) {
   // Short, because the socket path must fit into 108 bytes.
-  std::vector<char> dir_template(std::begin("/tmp/fc-pulse-test-XXXXXX"), std::end("/tmp/fc-pulse-test-XXXXXX"));
+  std::vector<char> dir_template(std::begin("/tmp/fc-pulse-test-XXXXXX"),
+                                 std::end("/tmp/fc-pulse-test-XXXXXX"));
   if (mkdtemp(dir_template.data()) == nullptr) {
     problem_ = "cannot make a directory for the server";
     return false;
   }
   dir_ = dir_template.data();
   // The server goes away with this process even if the test never gets to Stop.
-  const std::string environment = "FC_PULSE_DIR=" + Quoted(dir_) +
-                                  " FC_PULSE_PERIOD_US=" + std::to_string(period_us) +
-                                  " FC_PULSE_WIDTH_US=" + std::to_string(width_us) +
+  const std::string environment = "FC_PULSE_DIR=" + Quoted(dir_) + " " + train_environment +
                                   " FC_PULSE_OWNER_PID=" + std::to_string(getpid());
   std::string output;
   const int code = RunScript(environment + " " + Quoted(kScript) + " start", output);

@@ -18,6 +18,8 @@ class PrivateServer {
   // False when no server could start; `problem()` then says why. `required()` tells whether
   // the environment asks for a failure instead of a skip then (FC_REQUIRE_PULSE=1).
   bool Start(int period_us, int width_us);
+  // The same, playing one period of unsigned 8-bit mono samples at 48 kHz over and over.
+  bool StartPlaying(const std::string& period_file);
   void Stop();
 
   const std::string& address() const { return address_; }
@@ -26,6 +28,8 @@ class PrivateServer {
   static bool required();
 
  private:
+  bool Launch(const std::string& train_environment);
+
   std::string dir_;
   std::string address_;
   std::string problem_;
