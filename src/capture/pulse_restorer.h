@@ -33,10 +33,12 @@ class PulseRestorer {
 
   float smoothed_ = 0.0f;
   float previous_smoothed_ = 0.0f;
-  float edge_ = 0.0f;      // the smoothed signal with its slow part taken away
-  float peak_ = 0.0f;      // recent peak of |edge_|
-  float activity_ = 0.0f;  // short mean of |edge_|
-  float noise_ = 0.0f;     // the lowest recent activity: what the input does between edges
+  float edge_ = 0.0f;  // the smoothed signal with its slow part taken away
+  float peak_ = 0.0f;  // recent peak of |edge_|
+  // Both start at full scale and settle within a few hundredths of a second, so that the
+  // trigger does not chatter on the noise of the first moments.
+  float activity_ = 1.0f;  // short mean of |edge_|
+  float noise_ = 1.0f;     // the lowest recent activity: what the input does between edges
   bool high_ = false;
 };
 
