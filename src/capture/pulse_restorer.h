@@ -35,10 +35,10 @@ class PulseRestorer {
   float previous_smoothed_ = 0.0f;
   float edge_ = 0.0f;  // the smoothed signal with its slow part taken away
   float peak_ = 0.0f;  // recent peak of |edge_|
-  // Both start at full scale and settle within a few hundredths of a second, so that the
+  // Both start high and settle within some 20 ms (before the detector looks), so that the
   // trigger does not chatter on the noise of the first moments.
-  float activity_ = 1.0f;  // short mean of |edge_|
-  float noise_ = 1.0f;     // the lowest recent activity: what the input does between edges
+  float activity_ = 0.1f;  // short mean of |edge_|
+  float noise_ = 0.1f;     // the lowest recent activity: what the input does between edges
   bool high_ = false;
 };
 

@@ -46,7 +46,9 @@ struct AcTrain {
     double previous_x = -level;
     double y = -level;
     for (size_t n = 0; n < lead + count; ++n) {
-      const double t = static_cast<double>(n) - static_cast<double>(lead);
+      // The recording starts in the middle of a low stretch, not on an edge.
+      const double t =
+          static_cast<double>(n) - static_cast<double>(lead) + (1.0 + duty) / 2 * period;
       const double phase = t / period - std::floor(t / period);
       const double x = phase < duty ? level : -level;
       y = corner_hz > 0 ? a * (y + x - previous_x) : x;
