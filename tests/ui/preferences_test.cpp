@@ -200,14 +200,12 @@ class PreferencesTest : public QObject {
     QVERIFY(!form.mnuJump->isChecked());
   }
 
-  // The restorer's item closes the menu, is off at first, is remembered in Qt's settings (not
-  // in Config.vmk) and reaches the input only at a Start.
+  // The restorer's item is off at first, is remembered in Qt's settings (not in Config.vmk)
+  // and reaches the input only at a Start.
   void RestorePulsesItem() {
     RestorePulsesSetting().remove(QStringLiteral("RestorePulses"));
     rig->Open();
     Form1& form = *rig->form;
-    QCOMPARE(form.mnuPreferences->actions().last(), form.mnuRestorePulses);
-    QCOMPARE(form.mnuRestorePulses->text(), QString("Restore Pulses (AC-coupled Input)"));
     QVERIFY(!form.mnuRestorePulses->isChecked());
     form.mnuRestorePulses->trigger();
     QVERIFY(!rig->input.restore_pulses);

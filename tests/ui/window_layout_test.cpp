@@ -129,7 +129,8 @@ class WindowLayoutTest : public QObject {
     };
     QCOMPARE(captions(form.mnuPreferences),
              (QStringList{"Consecutive Points", "Max Limit", "Jump in Counts to Look For",
-                          "Look for 'Zero Crossing'", "Use Hi-Res Time w Zero Crossing"}));
+                          "Look for 'Zero Crossing'", "Use Hi-Res Time w Zero Crossing",
+                          "Restore Pulses (AC-coupled Input)"}));
     QCOMPARE(captions(form.mnuConsecutive),
              (QStringList{"3 Consecutive Points", "2 Consecutive Points", "Just 1 point"}));
     QCOMPARE(captions(form.mnuZeroCrossing), (QStringList{"Yes", "No"}));
