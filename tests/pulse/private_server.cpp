@@ -3,11 +3,11 @@
 #include <stdlib.h>
 #include <unistd.h>
 
-#include <sys/wait.h>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <string>
+#include <sys/wait.h>
 #include <vector>
 
 namespace fc::testing {
@@ -50,8 +50,7 @@ bool PrivateServer::StartPlaying(const std::string& period_file) {
 
 bool PrivateServer::Launch(const std::string& train_environment) {
   // Short, because the socket path must fit into 108 bytes.
-  std::vector<char> dir_template(std::begin("/tmp/fc-pulse-test-XXXXXX"),
-                                 std::end("/tmp/fc-pulse-test-XXXXXX"));
+  std::vector<char> dir_template(std::begin("/tmp/fc-pulse-test-XXXXXX"), std::end("/tmp/fc-pulse-test-XXXXXX"));
   if (mkdtemp(dir_template.data()) == nullptr) {
     problem_ = "cannot make a directory for the server";
     return false;

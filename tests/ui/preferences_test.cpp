@@ -99,7 +99,9 @@ class PreferencesTest : public QObject {
 
   // --- The menu in the window ---
 
-  void init() { rig = std::make_unique<WindowRig>(); }
+  void init() {
+    rig = std::make_unique<WindowRig>();
+  }
   void cleanup() { rig.reset(); }
 
   void FirstActivationSetsDefaultsAndMarks() {
