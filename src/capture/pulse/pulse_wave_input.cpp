@@ -10,8 +10,7 @@
 #include <optional>
 #include <utility>
 
-#include "capture/pulse/block_averager.h"
-#include "capture/pulse_restorer.h"
+#include "capture/buffer_filler.h"
 
 namespace fc {
 
@@ -133,14 +132,12 @@ class PulseWaveInput::Session {
       pa_channel_map_init_stereo(&map);
     }
     frame_bytes_ = pa_frame_size(&spec);
-    averager_.emplace(source.rate, format.samples_per_sec, channels);
-    if (restore_pulses) restorer_.emplace(source.rate);
     // Room for what follows a completed buffer until the caller queues the next one: 1/8 s
     // (its wait step and the analysis of the frame) and two deliveries.
     const double fragment_seconds = std::chrono::duration<double>(options_.fragment).count();
     const auto carry_frames =
         static_cast<size_t>((0.125 + 2.0 * fragment_seconds) * format.samples_per_sec) + 1;
-    carry_.reserve(carry_frames * static_cast<size_t>(channels));
+    filler_.emplace(source.rate, format.samples_per_sec, channels, carry_frames, restore_pulses);
 
     Lock lock(*this);
     stream_.reset(pa_stream_new(context_.get(), "frequency counter input", &spec, &map));
@@ -177,41 +174,12 @@ class PulseWaveInput::Session {
 
   void Queue(WaveHeader& header) {
     Lock lock(*this);
-    header.flags.fetch_and(~WaveHeader::kDone, std::memory_order_release);
-    if (header.data == nullptr || header.buffer_length == 0) return;
-    header_ = &header;
-    filled_ = 0;
-    // The input that followed the previous buffer without a gap goes first.
-    size_t used = 0;
-    while (used < carry_.size() && header_ != nullptr) {
-      header_->data[filled_++] = carry_[used++];
-      if (filled_ >= header_->buffer_length) Complete();
-    }
-    if (header_ == nullptr) {
-      // Filled from what was kept (a short buffer): the rest is kept for the next one, from
-      // the next whole frame on.
-      const size_t channels = static_cast<size_t>(averager_->Channels());
-      used = std::min(carry_.size(), (used + channels - 1) / channels * channels);
-      carry_.erase(carry_.begin(), carry_.begin() + static_cast<std::ptrdiff_t>(used));
-    } else {
-      carry_.clear();
-      carrying_ = false;
-    }
+    filler_->Queue(header);
   }
 
-  // Gives the header back (done) if it is still queued. Unpreparing a completed header keeps
-  // the input that followed it; a reset drops it, as it drops everything until the next queueing.
   void Release(const WaveHeader* only) {
     Lock lock(*this);
-    const bool reset = only == nullptr;
-    if (header_ != nullptr && (reset || header_ == only)) {
-      header_->flags.fetch_or(WaveHeader::kDone, std::memory_order_release);
-      header_ = nullptr;
-    } else if (!reset) {
-      return;
-    }
-    carry_.clear();
-    carrying_ = false;
+    filler_->Release(only);
   }
 
   bool Lost() const { return lost_.load(std::memory_order_acquire); }
@@ -254,46 +222,12 @@ class PulseWaveInput::Session {
     return !timed_out || ready();
   }
 
-  void Complete() {
-    header_->flags.fetch_or(WaveHeader::kDone, std::memory_order_release);
-    header_ = nullptr;
-    carrying_ = true;
-  }
-
-  // One output frame (a byte per channel) into the queued header. Once the header is full,
-  // the frames that follow are kept for the next one, as long as they fit and the caller queues
-  // it before more arrive; otherwise they are dropped, so that a buffer never holds a gap.
-  void WriteFrame(const uint8_t* frame, size_t channels) {
-    if (header_ != nullptr) {
-      for (size_t c = 0; c < channels && header_ != nullptr; ++c) {
-        header_->data[filled_++] = frame[c];
-        if (filled_ >= header_->buffer_length) Complete();
-      }
-    } else if (carrying_) {
-      if (carry_.size() + channels <= carry_.capacity()) {
-        carry_.insert(carry_.end(), frame, frame + channels);
-      } else {
-        carry_.clear();
-        carrying_ = false;
-      }
-    }
-  }
-
   void Record(const void* data, size_t bytes) {
     const size_t frames = bytes / frame_bytes_;
-    const auto sink = [this](const uint8_t* frame) {
-      WriteFrame(frame, static_cast<size_t>(averager_->Channels()));
-    };
     if (data == nullptr) {
-      averager_->PushSilence(frames, sink);  // a hole in the recording
-    } else if (restorer_) {
-      // The server's buffer is read-only: the restored copy goes into one kept for the purpose.
-      const auto* samples = static_cast<const float*>(data);
-      restored_.assign(samples, samples + frames * static_cast<size_t>(averager_->Channels()));
-      restorer_->RestoreFirstChannel(restored_.data(), frames, averager_->Channels());
-      averager_->Push(restored_.data(), frames, sink);
+      filler_->PushSilence(frames);  // a hole in the recording
     } else {
-      averager_->Push(static_cast<const float*>(data), frames, sink);
+      filler_->Push(static_cast<const float*>(data), frames);
     }
   }
 
@@ -353,16 +287,10 @@ class PulseWaveInput::Session {
   std::atomic<bool> lost_{false};
 
   // Recording state, used by the libpulse thread under the lock.
-  std::optional<BlockAverager> averager_;
-  std::optional<PulseRestorer> restorer_;  // only when asked for at Open
-  std::vector<float> restored_;
+  std::optional<BufferFiller> filler_;
   size_t frame_bytes_ = 1;
   bool delivering_ = false;  // the first data has arrived
   bool started_ = false;     // Start has been called
-  WaveHeader* header_ = nullptr;
-  uint32_t filled_ = 0;
-  bool carrying_ = false;  // the frames since the last completed buffer are kept
-  std::vector<uint8_t> carry_;
 };
 
 PulseWaveInput::PulseWaveInput() : PulseWaveInput(Options{}) {}
@@ -370,6 +298,11 @@ PulseWaveInput::PulseWaveInput() : PulseWaveInput(Options{}) {}
 PulseWaveInput::PulseWaveInput(Options options) : options_(std::move(options)) {}
 
 PulseWaveInput::~PulseWaveInput() = default;
+
+bool PulseWaveInput::ServerReachable() {
+  Session session(options_);
+  return session.Connect();
+}
 
 std::vector<WaveInDevice> PulseWaveInput::Devices() {
   source_names_.clear();

@@ -31,6 +31,9 @@ class PulseWaveInput final : public WaveInput {
   PulseWaveInput(const PulseWaveInput&) = delete;
   PulseWaveInput& operator=(const PulseWaveInput&) = delete;
 
+  // True when a server answers (the one of Options::server, or the default one).
+  bool ServerReachable();
+
   std::vector<WaveInDevice> Devices() override;
   // False when the last Devices() could not connect to a server, or the server did not answer
   // the listing within the time-out; true after a listing, even one without sources.

@@ -1,4 +1,4 @@
-#include "capture/pulse/block_averager.h"
+#include "capture/block_averager.h"
 
 #include <cmath>
 

@@ -1,0 +1,87 @@
+#include "capture/buffer_filler.h"
+
+#include <algorithm>
+
+namespace fc {
+
+BufferFiller::BufferFiller(uint32_t input_rate, uint32_t output_rate, int channels,
+                           size_t carry_frames, bool restore_pulses)
+    : averager_(input_rate, output_rate, channels) {
+  if (restore_pulses) restorer_.emplace(input_rate);
+  carry_.reserve(carry_frames * static_cast<size_t>(channels));
+}
+
+void BufferFiller::Queue(WaveHeader& header) {
+  header.flags.fetch_and(~WaveHeader::kDone, std::memory_order_release);
+  if (header.data == nullptr || header.buffer_length == 0) return;
+  header_ = &header;
+  filled_ = 0;
+  // The input that followed the previous buffer without a gap goes first.
+  size_t used = 0;
+  while (used < carry_.size() && header_ != nullptr) {
+    header_->data[filled_++] = carry_[used++];
+    if (filled_ >= header_->buffer_length) Complete();
+  }
+  if (header_ == nullptr) {
+    // Filled from what was kept (a short buffer): the rest is kept for the next one, from the
+    // next whole frame on.
+    const size_t channels = static_cast<size_t>(Channels());
+    used = std::min(carry_.size(), (used + channels - 1) / channels * channels);
+    carry_.erase(carry_.begin(), carry_.begin() + static_cast<std::ptrdiff_t>(used));
+  } else {
+    carry_.clear();
+    carrying_ = false;
+  }
+}
+
+void BufferFiller::Release(const WaveHeader* only) {
+  const bool reset = only == nullptr;
+  if (header_ != nullptr && (reset || header_ == only)) {
+    header_->flags.fetch_or(WaveHeader::kDone, std::memory_order_release);
+    header_ = nullptr;
+  } else if (!reset) {
+    return;
+  }
+  carry_.clear();
+  carrying_ = false;
+}
+
+void BufferFiller::Push(const float* samples, size_t frame_count) {
+  if (restorer_) {
+    // The backend's samples may be read-only (the server's buffer): the restored copy goes into
+    // one kept for the purpose.
+    restored_.assign(samples, samples + frame_count * static_cast<size_t>(Channels()));
+    restorer_->RestoreFirstChannel(restored_.data(), frame_count, Channels());
+    samples = restored_.data();
+  }
+  averager_.Push(samples, frame_count, [this](const uint8_t* frame) { WriteFrame(frame); });
+}
+
+void BufferFiller::PushSilence(size_t frame_count) {
+  averager_.PushSilence(frame_count, [this](const uint8_t* frame) { WriteFrame(frame); });
+}
+
+void BufferFiller::Complete() {
+  header_->flags.fetch_or(WaveHeader::kDone, std::memory_order_release);
+  header_ = nullptr;
+  carrying_ = true;
+}
+
+void BufferFiller::WriteFrame(const uint8_t* frame) {
+  const size_t channels = static_cast<size_t>(Channels());
+  if (header_ != nullptr) {
+    for (size_t c = 0; c < channels && header_ != nullptr; ++c) {
+      header_->data[filled_++] = frame[c];
+      if (filled_ >= header_->buffer_length) Complete();
+    }
+  } else if (carrying_) {
+    if (carry_.size() + channels <= carry_.capacity()) {
+      carry_.insert(carry_.end(), frame, frame + channels);
+    } else {
+      carry_.clear();
+      carrying_ = false;
+    }
+  }
+}
+
+}  // namespace fc

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "capture/block_averager.h"
+#include "capture/pulse_restorer.h"
+#include "capture/wave_input.h"
+
+namespace fc {
+
+// What every sound backend does with the samples it records: restores the pulses of an
+// AC-coupled input when asked to (PulseRestorer, at the input rate), averages them down to the
+// requested rate (BlockAverager) and writes the bytes into the queued buffer header, marking it
+// done when it is full. What follows a completed buffer is kept for the next one, as long as it
+// fits and the caller queues that buffer before more arrives; otherwise it is dropped, so that a
+// buffer never holds a gap. Not thread-safe: the backend guards it with its own lock.
+class BufferFiller {
+ public:
+  // `carry_frames`: how many output frames may wait for the next buffer.
+  BufferFiller(uint32_t input_rate, uint32_t output_rate, int channels, size_t carry_frames,
+               bool restore_pulses = false);
+
+  int Channels() const { return averager_.Channels(); }
+  // True while a buffer is queued and not yet full.
+  bool Queued() const { return header_ != nullptr; }
+
+  // Clears the header's done flag and fills it, first with what was kept from before.
+  void Queue(WaveHeader& header);
+  // Gives the header back (done) if it is still queued; `only` == nullptr (a reset) gives back
+  // whichever is queued. Unpreparing a completed header keeps the input that followed it; a
+  // reset drops it, as it drops everything until the next queueing.
+  void Release(const WaveHeader* only);
+
+  // Interleaved float samples (-1..1) at the input rate, `Channels()` per frame.
+  void Push(const float* samples, size_t frame_count);
+  // A hole in the recording, recorded as the mid level.
+  void PushSilence(size_t frame_count);
+
+ private:
+  void Complete();
+  void WriteFrame(const uint8_t* frame);
+
+  BlockAverager averager_;
+  std::optional<PulseRestorer> restorer_;  // only when asked for
+  std::vector<float> restored_;            // the restored copy of the samples pushed
+  WaveHeader* header_ = nullptr;
+  uint32_t filled_ = 0;
+  bool carrying_ = false;  // the frames since the last completed buffer are kept
+  std::vector<uint8_t> carry_;
+};
+
+}  // namespace fc
