@@ -71,6 +71,7 @@ void Capture::Start(int selected_position) {
   }
   state_.CurrentFrame = 0;
   if (listener_ != nullptr) listener_->RunStarted(state_);
+  samples_lost_ = 0;
   input_.Start(state_.hWaveIn);
   state_.RunStarted = true;
   host_.SetFileButtonsEnabled(false);
@@ -159,6 +160,7 @@ void Capture::StopRecording() {
   const bool running = state_.hWaveIn != 0;
   if (running) {
     input_.Reset(state_.hWaveIn);
+    samples_lost_ = input_.SamplesLost(state_.hWaveIn);
     input_.Close(state_.hWaveIn);
     state_.hWaveIn = 0;
   }

@@ -64,6 +64,8 @@ class Capture {
   bool Recording() const { return state_.hWaveIn != 0; }
   const WaveFormat& format() const { return format_; }
   const WaveHeader& header() const { return header_; }
+  // Sample pairs the device dropped during the last run (overruns), as it reported at the stop.
+  uint64_t samples_lost() const { return samples_lost_; }
 
  private:
   void Queue();
@@ -81,6 +83,7 @@ class Capture {
   WaveHeader header_;
   double deadline_ = 0.0;  // monotonic seconds
   RunListener* listener_ = nullptr;
+  uint64_t samples_lost_ = 0;
 };
 
 }  // namespace fc

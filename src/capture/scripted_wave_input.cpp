@@ -106,6 +106,14 @@ bool ScriptedWaveInput::Lost(WaveInHandle handle) {
   return lost;
 }
 
+uint64_t ScriptedWaveInput::SamplesLost(WaveInHandle handle) {
+  // A question, like Lost: not one of the recorded calls.
+  if (open_handle_ == 0 || handle != open_handle_) {
+    errors.push_back("SamplesLost with handle " + std::to_string(handle));
+  }
+  return samples_lost;
+}
+
 void ScriptedWaveInput::OnClock() {
   if (in_flight_ == nullptr || !started_ || lost) return;
   if (never_complete.count(in_flight_queue_) != 0) return;

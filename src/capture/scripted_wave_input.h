@@ -34,6 +34,7 @@ class ScriptedWaveInput : public WaveInput {
   std::set<int> never_complete;  // queue numbers that are never filled (time-outs)
   int lose_at_queue = -1;        // the device goes away when this buffer is queued
   bool server_reached = true;    // false: Devices() found no sound server
+  uint64_t samples_lost = 0;     // what SamplesLost reports
 
   // --- Record ---
   std::vector<std::string> calls;  // "Devices", "Open 0", "Start", "PrepareHeader", "AddBuffer",
@@ -61,6 +62,7 @@ class ScriptedWaveInput : public WaveInput {
   void Close(WaveInHandle handle) override;
   bool Lost(WaveInHandle handle) override;
   void RestorePulses(bool on) override { restore_pulses = on; }
+  uint64_t SamplesLost(WaveInHandle handle) override;
 
  private:
   bool CheckHandle(WaveInHandle handle, const char* call);

@@ -65,6 +65,9 @@ class WaveInput {
   // back into full-scale pulses on the first channel, at the input's own rate before it is
   // brought down to the recording rate. An input without a higher rate of its own ignores it.
   virtual void RestorePulses(bool /*on*/) {}
+  // Sample pairs (at the opened rate) the device had to drop since Start because they were not
+  // read in time (overruns). Asked before Close; 0 for a device that never drops any.
+  virtual uint64_t SamplesLost(WaveInHandle /*handle*/) { return 0; }
 };
 
 }  // namespace fc

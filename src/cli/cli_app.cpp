@@ -301,8 +301,20 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
                     "Leave out readings 20 % or more away from the plain average");
   AddSettingsOptions(*average, settings);
 
-  app.add_subcommand("devices",
-                     "List the sound inputs that can be recorded from: position, tab, name");
+  auto* devices_command = app.add_subcommand(
+      "devices",
+      "List the sound inputs that can be recorded from: position, tab, name (the sound system "
+      "used goes to standard error)");
+  std::string audio;
+  const auto add_audio_option = [&audio](CLI::App& command) {
+    command
+        .add_option("--audio", audio,
+                    "Sound system: 'pulse' (a PulseAudio or PipeWire server) or 'alsa' (the sound "
+                    "cards directly). Default: FREQUENCY_COUNTER_AUDIO when set, otherwise pulse "
+                    "when a server answers and alsa when none does")
+        ->check(CLI::IsMember({"alsa", "pulse"}));
+  };
+  add_audio_option(*devices_command);
 
   int device = 0;
   int frames = 0;
@@ -326,6 +338,7 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
                    "Restore the pulses of an AC-coupled input (a sound card or microphone "
                    "input that leaves only a spike at each edge) before the averaging; the "
                    "first channel then holds the restored pulses");
+  add_audio_option(*record);
   AddSettingsOptions(*record, settings);
 
   app.footer(
@@ -394,8 +407,12 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
     }
   }
 
-  const std::unique_ptr<WaveInput> input = sound.make_input();
-  if (app.got_subcommand("devices")) {
+  const AudioBackend backend = ChooseAudioBackend(
+      audio.empty() ? AudioBackendFromEnvironment(err) : *ParseAudioBackend(audio),
+      sound.server_reachable);
+  const std::unique_ptr<WaveInput> input = sound.make_input(backend);
+  if (devices_command->parsed()) {
+    err << "Sound system: " << AudioBackendName(backend) << "\n";
     const DeviceList devices = CapableDevices(*input);
     if (!input->ServerReached()) {
       err << NoSoundServerMessage().text << "\n";
@@ -423,6 +440,10 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
   capture.Start(device);
   if (!state.RunStarted) return kExitBadInput;  // the device did not open; the message is out
   if (restore_pulses) err << "Pulse restorer: on (the first channel holds the restored pulses).\n";
+  if (capture.samples_lost() > 0) {
+    err << "Samples lost to input overruns: " << capture.samples_lost()
+        << " (the frames went on after each gap).\n";
+  }
   const bool unfinished = host.input_lost() || host.timed_out();
   if (unfinished && state.CurrentFrame <= kLastFrame) {
     // The row of the frame that never finished goes back to the zeros it held before the run

@@ -5,6 +5,7 @@
 #include <iosfwd>
 #include <memory>
 
+#include "capture/audio_backend.h"
 #include "capture/clock.h"
 #include "capture/wave_input.h"
 
@@ -19,7 +20,10 @@ inline constexpr int kExitEndedEarly = 3;  // RAW ended before the frames it ann
 // Where `devices` and `record` get their sound input and time from; tests pass a scripted
 // input and a fake clock.
 struct SoundEnvironment {
-  std::function<std::unique_ptr<WaveInput>()> make_input;
+  // The input of a chosen backend (Pulse or Alsa).
+  std::function<std::unique_ptr<WaveInput>(AudioBackend)> make_input;
+  // Whether a sound server answers; without one, the automatic choice is ALSA.
+  std::function<bool()> server_reachable = [] { return false; };
   Clock* clock = nullptr;
   // Asked between frames of `record`; true ends the run after the frame (Ctrl-C).
   std::function<bool()> interrupted = [] { return false; };

@@ -31,7 +31,9 @@ int main(int argc, char** argv) {
   }
   fc::SystemClock clock;
   fc::SoundEnvironment sound;
-  sound.make_input = [] { return nullptr; };  // never asked: the sound commands left above
+  sound.make_input = [](fc::AudioBackend) {
+    return nullptr;
+  };  // never asked: the sound commands left above
   sound.clock = &clock;
   fc::DescriptorOutput buffer(STDOUT_FILENO);
   std::ostream out(&buffer);

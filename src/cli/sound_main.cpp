@@ -1,18 +1,19 @@
-// frequency-counter-cli-sound: the batch program with the PulseAudio input linked in. The
+// frequency-counter-cli-sound: the batch program with the sound inputs linked in. The
 // frequency-counter-cli that users run hands `devices` and `record` over to it, so that the
 // file commands do not pay for loading the sound libraries at every start.
 #include <iostream>
 #include <memory>
 
+#include "capture/backends/sound_input.h"
 #include "capture/clock.h"
-#include "capture/pulse/pulse_wave_input.h"
 #include "cli/cli_app.h"
 
 int main(int argc, char** argv) {
   fc::EndRunOnStopSignals();
   fc::SystemClock clock;
   fc::SoundEnvironment sound;
-  sound.make_input = [] { return std::make_unique<fc::PulseWaveInput>(); };
+  sound.make_input = fc::MakeWaveInput;
+  sound.server_reachable = fc::SoundServerReachable;
   sound.clock = &clock;
   sound.interrupted = [] { return fc::StopSignalFlag().load(); };
   return fc::RunCli(argc, argv, std::cout, std::cerr, sound);

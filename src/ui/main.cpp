@@ -3,10 +3,12 @@
 #include <QStandardPaths>
 #include <cstdlib>
 #include <filesystem>
+#include <iostream>
 #include <memory>
 
+#include "capture/backends/sound_input.h"
 #include "capture/clock.h"
-#include "capture/pulse/pulse_wave_input.h"
+#include "capture/device_list.h"
 #include "files/program_directory.h"
 #include "ui/form1.h"
 #include "ui/qt_dialogs.h"
@@ -32,8 +34,12 @@ int main(int argc, char** argv) {
   const QCommandLineOption raw_option(QStringLiteral("raw"),
                                       QStringLiteral("The raw data file the screenshot replays."),
                                       QStringLiteral("FILE"));
+  const QCommandLineOption list_option(
+      QStringLiteral("list-inputs"),
+      QStringLiteral("Print the sound system and the inputs the window would list, then exit."));
   parser.addOption(screenshot_option);
   parser.addOption(raw_option);
+  parser.addOption(list_option);
   parser.process(app);
 
   QString screenshot = parser.value(screenshot_option);
@@ -46,10 +52,22 @@ int main(int argc, char** argv) {
       QStandardPaths::writableLocation(QStandardPaths::AppDataLocation).toStdString();
   const std::filesystem::path program_directory = fc::ProgramDirectory(per_user_dir);
 
-  fc::PulseWaveInput input;
+  // FREQUENCY_COUNTER_AUDIO forces a sound system; otherwise the server's inputs when one
+  // answers, the sound cards' own (ALSA) when none does.
+  const fc::AudioBackend backend = fc::ResolveAudioBackend(fc::AudioBackend::Automatic, std::cerr);
+  const std::unique_ptr<fc::WaveInput> input = fc::MakeWaveInput(backend);
+  if (parser.isSet(list_option)) {
+    std::cout << "Sound system: " << fc::AudioBackendName(backend) << "\n";
+    const fc::DeviceList devices = fc::CapableDevices(*input);
+    for (std::size_t p = 0; p < devices.names.size(); ++p) {
+      std::cout << p << "\t" << devices.names[p] << "\n";
+    }
+    return EXIT_SUCCESS;
+  }
+
   fc::SystemClock clock;
   fc::QtDialogs dialogs;
-  fc::Form1 form(program_directory, dialogs, input, clock);
+  fc::Form1 form(program_directory, dialogs, *input, clock);
   if (form.Ended()) return EXIT_SUCCESS;  // no input device: told so, nothing saved
   dialogs.SetParent(&form);
   form.show();

@@ -54,7 +54,8 @@ class CliTest : public ::testing::Test {
             ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::create_directories(dir_);
     sound_.clock = &clock_;
-    sound_.make_input = [this] {
+    sound_.make_input = [this](AudioBackend backend) {
+      made_for_ = backend;
       auto input = std::make_unique<ScriptedWaveInput>(clock_);
       input->devices = devices_;
       const std::vector<int> frame = SquareFrame(128);
@@ -66,6 +67,7 @@ class CliTest : public ::testing::Test {
       input->open_fails = open_fails_;
       input->never_complete = never_complete_;
       input->server_reached = server_reached_;
+      input->samples_lost = samples_lost_;
       return input;
     };
   }
@@ -103,6 +105,8 @@ class CliTest : public ::testing::Test {
   std::set<int> never_complete_;
   bool server_reached_ = true;
   std::function<void(int queue)> on_fill_;  // after the buffer with this queue number filled
+  uint64_t samples_lost_ = 0;
+  AudioBackend made_for_ = AudioBackend::Automatic;
   std::ostringstream out_;
   std::ostringstream err_;
 };
@@ -306,6 +310,59 @@ TEST_F(CliTest, RecordRunsTheCaptureForTheFramesAskedFor) {
   int lines = 1;
   while (std::getline(in, line)) ++lines;
   EXPECT_EQ(lines, 1 + 4 * 2048);
+  EXPECT_EQ(err_.str().find("lost"), std::string::npos) << err_.str();
+
+  // Samples the input had to drop are not passed over in silence.
+  samples_lost_ = 1234;
+  EXPECT_EQ(Run({"record", "--frames", "2"}), 0);
+  EXPECT_NE(err_.str().find("Samples lost to input overruns: 1234 "), std::string::npos)
+      << err_.str();
+}
+
+TEST_F(CliTest, TheSoundSystemIsForcedOrFollowsTheServer) {
+  struct Case {
+    std::vector<std::string> args;
+    const char* variable;  // FREQUENCY_COUNTER_AUDIO, nullptr: unset
+    bool server;
+    AudioBackend expected;
+  };
+  const Case cases[] = {
+      {{"devices"}, nullptr, true, AudioBackend::Pulse},
+      {{"devices"}, nullptr, false, AudioBackend::Alsa},
+      {{"devices"}, "", false, AudioBackend::Alsa},
+      {{"devices"}, "alsa", true, AudioBackend::Alsa},
+      {{"devices"}, "pulse", false, AudioBackend::Pulse},
+      {{"devices", "--audio", "pulse"}, "alsa", false, AudioBackend::Pulse},
+      {{"record", "--frames", "1", "--audio", "alsa"}, "pulse", true, AudioBackend::Alsa},
+  };
+  for (const Case& c : cases) {
+    if (c.variable != nullptr) {
+      setenv(kAudioVariable, c.variable, 1);
+    } else {
+      unsetenv(kAudioVariable);
+    }
+    sound_.server_reachable = [&c] { return c.server; };
+    made_for_ = AudioBackend::Automatic;
+    EXPECT_EQ(Run(c.args), 0) << ::testing::PrintToString(c.args) << " " << err_.str();
+    EXPECT_EQ(made_for_, c.expected)
+        << ::testing::PrintToString(c.args) << " " << (c.variable ? c.variable : "-");
+    if (c.args[0] == "devices") {
+      EXPECT_EQ(err_.str(), "Sound system: " + AudioBackendName(c.expected) + "\n");
+    }
+  }
+
+  // An unknown value is said and ignored; an unknown option value is a usage error.
+  setenv(kAudioVariable, "oss", 1);
+  sound_.server_reachable = [] { return false; };
+  EXPECT_EQ(Run({"devices"}), 0);
+  EXPECT_EQ(made_for_, AudioBackend::Alsa);
+  EXPECT_NE(err_.str().find("FREQUENCY_COUNTER_AUDIO=oss is neither alsa nor pulse"),
+            std::string::npos)
+      << err_.str();
+  unsetenv(kAudioVariable);
+  made_for_ = AudioBackend::Automatic;
+  EXPECT_EQ(Run({"devices", "--audio", "oss"}), 2);
+  EXPECT_EQ(made_for_, AudioBackend::Automatic);
 }
 
 TEST_F(CliTest, RecordReportsAnInputThatDoesNotOpen) {
@@ -326,13 +383,14 @@ TEST_F(CliTest, RecordReportsAnInputThatDoesNotOpen) {
 }
 
 TEST_F(CliTest, NoSoundServerIsToldApartFromNoInputs) {
+  // Without a server the automatic choice is ALSA; the message is for PulseAudio asked for.
   server_reached_ = false;
   devices_.clear();
   const std::string told = NoSoundServerMessage().text + "\n";
-  EXPECT_EQ(Run({"devices"}), 1);
+  EXPECT_EQ(Run({"devices", "--audio", "pulse"}), 1);
   EXPECT_EQ(out_.str(), "");
-  EXPECT_EQ(err_.str(), told);
-  EXPECT_EQ(Run({"record", "--frames", "1"}), 1);
+  EXPECT_EQ(err_.str(), "Sound system: PulseAudio\n" + told);
+  EXPECT_EQ(Run({"record", "--frames", "1", "--audio", "pulse"}), 1);
   EXPECT_EQ(out_.str(), "");
   EXPECT_EQ(err_.str(), told);
 }

@@ -1,0 +1,448 @@
+#include "capture/alsa/alsa_wave_input.h"
+
+#include <alsa/asoundlib.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cmath>
+#include <condition_variable>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <utility>
+
+#include "capture/buffer_filler.h"
+#include "capture/native_samples.h"
+
+namespace fc {
+
+namespace {
+
+constexpr const char* kDefaultPcm = "default";
+
+// The rates tried, most common first. ALSA's own resampling is switched off, so a device is
+// only ever recorded at a rate it really runs at.
+constexpr unsigned kRates[] = {48000, 44100, 96000, 88200,  32000, 22050,
+                               16000, 11025, 8000,  192000, 176400};
+
+// Overruns in a row with no sample read between them: the device does not recover.
+constexpr int kOverrunsInARowLimit = 3;
+
+struct PcmClose {
+  void operator()(snd_pcm_t* pcm) const { snd_pcm_close(pcm); }
+};
+using PcmPtr = std::unique_ptr<snd_pcm_t, PcmClose>;
+
+struct HwParamsFree {
+  void operator()(snd_pcm_hw_params_t* params) const { snd_pcm_hw_params_free(params); }
+};
+struct SwParamsFree {
+  void operator()(snd_pcm_sw_params_t* params) const { snd_pcm_sw_params_free(params); }
+};
+
+// A hint's value, owned.
+std::string HintValue(void* hint, const char* id) {
+  char* value = snd_device_name_get_hint(hint, id);
+  if (value == nullptr) return {};
+  std::string text(value);
+  std::free(value);
+  return text;
+}
+
+// A description of several lines ("card, device\nuse") on one line.
+std::string OneLine(std::string text) {
+  while (!text.empty() && text.back() == '\n') text.pop_back();
+  for (size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', at)) {
+    text.replace(at, 1, ", ");
+  }
+  return text;
+}
+
+struct PcmEntry {
+  std::string name;
+  std::string description;
+};
+
+bool CanOpenForCapture(const std::string& name) {
+  snd_pcm_t* pcm = nullptr;
+  if (snd_pcm_open(&pcm, name.c_str(), SND_PCM_STREAM_CAPTURE, SND_PCM_NONBLOCK) < 0) {
+    return false;
+  }
+  snd_pcm_close(pcm);
+  return true;
+}
+
+std::vector<PcmEntry> CapturePcms() {
+  std::vector<PcmEntry> pcms;
+  void** hints = nullptr;
+  if (snd_device_name_hint(-1, "pcm", &hints) == 0 && hints != nullptr) {
+    for (void** hint = hints; *hint != nullptr; ++hint) {
+      const std::string name = HintValue(*hint, "NAME");
+      const std::string io = HintValue(*hint, "IOID");  // empty: both directions
+      // The null device only ever records silence.
+      if (name.empty() || name == "null" || (!io.empty() && io != "Input")) continue;
+      const std::string description = OneLine(HintValue(*hint, "DESC"));
+      pcms.push_back({name, description.empty() ? name : description});
+    }
+    snd_device_name_free_hint(hints);
+  }
+  const auto is_default = [](const PcmEntry& pcm) { return pcm.name == kDefaultPcm; };
+  const auto found = std::find_if(pcms.begin(), pcms.end(), is_default);
+  if (found != pcms.end()) {
+    std::rotate(pcms.begin(), found, found + 1);
+  } else if (CanOpenForCapture(kDefaultPcm)) {
+    pcms.insert(pcms.begin(), {kDefaultPcm, "Default"});
+  }
+  return pcms;
+}
+
+double Seconds(const snd_htimestamp_t& t) {
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+}
+
+}  // namespace
+
+// One open PCM with its reader thread. The caller's thread uses the PCM only before the thread
+// starts and after it has ended; in between, everything the two share is guarded by mutex_.
+class AlsaWaveInput::Session {
+ public:
+  explicit Session(const Options& options) : options_(options) {}
+
+  ~Session() {
+    if (reader_.joinable()) {
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = true;
+      }
+      Wake();
+      reader_.join();
+    }
+    if (wake_fd_ >= 0) ::close(wake_fd_);
+  }
+
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+
+  bool Open(const std::string& name, const WaveFormat& format) {
+    snd_pcm_t* pcm = nullptr;
+    if (snd_pcm_open(&pcm, name.c_str(), SND_PCM_STREAM_CAPTURE, SND_PCM_NONBLOCK) < 0) {
+      return false;
+    }
+    pcm_.reset(pcm);
+    if (!Configure(format)) return false;
+    // A device that cannot run is found out here rather than in the middle of a run.
+    if (snd_pcm_start(pcm_.get()) < 0) return false;
+    snd_pcm_drop(pcm_.get());
+    if (snd_pcm_prepare(pcm_.get()) < 0) return false;
+    wake_fd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    return wake_fd_ >= 0;
+  }
+
+  void Begin() {
+    if (reader_.joinable() || Lost()) return;
+    if (snd_pcm_start(pcm_.get()) < 0) {
+      lost_.store(true, std::memory_order_release);
+      return;
+    }
+    started_ = true;
+    reader_ = std::thread([this] { Run(); });
+  }
+
+  void Queue(WaveHeader& header) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      filler_->Queue(header);
+    }
+    wanted_.notify_one();
+  }
+
+  void Release(const WaveHeader* only) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      filler_->Release(only);
+      if (only != nullptr || !started_) return;
+      discard_ = true;
+    }
+    wanted_.notify_one();
+    Wake();
+  }
+
+  bool Lost() const { return lost_.load(std::memory_order_acquire); }
+
+  uint64_t SamplesLost() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return static_cast<uint64_t>(
+        std::llround(static_cast<double>(frames_lost_) * output_rate_ / rate_));
+  }
+
+ private:
+  // Hardware and software parameters: 16 or 8 bits, the requested channel count or the other
+  // of 1 and 2, the first common rate the device runs at that is not below the requested one.
+  bool Configure(const WaveFormat& format) {
+    snd_pcm_t* pcm = pcm_.get();
+    snd_pcm_hw_params_t* raw_hw = nullptr;
+    if (snd_pcm_hw_params_malloc(&raw_hw) < 0) return false;
+    const std::unique_ptr<snd_pcm_hw_params_t, HwParamsFree> hw(raw_hw);
+    if (snd_pcm_hw_params_any(pcm, hw.get()) < 0 ||
+        snd_pcm_hw_params_set_access(pcm, hw.get(), SND_PCM_ACCESS_RW_INTERLEAVED) < 0 ||
+        snd_pcm_hw_params_set_rate_resample(pcm, hw.get(), 0) < 0) {
+      return false;
+    }
+    if (snd_pcm_hw_params_set_format(pcm, hw.get(), SND_PCM_FORMAT_S16) == 0) {
+      sample_format_ = NativeSampleFormat::Signed16;
+    } else if (snd_pcm_hw_params_set_format(pcm, hw.get(), SND_PCM_FORMAT_U8) == 0) {
+      sample_format_ = NativeSampleFormat::Unsigned8;
+    } else {
+      return false;
+    }
+    out_channels_ = format.channels;
+    const unsigned other = format.channels == 1 ? 2u : 1u;
+    if (snd_pcm_hw_params_set_channels(pcm, hw.get(), format.channels) == 0) {
+      channels_ = format.channels;
+    } else if (snd_pcm_hw_params_set_channels(pcm, hw.get(), other) == 0) {
+      channels_ = static_cast<int>(other);
+    } else {
+      return false;
+    }
+    rate_ = 0;
+    for (unsigned rate : kRates) {
+      if (rate >= format.samples_per_sec &&
+          snd_pcm_hw_params_set_rate(pcm, hw.get(), rate, 0) == 0) {
+        rate_ = rate;
+        break;
+      }
+    }
+    if (rate_ == 0) return false;
+    unsigned buffer_us = static_cast<unsigned>(options_.buffer.count());
+    unsigned period_us = static_cast<unsigned>(options_.period.count());
+    int dir = 0;
+    snd_pcm_hw_params_set_buffer_time_near(pcm, hw.get(), &buffer_us, &dir);
+    dir = 0;
+    snd_pcm_hw_params_set_period_time_near(pcm, hw.get(), &period_us, &dir);
+    if (snd_pcm_hw_params(pcm, hw.get()) < 0) return false;
+    snd_pcm_uframes_t period = 0;
+    snd_pcm_uframes_t buffer = 0;
+    if (snd_pcm_hw_params_get_period_size(hw.get(), &period, &dir) < 0 ||
+        snd_pcm_hw_params_get_buffer_size(hw.get(), &buffer) < 0 || period == 0) {
+      return false;
+    }
+    period_frames_ = period;
+    buffer_frames_ = buffer;
+
+    snd_pcm_sw_params_t* raw_sw = nullptr;
+    if (snd_pcm_sw_params_malloc(&raw_sw) < 0) return false;
+    const std::unique_ptr<snd_pcm_sw_params_t, SwParamsFree> sw(raw_sw);
+    if (snd_pcm_sw_params_current(pcm, sw.get()) < 0 ||
+        snd_pcm_sw_params_set_avail_min(pcm, sw.get(), period) < 0 ||
+        snd_pcm_sw_params(pcm, sw.get()) < 0) {
+      return false;
+    }
+
+    output_rate_ = format.samples_per_sec;
+    // What one read can give beyond a completed buffer, with a margin.
+    const size_t carry_frames =
+        static_cast<size_t>(static_cast<uint64_t>(period) * format.samples_per_sec / rate_) + 2;
+    filler_.emplace(rate_, format.samples_per_sec, out_channels_, carry_frames);
+    return true;
+  }
+
+  void Wake() {
+    const uint64_t one = 1;
+    if (wake_fd_ < 0) return;
+    [[maybe_unused]] const auto written = ::write(wake_fd_, &one, sizeof one);
+  }
+
+  void Fail() { lost_.store(true, std::memory_order_release); }
+
+  // The reader thread: reads a period at a time while a buffer is queued, sleeps in poll()
+  // while the device has nothing yet and on the condition variable while nothing is queued.
+  void Run() {
+    const size_t frame_bytes =
+        static_cast<size_t>(channels_) * static_cast<size_t>(BytesPerSample(sample_format_));
+    std::vector<uint8_t> native(period_frames_ * frame_bytes);
+    std::vector<float> samples(period_frames_ * static_cast<size_t>(out_channels_));
+    int overruns_in_a_row = 0;
+    for (;;) {
+      {
+        std::unique_lock<std::mutex> lock(mutex_);
+        wanted_.wait(lock, [this] { return stopping_ || discard_ || filler_->Queued(); });
+        if (stopping_) return;
+        if (discard_) {
+          discard_ = false;
+          lock.unlock();
+          if (!Restart()) return Fail();
+          continue;
+        }
+      }
+      const snd_pcm_sframes_t read = snd_pcm_readi(pcm_.get(), native.data(), period_frames_);
+      if (read > 0) {
+        overruns_in_a_row = 0;
+        const auto frames = static_cast<size_t>(read);
+        ToFloatFrames(native.data(), sample_format_, channels_, frames, out_channels_,
+                      samples.data());
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!discard_) filler_->Push(samples.data(), frames);
+      } else if (read == 0 || read == -EAGAIN) {
+        if (!AwaitInput()) return Fail();
+      } else if (read == -EPIPE || read == -ESTRPIPE) {
+        // An overrun (or a suspended machine): the input since is lost; count it and go on.
+        if (++overruns_in_a_row > kOverrunsInARowLimit) return Fail();
+        const uint64_t lost = FramesLostSinceStop();
+        if (!Restart()) return Fail();
+        std::lock_guard<std::mutex> lock(mutex_);
+        frames_lost_ += lost;
+      } else {
+        return Fail();  // -ENODEV when unplugged, or another failure
+      }
+    }
+  }
+
+  // Sleeps until the device has input, the caller wakes the thread, or the device fails.
+  bool AwaitInput() {
+    const int count = snd_pcm_poll_descriptors_count(pcm_.get());
+    if (count <= 0) return false;
+    std::vector<pollfd> fds(static_cast<size_t>(count) + 1);
+    if (snd_pcm_poll_descriptors(pcm_.get(), fds.data(), static_cast<unsigned>(count)) != count) {
+      return false;
+    }
+    fds.back() = {wake_fd_, POLLIN, 0};
+    if (::poll(fds.data(), fds.size(), -1) < 0) return errno == EINTR;
+    if (fds.back().revents != 0) {
+      uint64_t value = 0;
+      [[maybe_unused]] const auto got = ::read(wake_fd_, &value, sizeof value);
+    }
+    unsigned short revents = 0;
+    if (snd_pcm_poll_descriptors_revents(pcm_.get(), fds.data(), static_cast<unsigned>(count),
+                                         &revents) < 0) {
+      return false;
+    }
+    if ((revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
+      // An overrun or a suspension is for the next read to report; anything else is the end.
+      const snd_pcm_state_t state = snd_pcm_state(pcm_.get());
+      return state == SND_PCM_STATE_XRUN || state == SND_PCM_STATE_SUSPENDED;
+    }
+    return true;
+  }
+
+  // The device's buffer, which an overrun throws away, and the time since it stopped.
+  uint64_t FramesLostSinceStop() {
+    snd_pcm_status_t* status = nullptr;
+    snd_pcm_status_alloca(&status);
+    double stopped_for = 0.0;
+    if (snd_pcm_status(pcm_.get(), status) == 0) {
+      snd_htimestamp_t now{};
+      snd_htimestamp_t stopped{};
+      snd_pcm_status_get_htstamp(status, &now);
+      snd_pcm_status_get_trigger_htstamp(status, &stopped);
+      if (stopped.tv_sec != 0 && Seconds(now) > Seconds(stopped)) {
+        stopped_for = Seconds(now) - Seconds(stopped);
+      }
+    }
+    return buffer_frames_ + static_cast<uint64_t>(std::llround(stopped_for * rate_));
+  }
+
+  bool Restart() {
+    snd_pcm_drop(pcm_.get());
+    return snd_pcm_prepare(pcm_.get()) == 0 && snd_pcm_start(pcm_.get()) == 0;
+  }
+
+  const Options& options_;
+  PcmPtr pcm_;
+  int wake_fd_ = -1;
+  std::thread reader_;
+  std::atomic<bool> lost_{false};
+
+  // Fixed once opened.
+  NativeSampleFormat sample_format_ = NativeSampleFormat::Signed16;
+  int channels_ = 0;      // the device's
+  int out_channels_ = 0;  // the requested
+  unsigned rate_ = 1;
+  unsigned output_rate_ = 0;
+  snd_pcm_uframes_t period_frames_ = 0;
+  snd_pcm_uframes_t buffer_frames_ = 0;
+  bool started_ = false;
+
+  // Shared with the reader thread.
+  std::mutex mutex_;
+  std::condition_variable wanted_;
+  std::optional<BufferFiller> filler_;
+  bool stopping_ = false;
+  bool discard_ = false;      // drop what the device holds and start afresh
+  uint64_t frames_lost_ = 0;  // at the device's rate
+};
+
+AlsaWaveInput::AlsaWaveInput() : AlsaWaveInput(Options{}) {}
+
+AlsaWaveInput::AlsaWaveInput(Options options) : options_(options) {}
+
+AlsaWaveInput::~AlsaWaveInput() = default;
+
+std::vector<WaveInDevice> AlsaWaveInput::Devices() {
+  pcm_names_.clear();
+  std::vector<WaveInDevice> devices;
+  for (PcmEntry& pcm : CapturePcms()) {
+    pcm_names_.push_back(std::move(pcm.name));
+    // Format and channels are converted here, so any capture PCM can give 8-bit stereo.
+    devices.push_back({std::move(pcm.description), true});
+  }
+  return devices;
+}
+
+WaveInHandle AlsaWaveInput::Open(int device_id, const WaveFormat& format) {
+  if (format.bits_per_sample != 8 || format.channels < 1 || format.channels > 2 ||
+      format.samples_per_sec == 0) {
+    return 0;
+  }
+  if (pcm_names_.empty()) Devices();
+  if (device_id < 0 || static_cast<size_t>(device_id) >= pcm_names_.size()) return 0;
+  auto session = std::make_unique<Session>(options_);
+  if (!session->Open(pcm_names_[static_cast<size_t>(device_id)], format)) return 0;
+  if (next_handle_ == std::numeric_limits<WaveInHandle>::max()) next_handle_ = 1;
+  const WaveInHandle handle = next_handle_++;
+  sessions_.emplace(handle, std::move(session));
+  return handle;
+}
+
+AlsaWaveInput::Session* AlsaWaveInput::Find(WaveInHandle handle) {
+  const auto it = sessions_.find(handle);
+  return it == sessions_.end() ? nullptr : it->second.get();
+}
+
+void AlsaWaveInput::Start(WaveInHandle handle) {
+  if (Session* session = Find(handle)) session->Begin();
+}
+
+void AlsaWaveInput::PrepareHeader(WaveInHandle /*handle*/, WaveHeader& /*header*/) {}
+
+void AlsaWaveInput::AddBuffer(WaveInHandle handle, WaveHeader& header) {
+  if (Session* session = Find(handle)) session->Queue(header);
+}
+
+void AlsaWaveInput::UnprepareHeader(WaveInHandle handle, WaveHeader& header) {
+  if (Session* session = Find(handle)) session->Release(&header);
+}
+
+void AlsaWaveInput::Reset(WaveInHandle handle) {
+  if (Session* session = Find(handle)) session->Release(nullptr);
+}
+
+void AlsaWaveInput::Close(WaveInHandle handle) { sessions_.erase(handle); }
+
+bool AlsaWaveInput::Lost(WaveInHandle handle) {
+  const Session* session = Find(handle);
+  return session == nullptr || session->Lost();
+}
+
+uint64_t AlsaWaveInput::SamplesLost(WaveInHandle handle) {
+  Session* session = Find(handle);
+  return session == nullptr ? 0 : session->SamplesLost();
+}
+
+}  // namespace fc

@@ -1,0 +1,60 @@
+#pragma once
+
+#include <chrono>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "capture/wave_input.h"
+
+namespace fc {
+
+// Sound input straight from ALSA, for a machine without a sound server. The devices are the
+// PCMs that ALSA's device hints offer for capture, named by their descriptions, `default` first.
+// A device is recorded at a common rate it offers (no resampling by ALSA), in 16 or 8 bits with
+// one or two channels, and averaged down to the requested rate in unsigned 8 bits; a mono
+// device gives both channels the same samples. Each open handle has a reader thread that
+// sleeps in poll() on the PCM's descriptors and reads only while a buffer is queued, so the
+// device's own buffer holds the input between two buffers.
+class AlsaWaveInput final : public WaveInput {
+ public:
+  struct Options {
+    std::chrono::microseconds period{20000};    // how often recorded data arrives
+    std::chrono::microseconds buffer{2000000};  // the device's buffer, as far as it allows
+  };
+
+  AlsaWaveInput();
+  explicit AlsaWaveInput(Options options);
+  ~AlsaWaveInput() override;
+  AlsaWaveInput(const AlsaWaveInput&) = delete;
+  AlsaWaveInput& operator=(const AlsaWaveInput&) = delete;
+
+  std::vector<WaveInDevice> Devices() override;
+  // Accepts 8-bit PCM with 1 or 2 channels at a rate no higher than the device's.
+  WaveInHandle Open(int device_id, const WaveFormat& format) override;
+  // Starts the device (the first time; later calls do nothing).
+  void Start(WaveInHandle handle) override;
+  void PrepareHeader(WaveInHandle handle, WaveHeader& header) override;
+  void AddBuffer(WaveInHandle handle, WaveHeader& header) override;
+  // Lets go of the header if it is still queued.
+  void UnprepareHeader(WaveInHandle handle, WaveHeader& header) override;
+  // Returns a queued buffer with its done flag set; what the device holds is dropped and
+  // recording starts afresh.
+  void Reset(WaveInHandle handle) override;
+  void Close(WaveInHandle handle) override;
+  // True once the device has gone away or fails beyond recovery; also for an unknown handle.
+  bool Lost(WaveInHandle handle) override;
+  uint64_t SamplesLost(WaveInHandle handle) override;
+
+ private:
+  class Session;
+  Session* Find(WaveInHandle handle);
+
+  Options options_;
+  std::vector<std::string> pcm_names_;  // identifier -> PCM name, from the last listing
+  std::map<WaveInHandle, std::unique_ptr<Session>> sessions_;
+  WaveInHandle next_handle_ = 1;
+};
+
+}  // namespace fc
