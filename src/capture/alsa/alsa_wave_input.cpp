@@ -281,7 +281,13 @@ class AlsaWaveInput::Session {
           continue;
         }
       }
-      const snd_pcm_sframes_t read = snd_pcm_readi(pcm_.get(), native.data(), period_frames_);
+      // What is there, up to a period: a device may wake the poll with less than a period in
+      // hand, and asking for a whole one would then fail at once, again and again.
+      snd_pcm_sframes_t read = snd_pcm_avail_update(pcm_.get());
+      if (read > 0) {
+        const auto wanted = std::min(static_cast<snd_pcm_uframes_t>(read), period_frames_);
+        read = snd_pcm_readi(pcm_.get(), native.data(), wanted);
+      }
       if (read > 0) {
         overruns_in_a_row = 0;
         const auto frames = static_cast<size_t>(read);
@@ -317,6 +323,7 @@ class AlsaWaveInput::Session {
     if (fds.back().revents != 0) {
       uint64_t value = 0;
       [[maybe_unused]] const auto got = ::read(wake_fd_, &value, sizeof value);
+      return true;
     }
     unsigned short revents = 0;
     if (snd_pcm_poll_descriptors_revents(pcm_.get(), fds.data(), static_cast<unsigned>(count),
@@ -327,6 +334,18 @@ class AlsaWaveInput::Session {
       // An overrun or a suspension is for the next read to report; anything else is the end.
       const snd_pcm_state_t state = snd_pcm_state(pcm_.get());
       return state == SND_PCM_STATE_XRUN || state == SND_PCM_STATE_SUSPENDED;
+    }
+    if ((revents & POLLIN) == 0) {
+      // Some plugins (ALSA's pulse plugin) leave their descriptor readable while they have
+      // nothing to give; polling it again at once would spin. Half a period's nap instead, which
+      // the caller can still cut short.
+      pollfd wake{wake_fd_, POLLIN, 0};
+      const int nap_ms =
+          std::max(1, static_cast<int>(period_frames_ * 1000 / 2 / std::max(rate_, 1u)));
+      if (::poll(&wake, 1, nap_ms) > 0) {
+        uint64_t value = 0;
+        [[maybe_unused]] const auto got = ::read(wake_fd_, &value, sizeof value);
+      }
     }
     return true;
   }

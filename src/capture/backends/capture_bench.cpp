@@ -1,7 +1,9 @@
-// Records a few frames through the capture loop and the PulseAudio input and prints the
-// processor time used while recording and the average time per block.
+// Records a few frames through the capture loop and a sound input (PulseAudio, or ALSA with
+// --audio alsa) and prints the processor time used while recording and the average time per
+// block.
 //
-//   capture-bench [--server unix:/path/native] [--device N] [--frames N] [--period SECONDS]
+//   capture-bench [--audio pulse|alsa] [--server unix:/path/native] [--device N] [--frames N]
+//                 [--period SECONDS] [--goal PERCENT]
 
 #include <sys/resource.h>
 
@@ -15,6 +17,7 @@
 
 #include "analysis/display.h"
 #include "analysis/measurement_state.h"
+#include "capture/alsa/alsa_wave_input.h"
 #include "capture/capture.h"
 #include "capture/clock.h"
 #include "capture/headless_host.h"
@@ -103,7 +106,8 @@ class BenchHost : public fc::HeadlessHost {
 int Usage() {
   std::fprintf(
       stderr,
-      "usage: capture-bench [--server SERVER] [--device N] [--frames N] [--period SECONDS]\n");
+      "usage: capture-bench [--audio pulse|alsa] [--server SERVER] [--device N] [--frames N] "
+      "[--period SECONDS] [--goal PERCENT]\n");
   return 2;
 }
 
@@ -114,6 +118,9 @@ int main(int argc, char** argv) {
   int device = 0;
   int frames = 3;
   double period = 0.0;
+  double goal = 2.0;  // percent of one core
+  std::string audio = "pulse";
+  fc::AlsaWaveInput::Options alsa_options;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (i + 1 >= argc) return Usage();
@@ -128,6 +135,15 @@ int main(int argc, char** argv) {
       options.fragment = std::chrono::microseconds(std::atoi(value));
     } else if (arg == "--period") {
       period = std::atof(value);
+    } else if (arg == "--alsa-period-us") {
+      alsa_options.period = std::chrono::microseconds(std::atoi(value));
+    } else if (arg == "--alsa-buffer-us") {
+      alsa_options.buffer = std::chrono::microseconds(std::atoi(value));
+    } else if (arg == "--goal") {
+      goal = std::atof(value);
+    } else if (arg == "--audio" &&
+               (std::strcmp(value, "pulse") == 0 || std::strcmp(value, "alsa") == 0)) {
+      audio = value;
     } else {
       return Usage();
     }
@@ -139,7 +155,9 @@ int main(int argc, char** argv) {
   PrintingDisplay display;
   BenchClock clock;
   BenchHost host(state, clock, frames);
-  fc::PulseWaveInput input(options);
+  fc::PulseWaveInput pulse_input(options);
+  fc::AlsaWaveInput alsa_input(alsa_options);
+  fc::WaveInput& input = audio == "alsa" ? static_cast<fc::WaveInput&>(alsa_input) : pulse_input;
   fc::Capture capture(state, display, input, host, clock);
   host.Attach(capture);
 
@@ -164,10 +182,12 @@ int main(int argc, char** argv) {
   const double block_error = 100.0 * (per_block / 4.0 - 1.0);
 
   std::printf(
-      "processor time while recording: %.2f %% of one core (%.3f s in %.3f s; goal <= 2 %%)%s\n",
-      percent, processor, wall, percent <= 2.0 ? "" : "  ABOVE GOAL");
+      "processor time while recording: %.2f %% of one core (%.3f s in %.3f s; goal <= %g %%)%s\n",
+      percent, processor, wall, goal, percent <= goal ? "" : "  ABOVE GOAL");
   std::printf("average time per block: %.4f s (%+.2f %% from 4.000 s; goal within 1 %%)%s\n",
               per_block, block_error, std::fabs(block_error) <= 1.0 ? "" : "  OUTSIDE GOAL");
+  std::printf("samples lost to overruns: %llu\n",
+              static_cast<unsigned long long>(capture.samples_lost()));
   if (period > 0.0) {
     int right = 0;
     for (int f = 0; f < frames; ++f)
