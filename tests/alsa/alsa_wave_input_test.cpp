@@ -6,6 +6,8 @@
 #include <thread>
 #include <vector>
 
+#include "support/wave_format.h"
+
 namespace fc {
 namespace {
 
@@ -13,16 +15,7 @@ namespace {
 // high for 8 points, first rising at point 20.
 constexpr int kPeriodPoints = 80;
 
-WaveFormat EightBitStereo() {
-  WaveFormat format;
-  format.format_tag = 1;
-  format.channels = 2;
-  format.samples_per_sec = 256;
-  format.bits_per_sample = 8;
-  format.block_align = 2;
-  format.avg_bytes_per_sec = 512;
-  return format;
-}
+using testing::EightBitStereo;
 
 bool WaitDone(const WaveHeader& header) {
   const auto start = std::chrono::steady_clock::now();

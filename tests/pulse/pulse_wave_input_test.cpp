@@ -13,6 +13,7 @@
 #include "analysis/measurement_state.h"
 #include "pulse/private_server.h"
 #include "support/fakes.h"
+#include "support/wave_format.h"
 
 namespace fc {
 namespace {
@@ -24,16 +25,7 @@ constexpr int kPeriodUs = 312500;
 constexpr int kWidthUs = 31250;
 constexpr int kPeriodPoints = 80;
 
-WaveFormat EightBitStereo() {
-  WaveFormat format;
-  format.format_tag = 1;
-  format.channels = 2;
-  format.samples_per_sec = 256;
-  format.bits_per_sample = 8;
-  format.block_align = 2;
-  format.avg_bytes_per_sec = 512;
-  return format;
-}
+using testing::EightBitStereo;
 
 double Since(std::chrono::steady_clock::time_point start) {
   return Seconds(std::chrono::steady_clock::now() - start).count();

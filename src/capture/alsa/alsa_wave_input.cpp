@@ -121,6 +121,7 @@ class AlsaWaveInput::Session {
         std::lock_guard<std::mutex> lock(mutex_);
         stopping_ = true;
       }
+      wanted_.notify_one();
       Wake();
       reader_.join();
     }
