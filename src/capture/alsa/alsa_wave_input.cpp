@@ -88,6 +88,9 @@ std::vector<PcmEntry> CapturePcms() {
       const std::string io = HintValue(*hint, "IOID");  // empty: both directions
       // The null device only ever records silence.
       if (name.empty() || name == "null" || (!io.empty() && io != "Input")) continue;
+      // The hints also name plugins with nothing behind them (a missing card, a sound server
+      // that is not running): only what opens for capture is listed.
+      if (name != kDefaultPcm && !CanOpenForCapture(name)) continue;
       const std::string description = OneLine(HintValue(*hint, "DESC"));
       pcms.push_back({name, description.empty() ? name : description});
     }
@@ -95,13 +98,20 @@ std::vector<PcmEntry> CapturePcms() {
   }
   const auto is_default = [](const PcmEntry& pcm) { return pcm.name == kDefaultPcm; };
   const auto found = std::find_if(pcms.begin(), pcms.end(), is_default);
-  if (found != pcms.end()) {
+  if (!CanOpenForCapture(kDefaultPcm)) {
+    if (found != pcms.end()) pcms.erase(found);
+  } else if (found != pcms.end()) {
     std::rotate(pcms.begin(), found, found + 1);
-  } else if (CanOpenForCapture(kDefaultPcm)) {
+  } else {
     pcms.insert(pcms.begin(), {kDefaultPcm, "Default"});
   }
   return pcms;
 }
+
+// ALSA writes its own errors to standard error (a card that is missing, a plugin that cannot
+// reach its server); the program says what went wrong in its own words instead.
+extern "C" void IgnoreAlsaError(const char* /*file*/, int /*line*/, const char* /*function*/,
+                                int /*error*/, const char* /*format*/, ...) {}
 
 double Seconds(const snd_htimestamp_t& t) {
   return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
@@ -400,7 +410,9 @@ class AlsaWaveInput::Session {
 
 AlsaWaveInput::AlsaWaveInput() : AlsaWaveInput(Options{}) {}
 
-AlsaWaveInput::AlsaWaveInput(Options options) : options_(options) {}
+AlsaWaveInput::AlsaWaveInput(Options options) : options_(options) {
+  snd_lib_error_set_handler(&IgnoreAlsaError);
+}
 
 AlsaWaveInput::~AlsaWaveInput() = default;
 
