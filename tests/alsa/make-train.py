@@ -1,7 +1,10 @@
 #!/usr/bin/env python3
-"""Writes the recording the test PCM plays: 14 s of raw 16-bit little-endian stereo at 48 kHz,
-a square pulse train at full scale, high for 31.25 ms of every 0.3125 s (80 and 8 points at
-256 Hz). The first rise comes at 78.125 ms, point 20 of the first frame."""
+"""Writes a recording the test PCMs play: 14 s of raw 16-bit little-endian samples at 48 kHz,
+stereo or (with the argument 1) mono, a square pulse train at full scale, high for 31.25 ms of
+every 0.3125 s (80 and 8 points at 256 Hz). The first rise comes at 78.125 ms, point 20 of the
+first frame.
+
+    make-train.py OUTPUT [CHANNELS]"""
 import sys
 
 RATE = 48000
@@ -10,11 +13,14 @@ HIGH = 1500  # frames, 31.25 ms
 FIRST_RISE = 3750  # frames, 20 points at 256 Hz
 SECONDS = 14
 
-high = (32767).to_bytes(2, "little", signed=True) * 2
-low = (-32768).to_bytes(2, "little", signed=True) * 2
+CHANNELS = int(sys.argv[2]) if len(sys.argv) > 2 else 2
+FRAME = 2 * CHANNELS  # bytes
+
+high = (32767).to_bytes(2, "little", signed=True) * CHANNELS
+low = (-32768).to_bytes(2, "little", signed=True) * CHANNELS
 period = high * HIGH + low * (PERIOD - HIGH)
 frames = RATE * SECONDS
-start = (PERIOD - FIRST_RISE) * 4
-data = (period * (frames // PERIOD + 2))[start:start + frames * 4]
+start = (PERIOD - FIRST_RISE) * FRAME
+data = (period * (frames // PERIOD + 2))[start:start + frames * FRAME]
 with open(sys.argv[1], "wb") as out:
     out.write(data)
