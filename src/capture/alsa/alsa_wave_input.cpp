@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <condition_variable>
 #include <cstdlib>
@@ -112,10 +113,6 @@ std::vector<PcmEntry> CapturePcms() {
 // reach its server); the program says what went wrong in its own words instead.
 extern "C" void IgnoreAlsaError(const char* /*file*/, int /*line*/, const char* /*function*/,
                                 int /*error*/, const char* /*format*/, ...) {}
-
-double Seconds(const snd_htimestamp_t& t) {
-  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
-}
 
 }  // namespace
 
@@ -280,6 +277,7 @@ class AlsaWaveInput::Session {
     std::vector<uint8_t> native(period_frames_ * frame_bytes);
     std::vector<float> samples(period_frames_ * static_cast<size_t>(out_channels_));
     int overruns_in_a_row = 0;
+    auto last_read = std::chrono::steady_clock::now();
     for (;;) {
       {
         std::unique_lock<std::mutex> lock(mutex_);
@@ -289,6 +287,7 @@ class AlsaWaveInput::Session {
           discard_ = false;
           lock.unlock();
           if (!Restart()) return Fail();
+          last_read = std::chrono::steady_clock::now();
           continue;
         }
       }
@@ -301,6 +300,7 @@ class AlsaWaveInput::Session {
       }
       if (read > 0) {
         overruns_in_a_row = 0;
+        last_read = std::chrono::steady_clock::now();
         const auto frames = static_cast<size_t>(read);
         ToFloatFrames(native.data(), sample_format_, channels_, frames, out_channels_,
                       samples.data());
@@ -311,8 +311,9 @@ class AlsaWaveInput::Session {
       } else if (read == -EPIPE || read == -ESTRPIPE) {
         // An overrun (or a suspended machine): the input since is lost; count it and go on.
         if (++overruns_in_a_row > kOverrunsInARowLimit) return Fail();
-        const uint64_t lost = FramesLostSinceStop();
+        const uint64_t lost = FramesLostSince(last_read);
         if (!Restart()) return Fail();
+        last_read = std::chrono::steady_clock::now();
         std::lock_guard<std::mutex> lock(mutex_);
         frames_lost_ += lost;
       } else {
@@ -361,21 +362,12 @@ class AlsaWaveInput::Session {
     return true;
   }
 
-  // The device's buffer, which an overrun throws away, and the time since it stopped.
-  uint64_t FramesLostSinceStop() {
-    snd_pcm_status_t* status = nullptr;
-    snd_pcm_status_alloca(&status);
-    double stopped_for = 0.0;
-    if (snd_pcm_status(pcm_.get(), status) == 0) {
-      snd_htimestamp_t now{};
-      snd_htimestamp_t stopped{};
-      snd_pcm_status_get_htstamp(status, &now);
-      snd_pcm_status_get_trigger_htstamp(status, &stopped);
-      if (stopped.tv_sec != 0 && Seconds(now) > Seconds(stopped)) {
-        stopped_for = Seconds(now) - Seconds(stopped);
-      }
-    }
-    return buffer_frames_ + static_cast<uint64_t>(std::llround(stopped_for * rate_));
+  // Everything since the last read is gone in an overrun: the buffer's contents, which the
+  // restart throws away, and what came while the device stood still. At least a buffer's worth.
+  uint64_t FramesLostSince(std::chrono::steady_clock::time_point last_read) const {
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - last_read).count();
+    return std::max<uint64_t>(buffer_frames_, static_cast<uint64_t>(std::llround(seconds * rate_)));
   }
 
   bool Restart() {
