@@ -38,28 +38,38 @@ bool Within(std::chrono::seconds limit, Ready ready) {
   return true;
 }
 
+// The fault PCM opened, started and one frame queued into `frame`.
+struct QueuedFrame {
+  explicit QueuedFrame(AlsaWaveInput::Options options) : input(options) {
+    input.Devices();
+    handle = input.Open(0, EightBitStereo());
+    if (handle == 0) return;
+    input.Start(handle);
+    header.data = frame.data();
+    header.buffer_length = static_cast<uint32_t>(frame.size());
+    input.AddBuffer(handle, header);
+  }
+
+  AlsaWaveInput input;
+  WaveInHandle handle = 0;
+  std::vector<uint8_t> frame = std::vector<uint8_t>(2048);
+  WaveHeader header;
+};
+
 TEST(AlsaFaultTest, AnOverrunIsCountedAndTheRecordingGoesOn) {
   Ask("48000", nullptr, nullptr);  // after a second of input
   AlsaWaveInput::Options options;
   options.buffer = std::chrono::milliseconds(250);
-  AlsaWaveInput input(options);
-  ASSERT_EQ(input.Devices().size(), 1u);
-  const WaveInHandle handle = input.Open(0, EightBitStereo());
-  ASSERT_NE(handle, 0);
-  input.Start(handle);
-  std::vector<uint8_t> frame(2048);
-  WaveHeader header;
-  header.data = frame.data();
-  header.buffer_length = 2048;
-  input.AddBuffer(handle, header);
-  ASSERT_TRUE(Within(std::chrono::seconds(10), [&] { return header.Done(); }));
-  input.UnprepareHeader(handle, header);
-  EXPECT_FALSE(input.Lost(handle));
-  for (size_t i = 0; i < frame.size(); ++i) ASSERT_EQ(frame[i], 192) << i;
+  QueuedFrame run(options);
+  ASSERT_NE(run.handle, 0);
+  ASSERT_TRUE(Within(std::chrono::seconds(10), [&] { return run.header.Done(); }));
+  run.input.UnprepareHeader(run.handle, run.header);
+  EXPECT_FALSE(run.input.Lost(run.handle));
+  for (size_t i = 0; i < run.frame.size(); ++i) ASSERT_EQ(run.frame[i], 192) << i;
   // At least the quarter second the device held, which the restart threw away.
-  EXPECT_GE(input.SamplesLost(handle), 60u);
-  EXPECT_LE(input.SamplesLost(handle), 256u);
-  input.Close(handle);
+  EXPECT_GE(run.input.SamplesLost(run.handle), 60u);
+  EXPECT_LE(run.input.SamplesLost(run.handle), 256u);
+  run.input.Close(run.handle);
 }
 
 TEST(AlsaFaultTest, AnUnpluggedDeviceOrOneThatKeepsOverrunningIsLost) {
@@ -71,21 +81,13 @@ TEST(AlsaFaultTest, AnUnpluggedDeviceOrOneThatKeepsOverrunningIsLost) {
   for (const Case& c : {Case{nullptr, nullptr, "48000"}, Case{"48000", "1", nullptr}}) {
     SCOPED_TRACE(c.gone_at != nullptr ? "unplugged" : "overrunning");
     Ask(c.xrun_at, c.xrun_again, c.gone_at);
-    AlsaWaveInput input;
-    input.Devices();
-    const WaveInHandle handle = input.Open(0, EightBitStereo());
-    ASSERT_NE(handle, 0);
-    input.Start(handle);
-    std::vector<uint8_t> frame(2048);
-    WaveHeader header;
-    header.data = frame.data();
-    header.buffer_length = 2048;
-    input.AddBuffer(handle, header);
-    EXPECT_TRUE(Within(std::chrono::seconds(10), [&] { return input.Lost(handle); }));
-    EXPECT_FALSE(header.Done());
-    input.Reset(handle);
-    EXPECT_TRUE(header.Done());
-    input.Close(handle);
+    QueuedFrame run{AlsaWaveInput::Options{}};
+    ASSERT_NE(run.handle, 0);
+    EXPECT_TRUE(Within(std::chrono::seconds(10), [&] { return run.input.Lost(run.handle); }));
+    EXPECT_FALSE(run.header.Done());
+    run.input.Reset(run.handle);
+    EXPECT_TRUE(run.header.Done());
+    run.input.Close(run.handle);
   }
 }
 
