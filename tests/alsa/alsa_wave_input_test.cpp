@@ -59,7 +59,7 @@ TEST(AlsaWaveInputTest, BuffersQueuedOneAfterAnotherJoinWithoutAGapFromStereoAnd
     ASSERT_NE(handle, 0);
     input.Start(handle);
     WaveHeader header;
-    // Buffers of 1 to 7 points, against reads of a fiftieth of a second of input.
+    // Buffers of 1 to 7 points, against reads of a 25th of a second of input.
     std::vector<uint8_t> joined;
     std::vector<uint8_t> buffer(2 * 7);
     for (int i = 0; joined.size() < 2u * 5 * kPeriodPoints; ++i) {
