@@ -9,7 +9,7 @@
 
 #include "analysis/frame_analysis.h"
 #include "analysis/measurement_state.h"
-#include "capture/pulse/block_averager.h"
+#include "capture/block_averager.h"
 #include "capture/pulse_restorer.h"
 #include "support/fakes.h"
 

@@ -100,7 +100,7 @@ TEST(PulseRestorerTest, RecordingOfAnAcCoupledInputReadsRightOnlyWithTheRestorer
   SystemClock clock;
   SoundEnvironment sound;
   sound.clock = &clock;
-  sound.make_input = [&] {
+  sound.make_input = [&](AudioBackend) {
     PulseWaveInput::Options options;
     options.server = server.address();
     return std::make_unique<PulseWaveInput>(options);

@@ -138,13 +138,13 @@ class AlsaWaveInput::Session {
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
 
-  bool Open(const std::string& name, const WaveFormat& format) {
+  bool Open(const std::string& name, const WaveFormat& format, bool restore_pulses) {
     snd_pcm_t* pcm = nullptr;
     if (snd_pcm_open(&pcm, name.c_str(), SND_PCM_STREAM_CAPTURE, SND_PCM_NONBLOCK) < 0) {
       return false;
     }
     pcm_.reset(pcm);
-    if (!Configure(format)) return false;
+    if (!Configure(format, restore_pulses)) return false;
     // A device that cannot run is found out here rather than in the middle of a run.
     if (snd_pcm_start(pcm_.get()) < 0) return false;
     snd_pcm_drop(pcm_.get());
@@ -193,7 +193,7 @@ class AlsaWaveInput::Session {
  private:
   // Hardware and software parameters: 16 or 8 bits, the requested channel count or the other
   // of 1 and 2, the first common rate the device runs at that is not below the requested one.
-  bool Configure(const WaveFormat& format) {
+  bool Configure(const WaveFormat& format, bool restore_pulses) {
     snd_pcm_t* pcm = pcm_.get();
     snd_pcm_hw_params_t* raw_hw = nullptr;
     if (snd_pcm_hw_params_malloc(&raw_hw) < 0) return false;
@@ -257,7 +257,7 @@ class AlsaWaveInput::Session {
     // What one read can give beyond a completed buffer, with a margin.
     const size_t carry_frames =
         static_cast<size_t>(static_cast<uint64_t>(period) * format.samples_per_sec / rate_) + 2;
-    filler_.emplace(rate_, format.samples_per_sec, out_channels_, carry_frames);
+    filler_.emplace(rate_, format.samples_per_sec, out_channels_, carry_frames, restore_pulses);
     return true;
   }
 
@@ -427,7 +427,9 @@ WaveInHandle AlsaWaveInput::Open(int device_id, const WaveFormat& format) {
   if (pcm_names_.empty()) Devices();
   if (device_id < 0 || static_cast<size_t>(device_id) >= pcm_names_.size()) return 0;
   auto session = std::make_unique<Session>(options_);
-  if (!session->Open(pcm_names_[static_cast<size_t>(device_id)], format)) return 0;
+  if (!session->Open(pcm_names_[static_cast<size_t>(device_id)], format, restore_pulses_)) {
+    return 0;
+  }
   if (next_handle_ == std::numeric_limits<WaveInHandle>::max()) next_handle_ = 1;
   const WaveInHandle handle = next_handle_++;
   sessions_.emplace(handle, std::move(session));

@@ -48,6 +48,7 @@ class AlsaWaveInput final : public WaveInput {
   // True once the device has gone away or fails beyond recovery; also for an unknown handle.
   bool Lost(WaveInHandle handle) override;
   uint64_t SamplesLost(WaveInHandle handle) override;
+  void RestorePulses(bool on) override { restore_pulses_ = on; }
 
  private:
   class Session;
@@ -57,6 +58,7 @@ class AlsaWaveInput final : public WaveInput {
   std::vector<std::string> pcm_names_;  // identifier -> PCM name, from the last listing
   std::map<WaveInHandle, std::unique_ptr<Session>> sessions_;
   WaveInHandle next_handle_ = 1;
+  bool restore_pulses_ = false;
 };
 
 }  // namespace fc
