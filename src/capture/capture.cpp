@@ -40,6 +40,15 @@ Capture::Capture(MeasurementState& state, Display& display, WaveInput& input, Ho
                  Clock& clock)
     : state_(state), display_(display), input_(input), host_(host), clock_(clock) {}
 
+Capture::~Capture() { CloseInput(); }
+
+void Capture::CloseInput() {
+  if (state_.hWaveIn == 0) return;
+  input_.Reset(state_.hWaveIn);
+  input_.Close(state_.hWaveIn);
+  state_.hWaveIn = 0;
+}
+
 const DeviceList& Capture::InitDevices() {
   devices_ = fc::InitDevices(input_, host_);
   return devices_;
@@ -99,10 +108,16 @@ void Capture::RestartInput() {
 Capture::WaitEnd Capture::AwaitFrame() {
   for (;;) {
     if (state_.hWaveIn == 0) return WaitEnd::Stopped;
-    if (input_.Lost(state_.hWaveIn)) return WaitEnd::Lost;
+    if (input_.Lost(state_.hWaveIn)) {
+      // A frame finished just before the server went away is still a good frame.
+      return header_.Done() ? WaitEnd::DoneThenLost : WaitEnd::Lost;
+    }
     if (clock_.MonotonicSeconds() > deadline_) {
       const MessageAnswer answer = host_.dialogs().Show(TimedOutQuestion());
       if (answer == MessageAnswer::Cancel) {
+        // No unload handling and no stop report, but the device must let go of the frame
+        // store before the program frees it.
+        CloseInput();
         host_.EndProgram();
         return WaitEnd::ProgramEnding;
       }
@@ -128,18 +143,18 @@ void Capture::RecordFrames() {
 
   for (;;) {
     Queue();
-    switch (AwaitFrame()) {
+    const WaitEnd end = AwaitFrame();
+    switch (end) {
       case WaitEnd::ProgramEnding:
       case WaitEnd::Stopped:  // the device has been reset and closed already
         return;
       case WaitEnd::Lost:
         input_.Reset(state_.hWaveIn);
         input_.UnprepareHeader(state_.hWaveIn, header_);
-        host_.dialogs().Show(InputLostMessage());
-        if (host_.Ending()) return;
-        Stop();
+        ReportLoss();
         return;
       case WaitEnd::Done:
+      case WaitEnd::DoneThenLost:
       case WaitEnd::TimedOutNo:
         break;
     }
@@ -148,20 +163,27 @@ void Capture::RecordFrames() {
     AnalyzeFrame(state_, display_);
     if (listener_ != nullptr) listener_->FrameAnalysed(state_, state_.CurrentFrame);
     ++state_.CurrentFrame;
-    if (state_.CurrentFrame > kLastFrame) Stop();
+    if (state_.CurrentFrame > kLastFrame) {
+      Stop();
+    } else if (end == WaitEnd::DoneThenLost) {
+      ReportLoss();
+      return;
+    }
 
     host_.ProcessPendingInput();
     if (host_.Ending() || state_.hWaveIn == 0) return;
   }
 }
 
+void Capture::ReportLoss() {
+  host_.dialogs().Show(InputLostMessage());
+  if (host_.Ending()) return;
+  Stop();
+}
+
 void Capture::StopRecording() {
   const bool running = state_.hWaveIn != 0;
-  if (running) {
-    input_.Reset(state_.hWaveIn);
-    input_.Close(state_.hWaveIn);
-    state_.hWaveIn = 0;
-  }
+  CloseInput();
   host_.SetStopEnabled(false);
   host_.SetStartEnabled(true);
   host_.SetFileButtonsEnabled(true);

@@ -37,6 +37,9 @@ class RunListener {
 class Capture {
  public:
   Capture(MeasurementState& state, Display& display, WaveInput& input, Host& host, Clock& clock);
+  // Resets and closes a device still open (the program ended without a stop), so that it never
+  // writes into the frame store or the header after they are gone.
+  ~Capture();
   Capture(const Capture&) = delete;
   Capture& operator=(const Capture&) = delete;
 
@@ -67,9 +70,12 @@ class Capture {
 
  private:
   void Queue();
-  enum class WaitEnd { Done, TimedOutNo, Stopped, Lost, ProgramEnding };
+  // DoneThenLost: the frame completed, and the device went away in the same poll.
+  enum class WaitEnd { Done, DoneThenLost, TimedOutNo, Stopped, Lost, ProgramEnding };
   WaitEnd AwaitFrame();
   void RestartInput();
+  void CloseInput();
+  void ReportLoss();
 
   MeasurementState& state_;
   Display& display_;

@@ -34,6 +34,7 @@ class ScriptedWaveInput : public WaveInput {
   std::set<int> never_complete;  // queue numbers that are never filled (time-outs)
   int lose_at_queue = -1;        // the device goes away when this buffer is queued
   bool server_reached = true;    // false: Devices() found no sound server
+  int lose_after_queue = -1;     // ... right after it has filled this buffer
 
   // --- Record ---
   std::vector<std::string> calls;  // "Devices", "Open 0", "Start", "PrepareHeader", "AddBuffer",
