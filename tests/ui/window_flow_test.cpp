@@ -278,6 +278,21 @@ class WindowFlowTest : public QObject {
     QVERIFY(Exists(rig->File("Config.vmk")));
   }
 
+  // Such a close is carried out however the run ends: here the input is lost in that wait.
+  void CloseWhileAwaitedOutlivesALostInput() {
+    rig->Open();
+    Form1& form = *rig->form;
+    rig->input.FillEveryBufferWith(SquareFrame());
+    QTimer::singleShot(0, &form, [&] {
+      form.close();
+      rig->input.lost = true;
+    });
+    form.StartButton->click();
+    QCOMPARE(rig->dialogs.ShownTexts(), std::vector<std::string>{InputLostMessage().text});
+    QVERIFY(form.Unloaded());
+    QVERIFY(Exists(rig->File("Config.vmk")));
+  }
+
   // The Preferences menu opened between two frames is used to its end before the next frame is
   // queued: a choice made in it applies from the very next frame.
   void MenuOpenedBetweenFramesIsServedFirst() {
