@@ -102,6 +102,11 @@ std::string FirstLine(const std::string& text) {
 
 void LoadConfigurationText(std::optional<std::string_view> text, MeasurementState& state,
                            AveragingPanel& panel) {
+  // A text editor may have put a UTF-8 byte-order mark in front of line 1.
+  constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+  if (text && text->substr(0, kByteOrderMark.size()) == kByteOrderMark) {
+    text->remove_prefix(kByteOrderMark.size());
+  }
   ConfigReader reader(text);
   ReadSetting(reader, state.ConsecutivePoints);
   ReadSetting(reader, state.MaxLimitCounts);

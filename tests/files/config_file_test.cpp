@@ -164,6 +164,17 @@ TEST_F(ConfigFileTest, AcceptsEveryLineEnd) {
   }
 }
 
+// Saved by an editor that marks its UTF-8: the mark is no part of line 1, and the save that
+// follows writes every value back on its own line.
+TEST_F(ConfigFileTest, ByteOrderMarkIsSkipped) {
+  const std::string text = " 2 \r\n 12 \r\n 64 \r\n 4 \r\n  20 \r\n 1 \r\n 1 \r\n 0 \r\n";
+  Load("\xEF\xBB\xBF" + text);
+  ExpectSettings(2, 12, 64, 1, 0);
+  EXPECT_EQ(panel, (AveragingPanel{" 4 ", "  20 ", 1}));
+  ASSERT_EQ(SaveConfiguration(path, state, panel), std::nullopt);
+  EXPECT_EQ(ReadBytes(path), text);
+}
+
 TEST_F(ConfigFileTest, SaveFailureKeepsOldFileAndNamesIt) {
   WriteBytes(path, "old config");
   std::optional<std::string> error;
