@@ -1,6 +1,7 @@
 #include "files/config_file.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "files/atomic_file.h"
 #include "files/temp_dir.h"
@@ -88,9 +89,23 @@ TEST_F(ConfigFileTest, MissingOrEmptyFileSkipsEveryStep) {
 
   // An endless file is looked at only so far: every line-1 read fails, the rest is skipped.
   panel = {"first", "last", 1};
-  LoadConfiguration("/dev/zero", state, panel);
+  EXPECT_EQ(LoadConfiguration("/dev/zero", state, panel, ReadableFiles::AlsoPipesAndDevices),
+            std::nullopt);
   ExpectSettings(2, 0, 60, 0, 0);
   EXPECT_EQ(panel, (AveragingPanel{"", "", 1}));
+
+  // A FIFO is no file for the window (opening it would wait for a writer), and one without a
+  // writer reads as empty where pipes are allowed.
+  std::filesystem::path fifo = dir / "fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  panel = {"first", "last", 1};
+  const auto refused = LoadConfiguration(fifo, state, panel);
+  ASSERT_TRUE(refused.has_value());
+  EXPECT_NE(refused->find(fifo.string() + "\": Not a regular file"), std::string::npos) << *refused;
+  EXPECT_EQ(panel, (AveragingPanel{"", "", 1}));
+  EXPECT_EQ(LoadConfiguration(fifo, state, panel, ReadableFiles::AlsoPipesAndDevices),
+            std::nullopt);
+  ExpectSettings(2, 0, 60, 0, 0);
 
   // A directory where the file should be reads as no file.
   panel = {"first", "last", 2};

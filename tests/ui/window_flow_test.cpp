@@ -6,6 +6,8 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include <sys/stat.h>
+
 #include "ui_support.h"
 
 using namespace fc;
@@ -90,6 +92,22 @@ class WindowFlowTest : public QObject {
     QCOMPARE(rig->form->Check1Value(), 0);
     box->click();
     QCOMPARE(rig->form->Check1Value(), 1);
+  }
+
+  // A FIFO in place of a file never hangs the window: the configuration is skipped silently at
+  // start-up, and Read Raw Data says it could not read.
+  void FifosAreNoFiles() {
+    QCOMPARE(::mkfifo(rig->File("Config.vmk").c_str(), 0600), 0);
+    QCOMPARE(::mkfifo(rig->File("Raw.txt").c_str(), 0600), 0);
+    rig->Open();
+    Form1& form = *rig->form;
+    QVERIFY(form.isVisible());
+    QCOMPARE(int(form.state().JumpCounts), 80);
+    QVERIFY(rig->dialogs.shown.empty());
+    form.Command5[1]->click();
+    QCOMPARE(rig->dialogs.ShownTexts(),
+             std::vector<std::string>{"Could not read \"" + rig->File("Raw.txt").string() +
+                                      "\": Not a regular file. Nothing was read."});
   }
 
   void NoInputDeviceEndsTheProgram() {
