@@ -1,6 +1,9 @@
 #include "capture/capture.h"
 
+#include <chrono>
 #include <cmath>
+#include <future>
+#include <utility>
 
 #include "analysis/frame_analysis.h"
 #include "analysis/number_text.h"
@@ -49,8 +52,21 @@ void Capture::CloseInput() {
   state_.hWaveIn = 0;
 }
 
+template <typename Call>
+auto Capture::WhileWaiting(Call call) -> decltype(call()) {
+  auto answer = std::async(std::launch::async, std::move(call));
+  const auto step = [](double seconds) { return std::chrono::duration<double>(seconds); };
+  if (answer.wait_for(step(kQuickAnswerSeconds)) != std::future_status::ready) {
+    do {
+      host_.WaitBriefly();
+    } while (answer.wait_for(step(kWaitStepSeconds)) != std::future_status::ready);
+  }
+  return answer.get();
+}
+
 const DeviceList& Capture::InitDevices() {
-  devices_ = fc::InitDevices(input_, host_);
+  devices_ = WhileWaiting([this] { return CapableDevices(input_); });
+  EndIfNoDevices(devices_, input_, host_);
   return devices_;
 }
 
@@ -73,9 +89,10 @@ void Capture::Start(int selected_position) {
   format_.avg_bytes_per_sec = format_.samples_per_sec * format_.block_align;
   format_.extra_size = 0;
 
-  state_.hWaveIn = input_.Open(devices_.DeviceId(selected_position), format_);
+  const int device_id = devices_.DeviceId(selected_position);
+  state_.hWaveIn = WhileWaiting([this, device_id] { return input_.Open(device_id, format_); });
   if (state_.hWaveIn == 0) {
-    host_.dialogs().Show(OpenFailedMessage());
+    host_.dialogs().Show(input_.ServerReached() ? OpenFailedMessage() : NoSoundServerMessage());
     return;
   }
   state_.CurrentFrame = 0;

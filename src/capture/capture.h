@@ -14,6 +14,9 @@ namespace fc {
 
 inline constexpr double kFrameTimeoutSeconds = 5.0;
 inline constexpr double kWaitStepSeconds = 0.015;  // sleep between two checks of the done flag
+// Listing and opening run beside the window's thread; an answer slower than this keeps the
+// window painted until it comes.
+inline constexpr double kQuickAnswerSeconds = 0.1;
 
 // The texts the capture shows.
 Message OpenFailedMessage();  // "Wave input device didn't open!"
@@ -76,6 +79,10 @@ class Capture {
   void RestartInput();
   void CloseInput();
   void ReportLoss();
+  // Runs `call` (a listing or an opening) on a thread of its own and waits for it as for a frame:
+  // the window repaints but takes no input meanwhile.
+  template <typename Call>
+  auto WhileWaiting(Call call) -> decltype(call());
 
   MeasurementState& state_;
   Display& display_;

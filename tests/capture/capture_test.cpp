@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <map>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "capture/fake_host.h"
@@ -358,6 +360,49 @@ TEST_F(CaptureTest, DeviceLostMidRunStopsTheRun) {
   EXPECT_TRUE(input.errors.empty());
   // Noticed at once, not after a time-out.
   EXPECT_LT(host.dialog.shown_at[0] - input.queued_at[3], 0.1);
+}
+
+// A sound server that is slow to list and to open.
+class SlowInput : public ScriptedWaveInput {
+ public:
+  using ScriptedWaveInput::ScriptedWaveInput;
+  std::vector<WaveInDevice> Devices() override {
+    Pause();
+    return ScriptedWaveInput::Devices();
+  }
+  WaveInHandle Open(int device_id, const WaveFormat& format) override {
+    Pause();
+    return ScriptedWaveInput::Open(device_id, format);
+  }
+
+ private:
+  static void Pause() { std::this_thread::sleep_for(std::chrono::milliseconds(300)); }
+};
+
+// While a slow server lists and opens, the window repaints but takes no input; a server that
+// cannot be used is named.
+TEST(SlowServerTest, WaitsAsForAFrameAndReportsTheServer) {
+  FakeClock clock;
+  SlowInput input(clock);
+  FakeHost host(clock);
+  MeasurementState state;
+  FakeDisplay display;
+  Capture capture(state, display, input, host, clock);
+  EXPECT_EQ(capture.InitDevices().names, std::vector<std::string>{"Scripted input"});
+  EXPECT_GT(host.wait_calls, 0);
+  const int waits = host.wait_calls;
+
+  input.open_fails = true;
+  input.server_reached = false;
+  capture.Start(0);
+  EXPECT_GT(host.wait_calls, waits);
+  EXPECT_EQ(host.input_calls, 0);
+  EXPECT_EQ(host.dialog.shown, std::vector<Message>{NoSoundServerMessage()});
+
+  input.devices.clear();
+  EXPECT_TRUE(capture.InitDevices().empty());
+  EXPECT_TRUE(host.ended);
+  EXPECT_EQ(host.dialog.shown.back(), NoSoundServerMessage());
 }
 
 // The server goes away in the same poll that finds frame 2 complete: the frame counts.

@@ -2,8 +2,13 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <stdlib.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <thread>
@@ -293,7 +298,40 @@ TEST(PulseWaveInputWithoutServerTest, ListsNothingAndOpensNothing) {
   EXPECT_TRUE(input.Devices().empty());
   EXPECT_FALSE(input.ServerReached());
   EXPECT_EQ(input.Open(0, EightBitStereo()), 0);
+  EXPECT_FALSE(input.ServerReached());
   EXPECT_LT(Since(start), 2.0);
+}
+
+// A server that takes the connection but never answers: each call gives up within its one
+// time-out, connecting and listing together, and says so.
+TEST(PulseWaveInputWithoutServerTest, ServerThatDoesNotAnswer) {
+  char dir[] = "/tmp/fc-mute-XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  const std::string socket_path = std::string(dir) + "/native";
+  const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  ASSERT_GE(listener, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::snprintf(address.sun_path, sizeof address.sun_path, "%s", socket_path.c_str());
+  ASSERT_EQ(::bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(::listen(listener, 4), 0);
+
+  PulseWaveInput::Options options;
+  options.server = "unix:" + socket_path;
+  options.timeout = std::chrono::milliseconds(600);
+  PulseWaveInput input(options);
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_TRUE(input.Devices().empty());
+  EXPECT_LT(Since(start), 3.0);
+  EXPECT_FALSE(input.ServerReached());
+  start = std::chrono::steady_clock::now();
+  EXPECT_EQ(input.Open(0, EightBitStereo()), 0);
+  EXPECT_LT(Since(start), 3.0);
+  EXPECT_FALSE(input.ServerReached());
+
+  ::close(listener);
+  ::unlink(socket_path.c_str());
+  ::rmdir(dir);
 }
 
 }  // namespace
