@@ -2,13 +2,10 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <csignal>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -25,6 +22,7 @@
 #include "capture/scripted_wave_input.h"
 #include "cli/descriptor_output.h"
 #include "files/atomic_file.h"
+#include "support/unix_socket.h"
 
 namespace fc {
 namespace {
@@ -183,12 +181,8 @@ TEST_F(CliTest, BadInputEndsWithItsOwnStatus) {
 TEST_F(CliTest, UnreadableConfigurationAndWriterlessFifoAreErrors) {
   const auto raw = Write("raw.txt", RawText(0, {SquareFrame(128)}));
   const fs::path socket_path = dir_ / "Config.vmk";  // exists, but cannot be opened
-  const int socket_fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  const int socket_fd = testing::BoundUnixSocket(socket_path.string(), false);
   ASSERT_GE(socket_fd, 0);
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  std::snprintf(address.sun_path, sizeof address.sun_path, "%s", socket_path.c_str());
-  ASSERT_EQ(::bind(socket_fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
   const int status = Run({"analyze", raw.string(), "--config", socket_path.string()});
   ::close(socket_fd);
   EXPECT_EQ(status, 1);

@@ -3,12 +3,9 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <thread>
@@ -18,6 +15,7 @@
 #include "analysis/measurement_state.h"
 #include "pulse/private_server.h"
 #include "support/fakes.h"
+#include "support/unix_socket.h"
 
 namespace fc {
 namespace {
@@ -308,13 +306,8 @@ TEST(PulseWaveInputWithoutServerTest, ServerThatDoesNotAnswer) {
   char dir[] = "/tmp/fc-mute-XXXXXX";
   ASSERT_NE(mkdtemp(dir), nullptr);
   const std::string socket_path = std::string(dir) + "/native";
-  const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  const int listener = testing::BoundUnixSocket(socket_path, true);
   ASSERT_GE(listener, 0);
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  std::snprintf(address.sun_path, sizeof address.sun_path, "%s", socket_path.c_str());
-  ASSERT_EQ(::bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
-  ASSERT_EQ(::listen(listener, 4), 0);
 
   PulseWaveInput::Options options;
   options.server = "unix:" + socket_path;
