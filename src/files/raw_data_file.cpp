@@ -462,10 +462,9 @@ RawReadOutcome ReadRawData(MeasurementState& state, Display& display,
   struct stat info {};
   const bool sized = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size >= 0;
   // A small file needs no more room than itself (and one byte to see its end).
-  const std::size_t room =
-      sized && static_cast<std::size_t>(info.st_size) < ChunkedText::kPiece
-          ? static_cast<std::size_t>(info.st_size) + 1
-          : ChunkedText::kPiece;
+  const std::size_t room = sized && static_cast<std::size_t>(info.st_size) < ChunkedText::kPiece
+                               ? static_cast<std::size_t>(info.st_size) + 1
+                               : ChunkedText::kPiece;
   ChunkedText source([fd](char* buffer, std::size_t size) { return ::read(fd, buffer, size); },
                      room);
   auto outcome = ReadFrom(source, state, display, path.string());
