@@ -332,9 +332,8 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
 
   app.footer(
       "Exit status: 0 success; 1 the raw file is missing or invalid, the configuration file "
-      "cannot be read, a file could not be written, or the sound input failed; 2 usage error; 3 "
-      "the raw file ended before the "
-      "frames it announces (the complete frames are used).");
+      "cannot be read, a file could not be written, or the sound input failed; 2 usage error; "
+      "3 the raw file ended before the frames it announces (the complete frames are used).");
 
   try {
     app.parse(argc, argv);
