@@ -1,6 +1,9 @@
 #include "capture/capture.h"
 
+#include <chrono>
 #include <cmath>
+#include <future>
+#include <utility>
 
 #include "analysis/frame_analysis.h"
 #include "analysis/number_text.h"
@@ -40,8 +43,31 @@ Capture::Capture(MeasurementState& state, Display& display, WaveInput& input, Ho
                  Clock& clock)
     : state_(state), display_(display), input_(input), host_(host), clock_(clock) {}
 
+Capture::~Capture() { CloseInput(); }
+
+void Capture::CloseInput() {
+  if (state_.hWaveIn == 0) return;
+  input_.Reset(state_.hWaveIn);
+  samples_lost_ = input_.SamplesLost(state_.hWaveIn);
+  input_.Close(state_.hWaveIn);
+  state_.hWaveIn = 0;
+}
+
+template <typename Call>
+auto Capture::WhileWaiting(Call call) -> decltype(call()) {
+  auto answer = std::async(std::launch::async, std::move(call));
+  const auto step = [](double seconds) { return std::chrono::duration<double>(seconds); };
+  if (answer.wait_for(step(kQuickAnswerSeconds)) != std::future_status::ready) {
+    do {
+      host_.WaitBriefly();
+    } while (answer.wait_for(step(kWaitStepSeconds)) != std::future_status::ready);
+  }
+  return answer.get();
+}
+
 const DeviceList& Capture::InitDevices() {
-  devices_ = fc::InitDevices(input_, host_);
+  devices_ = WhileWaiting([this] { return CapableDevices(input_); });
+  EndIfNoDevices(devices_, input_, host_);
   return devices_;
 }
 
@@ -64,9 +90,10 @@ void Capture::Start(int selected_position) {
   format_.avg_bytes_per_sec = format_.samples_per_sec * format_.block_align;
   format_.extra_size = 0;
 
-  state_.hWaveIn = input_.Open(devices_.DeviceId(selected_position), format_);
+  const int device_id = devices_.DeviceId(selected_position);
+  state_.hWaveIn = WhileWaiting([this, device_id] { return input_.Open(device_id, format_); });
   if (state_.hWaveIn == 0) {
-    host_.dialogs().Show(OpenFailedMessage());
+    host_.dialogs().Show(input_.ServerReached() ? OpenFailedMessage() : NoSoundServerMessage());
     return;
   }
   state_.CurrentFrame = 0;
@@ -100,10 +127,16 @@ void Capture::RestartInput() {
 Capture::WaitEnd Capture::AwaitFrame() {
   for (;;) {
     if (state_.hWaveIn == 0) return WaitEnd::Stopped;
-    if (input_.Lost(state_.hWaveIn)) return WaitEnd::Lost;
+    if (input_.Lost(state_.hWaveIn)) {
+      // A frame finished just before the server went away is still a good frame.
+      return header_.Done() ? WaitEnd::DoneThenLost : WaitEnd::Lost;
+    }
     if (clock_.MonotonicSeconds() > deadline_) {
       const MessageAnswer answer = host_.dialogs().Show(TimedOutQuestion());
       if (answer == MessageAnswer::Cancel) {
+        // No unload handling and no stop report, but the device must let go of the frame
+        // store before the program frees it.
+        CloseInput();
         host_.EndProgram();
         return WaitEnd::ProgramEnding;
       }
@@ -129,18 +162,18 @@ void Capture::RecordFrames() {
 
   for (;;) {
     Queue();
-    switch (AwaitFrame()) {
+    const WaitEnd end = AwaitFrame();
+    switch (end) {
       case WaitEnd::ProgramEnding:
       case WaitEnd::Stopped:  // the device has been reset and closed already
         return;
       case WaitEnd::Lost:
         input_.Reset(state_.hWaveIn);
         input_.UnprepareHeader(state_.hWaveIn, header_);
-        host_.dialogs().Show(InputLostMessage());
-        if (host_.Ending()) return;
-        Stop();
+        ReportLoss();
         return;
       case WaitEnd::Done:
+      case WaitEnd::DoneThenLost:
       case WaitEnd::TimedOutNo:
         break;
     }
@@ -149,21 +182,27 @@ void Capture::RecordFrames() {
     AnalyzeFrame(state_, display_);
     if (listener_ != nullptr) listener_->FrameAnalysed(state_, state_.CurrentFrame);
     ++state_.CurrentFrame;
-    if (state_.CurrentFrame > kLastFrame) Stop();
+    if (state_.CurrentFrame > kLastFrame) {
+      Stop();
+    } else if (end == WaitEnd::DoneThenLost) {
+      ReportLoss();
+      return;
+    }
 
     host_.ProcessPendingInput();
     if (host_.Ending() || state_.hWaveIn == 0) return;
   }
 }
 
+void Capture::ReportLoss() {
+  host_.dialogs().Show(InputLostMessage());
+  if (host_.Ending()) return;
+  Stop();
+}
+
 void Capture::StopRecording() {
   const bool running = state_.hWaveIn != 0;
-  if (running) {
-    input_.Reset(state_.hWaveIn);
-    samples_lost_ = input_.SamplesLost(state_.hWaveIn);
-    input_.Close(state_.hWaveIn);
-    state_.hWaveIn = 0;
-  }
+  CloseInput();
   host_.SetStopEnabled(false);
   host_.SetStartEnabled(true);
   host_.SetFileButtonsEnabled(true);

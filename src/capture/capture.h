@@ -14,6 +14,9 @@ namespace fc {
 
 inline constexpr double kFrameTimeoutSeconds = 5.0;
 inline constexpr double kWaitStepSeconds = 0.015;  // sleep between two checks of the done flag
+// Listing and opening run beside the window's thread; an answer slower than this keeps the
+// window painted until it comes.
+inline constexpr double kQuickAnswerSeconds = 0.1;
 
 // The texts the capture shows.
 Message OpenFailedMessage();  // "Wave input device didn't open!"
@@ -37,6 +40,9 @@ class RunListener {
 class Capture {
  public:
   Capture(MeasurementState& state, Display& display, WaveInput& input, Host& host, Clock& clock);
+  // Resets and closes a device still open (the program ended without a stop), so that it never
+  // writes into the frame store or the header after they are gone.
+  ~Capture();
   Capture(const Capture&) = delete;
   Capture& operator=(const Capture&) = delete;
 
@@ -69,9 +75,16 @@ class Capture {
 
  private:
   void Queue();
-  enum class WaitEnd { Done, TimedOutNo, Stopped, Lost, ProgramEnding };
+  // DoneThenLost: the frame completed, and the device went away in the same poll.
+  enum class WaitEnd { Done, DoneThenLost, TimedOutNo, Stopped, Lost, ProgramEnding };
   WaitEnd AwaitFrame();
   void RestartInput();
+  void CloseInput();
+  void ReportLoss();
+  // Runs `call` (a listing or an opening) on a thread of its own and waits for it as for a frame:
+  // the window repaints but takes no input meanwhile.
+  template <typename Call>
+  auto WhileWaiting(Call call) -> decltype(call());
 
   MeasurementState& state_;
   Display& display_;

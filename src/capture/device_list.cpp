@@ -32,12 +32,15 @@ Message NoSoundServerMessage() {
       MessageButtons::Ok, MessageIcon::Critical, "Ack!"};
 }
 
+void EndIfNoDevices(const DeviceList& list, const WaveInput& input, Host& host) {
+  if (!list.empty()) return;
+  host.dialogs().Show(input.ServerReached() ? NoDevicesMessage() : NoSoundServerMessage());
+  host.EndProgram();
+}
+
 DeviceList InitDevices(WaveInput& input, Host& host) {
   DeviceList list = CapableDevices(input);
-  if (list.empty()) {
-    host.dialogs().Show(input.ServerReached() ? NoDevicesMessage() : NoSoundServerMessage());
-    host.EndProgram();
-  }
+  EndIfNoDevices(list, input, host);
   return list;
 }
 

@@ -36,4 +36,7 @@ Message NoSoundServerMessage();
 // an empty list.
 DeviceList InitDevices(WaveInput& input, Host& host);
 
+// The end of InitDevices for a list already made: the message and the end when it is empty.
+void EndIfNoDevices(const DeviceList& list, const WaveInput& input, Host& host);
+
 }  // namespace fc

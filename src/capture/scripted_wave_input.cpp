@@ -122,6 +122,7 @@ void ScriptedWaveInput::OnClock() {
   in_flight_ = nullptr;
   if (fill) fill(in_flight_queue_, header.data, header.buffer_length);
   header.flags.fetch_or(WaveHeader::kDone, std::memory_order_acq_rel);
+  if (in_flight_queue_ == lose_after_queue) lost = true;
 }
 
 }  // namespace fc

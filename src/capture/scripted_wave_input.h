@@ -33,6 +33,7 @@ class ScriptedWaveInput : public WaveInput {
   std::function<void(int queue, uint8_t* data, uint32_t length)> fill;
   std::set<int> never_complete;  // queue numbers that are never filled (time-outs)
   int lose_at_queue = -1;        // the device goes away when this buffer is queued
+  int lose_after_queue = -1;     // ... right after it has filled this buffer
   bool server_reached = true;    // false: Devices() found no sound server
   uint64_t samples_lost = 0;     // what SamplesLost reports
 

@@ -45,9 +45,10 @@ class WaveInput {
   virtual ~WaveInput() = default;
   // All input devices in identifier order (identifier = position in this list).
   virtual std::vector<WaveInDevice> Devices() = 0;
-  // False when the last Devices() found no sound server to ask (none running, none reachable,
-  // none that answered): its empty list then says nothing about the inputs. An input that needs
-  // no server is always reached.
+  // False when the last Devices() or failed Open() found no sound server to ask (none running,
+  // none reachable, none that answered): its empty list or its failure then says nothing about
+  // the inputs. An input that needs no server is always reached. Devices() and Open() may be
+  // called on another thread, one call at a time.
   virtual bool ServerReached() const { return true; }
   // A non-zero handle on success, 0 on failure.
   virtual WaveInHandle Open(int device_id, const WaveFormat& format) = 0;

@@ -125,11 +125,16 @@ void AddSettingsOptions(CLI::App& command, SettingsOptions& settings) {
 }
 
 // Settings as a first start of the window has them, then the configuration file and the
-// options, then the same check the window applies when it is activated.
-void ApplySettings(const SettingsOptions& settings, MeasurementState& state) {
+// options, then the same check the window applies when it is activated. Returns the error of a
+// configuration file that cannot be read: unlike the window, the batch program does not carry
+// on with defaults the user did not ask for.
+std::optional<std::string> ApplySettings(const SettingsOptions& settings, MeasurementState& state) {
   if (!settings.config.empty()) {
     AveragingPanel unused;
-    LoadConfiguration(settings.config, state, unused);
+    if (auto error =
+            LoadConfiguration(settings.config, state, unused, ReadableFiles::AlsoPipesAndDevices)) {
+      return error;
+    }
   }
   if (settings.consecutive) state.ConsecutivePoints = static_cast<int16_t>(*settings.consecutive);
   if (settings.max_limit) state.MaxLimitCounts = static_cast<int16_t>(*settings.max_limit);
@@ -137,6 +142,7 @@ void ApplySettings(const SettingsOptions& settings, MeasurementState& state) {
   if (settings.zero_crossing) state.LookForZeroCrossing = *settings.zero_crossing == "yes" ? 1 : 0;
   if (settings.hi_res) state.UseHiResTime = *settings.hi_res == "yes" ? 1 : 0;
   UpdateConsecutive(state);
+  return std::nullopt;
 }
 
 // Reads RAW into a fresh store as Read Raw Data does; frame lines go to `lines` when given,
@@ -147,7 +153,8 @@ int ReadRaw(const std::string& raw, MeasurementState& state, std::ostream* lines
   state.BufferSize = kCaptureBufferSize;
   state.QuillRecordFreq = kCaptureRate;
   StreamDisplay display(lines, explain, explain ? &state : nullptr, &err);
-  const RawReadOutcome outcome = ReadRawData(state, display, raw);
+  const RawReadOutcome outcome =
+      ReadRawData(state, display, raw, ReadableFiles::AlsoPipesAndDevices);
   switch (outcome.status) {
     case RawReadStatus::Done:
       return kExitOk;
@@ -342,9 +349,9 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
   AddSettingsOptions(*record, settings);
 
   app.footer(
-      "Exit status: 0 success; 1 the raw file is missing or invalid, a file could not be "
-      "written, or the sound input failed; 2 usage error; 3 the raw file ended before the "
-      "frames it announces (the complete frames are used).");
+      "Exit status: 0 success; 1 the raw file is missing or invalid, the configuration file "
+      "cannot be read, a file could not be written, or the sound input failed; 2 usage error; "
+      "3 the raw file ended before the frames it announces (the complete frames are used).");
 
   try {
     app.parse(argc, argv);
@@ -354,7 +361,10 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
   }
 
   MeasurementState state;
-  ApplySettings(settings, state);
+  if (auto error = ApplySettings(settings, state)) {
+    err << *error << "\n";
+    return kExitBadInput;
+  }
 
   // Standard output must have arrived in full, or the run failed.
   const auto delivered = [&](int status) {

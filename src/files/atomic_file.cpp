@@ -10,6 +10,8 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <optional>
+#include <string>
 #include <system_error>
 #include <utility>
 #include <variant>
@@ -200,22 +202,54 @@ std::optional<std::string> CheckWritable(const std::filesystem::path& path) {
   return std::nullopt;
 }
 
-std::optional<std::string> ReadWholeFile(const std::filesystem::path& path, std::string* error,
-                                         std::size_t max_bytes) {
-  const auto fail = [&](int error_number) -> std::optional<std::string> {
-    if (error != nullptr) {
-      *error = "Could not read \"" + path.string() + "\": " + Reason(error_number) + ".";
+int OpenForReading(const std::filesystem::path& path, ReadableFiles accept, std::string& reason) {
+  const auto refuse = [&](std::string why) {
+    reason = std::move(why);
+    return -1;
+  };
+  const auto accepted = [&](const struct stat& info) -> std::optional<std::string> {
+    if (S_ISDIR(info.st_mode)) return Reason(EISDIR);
+    if (accept == ReadableFiles::RegularOnly && !S_ISREG(info.st_mode)) {
+      return "Not a regular file";
     }
     return std::nullopt;
   };
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return fail(errno);
   struct stat info {};
-  if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
-    const int error_number = S_ISDIR(info.st_mode) ? EISDIR : errno;
-    ::close(fd);
-    return fail(error_number);
+  // Looked at before opening too, so that a device the window refuses is never opened.
+  if (accept == ReadableFiles::RegularOnly && ::stat(path.c_str(), &info) == 0) {
+    if (auto why = accepted(info)) return refuse(std::move(*why));
   }
+  // Non-blocking, so that opening a FIFO does not wait for a writer to turn up.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return refuse(Reason(errno));
+  std::optional<std::string> why;
+  if (::fstat(fd, &info) != 0) {
+    why = Reason(errno);
+  } else {
+    why = accepted(info);
+  }
+  if (!why) {
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) why = Reason(errno);
+  }
+  if (why) {
+    ::close(fd);
+    return refuse(std::move(*why));
+  }
+  return fd;
+}
+
+std::optional<std::string> ReadWholeFile(const std::filesystem::path& path, std::string* error,
+                                         std::size_t max_bytes, ReadableFiles accept) {
+  const auto fail = [&](const std::string& reason) -> std::optional<std::string> {
+    if (error != nullptr) *error = "Could not read \"" + path.string() + "\": " + reason + ".";
+    return std::nullopt;
+  };
+  std::string reason;
+  const int fd = OpenForReading(path, accept, reason);
+  if (fd < 0) return fail(reason);
+  struct stat info {};
+  if (::fstat(fd, &info) != 0) info.st_size = 0;
   std::string contents;
   // st_size is a hint only: files under /proc report 0, and a file may grow while we read.
   std::size_t capacity = info.st_size > 0 ? static_cast<std::size_t>(info.st_size) + 1 : 4096;
@@ -228,7 +262,7 @@ std::optional<std::string> ReadWholeFile(const std::filesystem::path& path, std:
       if (errno == EINTR) continue;
       const int error_number = errno;
       ::close(fd);
-      return fail(error_number);
+      return fail(Reason(error_number));
     }
     if (n == 0) break;
     used += static_cast<std::size_t>(n);

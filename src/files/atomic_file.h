@@ -24,11 +24,22 @@ std::optional<std::string> WriteFileAtomically(const std::filesystem::path& path
 // created and removed again; the target is not touched. Same result texts.
 std::optional<std::string> CheckWritable(const std::filesystem::path& path);
 
+// What a read accepts besides a regular file. The window reads regular files only, so that a
+// FIFO or a device in the program directory can never hang it; the batch program also reads
+// pipes and devices (process substitution). A directory is never read.
+enum class ReadableFiles { RegularOnly, AlsoPipesAndDevices };
+
+// Opens `path` for reading under that rule, without ever waiting for a FIFO's writer: a FIFO
+// that has none reads as an empty file. Returns a descriptor with blocking reads, or -1 with
+// `reason` set to why not ("No such file or directory", "Not a regular file").
+int OpenForReading(const std::filesystem::path& path, ReadableFiles accept, std::string& reason);
+
 // The content of a file, read at once, up to `max_bytes` (the rest is left unread); nullopt
 // with `error` set to a text that names the path and the reason when the file cannot be opened
-// or read (a directory cannot be read).
+// or read.
 std::optional<std::string> ReadWholeFile(const std::filesystem::path& path, std::string* error,
-                                         std::size_t max_bytes = SIZE_MAX);
+                                         std::size_t max_bytes = SIZE_MAX,
+                                         ReadableFiles accept = ReadableFiles::RegularOnly);
 
 // For tests: while an instance lives, atomic writes on the calling thread fail after
 // `fail_after_bytes` bytes of the temporary file were written, as if the disk had reported

@@ -102,6 +102,11 @@ std::string FirstLine(const std::string& text) {
 
 void LoadConfigurationText(std::optional<std::string_view> text, MeasurementState& state,
                            AveragingPanel& panel) {
+  // A text editor may have put a UTF-8 byte-order mark in front of line 1.
+  constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+  if (text && text->substr(0, kByteOrderMark.size()) == kByteOrderMark) {
+    text->remove_prefix(kByteOrderMark.size());
+  }
   ConfigReader reader(text);
   ReadSetting(reader, state.ConsecutivePoints);
   ReadSetting(reader, state.MaxLimitCounts);
@@ -117,15 +122,18 @@ void LoadConfigurationText(std::optional<std::string_view> text, MeasurementStat
   ReadSetting(reader, state.UseHiResTime);
 }
 
-void LoadConfiguration(const std::filesystem::path& path, MeasurementState& state,
-                       AveragingPanel& panel) {
+std::optional<std::string> LoadConfiguration(const std::filesystem::path& path,
+                                             MeasurementState& state, AveragingPanel& panel,
+                                             ReadableFiles accept) {
   // Eight short lines; a megabyte is plenty, and bounds what a wrong path can cost.
-  const auto contents = ReadWholeFile(path, nullptr, 1 << 20);
+  std::string error;
+  const auto contents = ReadWholeFile(path, &error, 1 << 20, accept);
   if (contents) {
     LoadConfigurationText(std::string_view(*contents), state, panel);
-  } else {
-    LoadConfigurationText(std::nullopt, state, panel);
+    return std::nullopt;
   }
+  LoadConfigurationText(std::nullopt, state, panel);
+  return error;
 }
 
 std::string ConfigurationText(const MeasurementState& state, const AveragingPanel& panel) {

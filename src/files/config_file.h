@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "analysis/measurement_state.h"
+#include "files/atomic_file.h"
 #include "tools/averaging_panel.h"
 
 namespace fc {
@@ -28,9 +29,13 @@ inline constexpr std::string_view kConfigFileName = "Config.vmk";
 // file ending after line 4 gives both boxes line 4's text, and a missing file empties both.
 // Check1 is set from the buffer (after line 6 was read into it, or whatever it last held) only
 // when that text is wholly a number that rounds to 0, 1 or 2; otherwise it keeps its state.
-// Line ends may be CR LF, LF or CR. Only the first megabyte of the file is looked at.
-void LoadConfiguration(const std::filesystem::path& path, MeasurementState& state,
-                       AveragingPanel& panel);
+// Line ends may be CR LF, LF or CR; a UTF-8 byte-order mark before line 1 is skipped. Only the
+// first megabyte of the file is looked at.
+// Returns the text that names the path and the reason when the file could not be read (every
+// step failed then); the window ignores it, the batch program reports it.
+std::optional<std::string> LoadConfiguration(const std::filesystem::path& path,
+                                             MeasurementState& state, AveragingPanel& panel,
+                                             ReadableFiles accept = ReadableFiles::RegularOnly);
 
 // The same on file contents already in memory; nullopt stands for a file that cannot be
 // opened (every step fails).

@@ -455,22 +455,14 @@ Message WriteRawData(const MeasurementState& state, const std::filesystem::path&
 }
 
 RawReadOutcome ReadRawData(MeasurementState& state, Display& display,
-                           const std::filesystem::path& path) {
-  const auto cannot_read = [&](int error_number) {
-    return Invalid("Could not read \"" + path.string() +
-                   "\": " + std::system_category().message(error_number) + ". Nothing was read.");
-  };
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return cannot_read(errno);
+                           const std::filesystem::path& path, ReadableFiles accept) {
+  std::string reason;
+  const int fd = OpenForReading(path, accept, reason);
+  if (fd < 0) return Invalid(ReadProblem(path.string(), reason));
   struct stat info {};
-  if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
-    const int error_number = S_ISDIR(info.st_mode) ? EISDIR : errno;
-    ::close(fd);
-    return cannot_read(error_number);
-  }
+  const bool sized = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size >= 0;
   // A small file needs no more room than itself (and one byte to see its end).
-  const std::size_t room = S_ISREG(info.st_mode) && info.st_size >= 0 &&
-                                   static_cast<std::size_t>(info.st_size) < ChunkedText::kPiece
+  const std::size_t room = sized && static_cast<std::size_t>(info.st_size) < ChunkedText::kPiece
                                ? static_cast<std::size_t>(info.st_size) + 1
                                : ChunkedText::kPiece;
   ChunkedText source([fd](char* buffer, std::size_t size) { return ::read(fd, buffer, size); },

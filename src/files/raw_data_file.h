@@ -7,6 +7,7 @@
 #include "analysis/display.h"
 #include "analysis/measurement_state.h"
 #include "analysis/message.h"
+#include "files/atomic_file.h"
 
 namespace fc {
 
@@ -50,8 +51,10 @@ struct RawReadOutcome {
 // runs AnalyzeFrame on it with CurrentFrame set to its index. A frame cut short by the end of
 // the file keeps the bytes read into it and is not analysed; the outcome is then EndedEarly,
 // with a message that says which frames were read (a file of line 1 alone is such a file).
+// `accept` says whether a pipe or a device may stand for the file (see ReadableFiles).
 RawReadOutcome ReadRawData(MeasurementState& state, Display& display,
-                           const std::filesystem::path& path);
+                           const std::filesystem::path& path,
+                           ReadableFiles accept = ReadableFiles::RegularOnly);
 
 // The same on file contents already in memory; `file_name` is used in the messages.
 RawReadOutcome ReadRawDataText(MeasurementState& state, Display& display, std::string_view text,

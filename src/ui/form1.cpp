@@ -316,6 +316,9 @@ void Form1::StartButton_Click() {
     input_.RestorePulses(restoring_pulses_);
   }
   capture_.Start(DevicesBox->currentIndex());
+  // However the run ended (between frames, input lost, stopped during a wait), a close asked
+  // for while a frame was awaited is carried out now and never left for a later run.
+  HonourPendingClose();
 }
 
 void Form1::StopButton_Click() {
@@ -407,21 +410,14 @@ void Form1::mnuRestorePulses_Click(bool on) { WindowSettings().setValue(kRestore
 
 bool Form1::event(QEvent* event) {
   switch (event->type()) {
-    case QEvent::WindowActivate: {
-      // Coming back from one of the program's own dialogs is no activation of the window.
-      const bool from_own_dialog = activated_once_ && deactivated_to_own_window_;
-      deactivated_to_own_window_ = false;
-      if (!from_own_dialog && !Ending()) {
+    case QEvent::WindowActivate:
+      // Only the first activation refreshes the settings: the refresh resets SecondPointOffset,
+      // so a later one would make a detailed graph depend on a switch to another window.
+      if (!activated_once_ && !Ending()) {
         activated_once_ = true;
         UpdateConsecutive();
       }
       break;
-    }
-    case QEvent::WindowDeactivate: {
-      const QWidget* now_active = QApplication::activeWindow();
-      deactivated_to_own_window_ = now_active != nullptr && now_active != this;
-      break;
-    }
     default:
       break;
   }
@@ -541,12 +537,15 @@ void Form1::ProcessPendingInput() {
     QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
   }
   if (Ending()) return;
-  if (close_pending_) {
-    close_pending_ = false;
-    close();
-    if (Ending()) return;
-  }
+  HonourPendingClose();
+  if (Ending()) return;
   if (resize_pending_) Form_Resize();
+}
+
+void Form1::HonourPendingClose() {
+  if (!close_pending_) return;
+  close_pending_ = false;
+  if (!Ending()) close();
 }
 
 void Form1::WaitBriefly() {

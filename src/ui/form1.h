@@ -163,6 +163,8 @@ class Form1 : public QMainWindow, public Display, public Host {
   void OnResizeSettled();
   std::string AskFrameNumber();  // the input box of the graph and the anticipation
   void Unload();
+  // Carries out a close that was asked for while a frame was awaited.
+  void HonourPendingClose();
 
   std::filesystem::path program_directory_;
   Dialogs& dialogs_;
@@ -177,7 +179,6 @@ class Form1 : public QMainWindow, public Display, public Host {
   int frame_wait_depth_ = 0;
   bool activated_once_ = false;
   bool recovery_offered_ = false;
-  bool deactivated_to_own_window_ = false;
   bool resize_pending_ = false;
   bool close_pending_ = false;
   bool unloading_ = false;

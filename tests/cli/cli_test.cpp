@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -21,6 +22,7 @@
 #include "capture/scripted_wave_input.h"
 #include "cli/descriptor_output.h"
 #include "files/atomic_file.h"
+#include "support/unix_socket.h"
 
 namespace fc {
 namespace {
@@ -176,6 +178,25 @@ TEST_F(CliTest, BadInputEndsWithItsOwnStatus) {
   EXPECT_EQ(Run({"analyze", short_file.string(), "--jump", "40000"}), 2);
   EXPECT_EQ(Run({"--help"}), 0);
   EXPECT_NE(out_.str().find("record"), std::string::npos);
+}
+
+// A configuration file named on the command line must be read; and a FIFO that nobody writes
+// to reads as an empty raw file rather than leaving the program waiting.
+TEST_F(CliTest, UnreadableConfigurationAndWriterlessFifoAreErrors) {
+  const auto raw = Write("raw.txt", RawText(0, {SquareFrame(128)}));
+  const fs::path socket_path = dir_ / "Config.vmk";  // exists, but cannot be opened
+  const int socket_fd = testing::BoundUnixSocket(socket_path.string(), false);
+  ASSERT_GE(socket_fd, 0);
+  const int status = Run({"analyze", raw.string(), "--config", socket_path.string()});
+  ::close(socket_fd);
+  EXPECT_EQ(status, 1);
+  EXPECT_EQ(out_.str(), "");
+  EXPECT_NE(err_.str().find(socket_path.string()), std::string::npos) << err_.str();
+
+  const fs::path fifo = dir_ / "fifo.txt";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  EXPECT_EQ(Run({"analyze", fifo.string()}), 1);
+  EXPECT_NE(err_.str().find("the file is empty"), std::string::npos) << err_.str();
 }
 
 TEST_F(CliTest, ResultsWritesTheResultsFileBytes) {

@@ -1,6 +1,7 @@
 #include "files/config_file.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "files/atomic_file.h"
 #include "files/temp_dir.h"
@@ -88,9 +89,23 @@ TEST_F(ConfigFileTest, MissingOrEmptyFileSkipsEveryStep) {
 
   // An endless file is looked at only so far: every line-1 read fails, the rest is skipped.
   panel = {"first", "last", 1};
-  LoadConfiguration("/dev/zero", state, panel);
+  EXPECT_EQ(LoadConfiguration("/dev/zero", state, panel, ReadableFiles::AlsoPipesAndDevices),
+            std::nullopt);
   ExpectSettings(2, 0, 60, 0, 0);
   EXPECT_EQ(panel, (AveragingPanel{"", "", 1}));
+
+  // A FIFO is no file for the window (opening it would wait for a writer), and one without a
+  // writer reads as empty where pipes are allowed.
+  std::filesystem::path fifo = dir / "fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  panel = {"first", "last", 1};
+  const auto refused = LoadConfiguration(fifo, state, panel);
+  ASSERT_TRUE(refused.has_value());
+  EXPECT_NE(refused->find(fifo.string() + "\": Not a regular file"), std::string::npos) << *refused;
+  EXPECT_EQ(panel, (AveragingPanel{"", "", 1}));
+  EXPECT_EQ(LoadConfiguration(fifo, state, panel, ReadableFiles::AlsoPipesAndDevices),
+            std::nullopt);
+  ExpectSettings(2, 0, 60, 0, 0);
 
   // A directory where the file should be reads as no file.
   panel = {"first", "last", 2};
@@ -162,6 +177,17 @@ TEST_F(ConfigFileTest, AcceptsEveryLineEnd) {
     ExpectSettings(2, 30, 90, 1, 0);
     EXPECT_EQ(panel, expected);
   }
+}
+
+// Saved by an editor that marks its UTF-8: the mark is no part of line 1, and the save that
+// follows writes every value back on its own line.
+TEST_F(ConfigFileTest, ByteOrderMarkIsSkipped) {
+  const std::string text = " 2 \r\n 12 \r\n 64 \r\n 4 \r\n  20 \r\n 1 \r\n 1 \r\n 0 \r\n";
+  Load("\xEF\xBB\xBF" + text);
+  ExpectSettings(2, 12, 64, 1, 0);
+  EXPECT_EQ(panel, (AveragingPanel{" 4 ", "  20 ", 1}));
+  ASSERT_EQ(SaveConfiguration(path, state, panel), std::nullopt);
+  EXPECT_EQ(ReadBytes(path), text);
 }
 
 TEST_F(ConfigFileTest, SaveFailureKeepsOldFileAndNamesIt) {

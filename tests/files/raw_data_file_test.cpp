@@ -1,6 +1,8 @@
 #include "files/raw_data_file.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -315,8 +317,8 @@ TEST_F(RawDataFileTest, MissingFileChangesNothing) {
 
 TEST_F(RawDataFileTest, EndlessOrUnreadableSourcesChangeNothing) {
   state.CurrentFrame = 7;
-  path = "/dev/zero";  // one endless line
-  auto outcome = ReadRawData(state, display, path);
+  path = "/dev/zero";  // one endless line, for the batch program that reads devices
+  auto outcome = ReadRawData(state, display, path, ReadableFiles::AlsoPipesAndDevices);
   ExpectUntouched(outcome);
   EXPECT_NE(outcome.message.text.find("line 1 is too long"), std::string::npos)
       << outcome.message.text;
@@ -325,6 +327,37 @@ TEST_F(RawDataFileTest, EndlessOrUnreadableSourcesChangeNothing) {
   outcome = ReadRawData(state, display, path);
   ExpectUntouched(outcome);
   EXPECT_NE(outcome.message.text.find("Is a directory"), std::string::npos);
+}
+
+// The window reads regular files only; the batch program reads pipes too, and a FIFO that has
+// no writer reads at once as an empty file. (Opening one without a writer would wait forever.)
+TEST_F(RawDataFileTest, PipesNeverHangAReader) {
+  state.CurrentFrame = 7;
+  path = dir / "Raw.txt";
+  ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+  auto outcome = ReadRawData(state, display, path);
+  ExpectUntouched(outcome);
+  EXPECT_NE(outcome.message.text.find("Not a regular file"), std::string::npos);
+  outcome = ReadRawData(state, display, path, ReadableFiles::AlsoPipesAndDevices);
+  ExpectUntouched(outcome);
+  EXPECT_NE(outcome.message.text.find("the file is empty"), std::string::npos);
+
+  path = "/dev/null";
+  outcome = ReadRawData(state, display, path);
+  ExpectUntouched(outcome);
+  EXPECT_NE(outcome.message.text.find("Not a regular file"), std::string::npos);
+
+  // Process substitution: a pipe whose writer has written and gone.
+  int ends[2];
+  ASSERT_EQ(::pipe(ends), 0);
+  const std::string text = " 0 \r\n 1 \r\n 2 \r\n 3 \r\n 4 \r\n";
+  ASSERT_EQ(::write(ends[1], text.data(), text.size()), static_cast<ssize_t>(text.size()));
+  ::close(ends[1]);
+  path = "/dev/fd/" + std::to_string(ends[0]);
+  outcome = ReadRawData(state, display, path, ReadableFiles::AlsoPipesAndDevices);
+  ::close(ends[0]);
+  EXPECT_EQ(outcome.status, RawReadStatus::Done) << outcome.message.text;
+  EXPECT_EQ(Row(state, 0, 4), Bytes({1, 2, 3, 4}));
 }
 
 // Files are read in pieces of a mebibyte; lines of every form must come out the

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <stdlib.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -14,6 +16,7 @@
 #include "pulse/private_server.h"
 #include "support/fakes.h"
 #include "support/wave_format.h"
+#include "support/unix_socket.h"
 
 namespace fc {
 namespace {
@@ -285,7 +288,35 @@ TEST(PulseWaveInputWithoutServerTest, ListsNothingAndOpensNothing) {
   EXPECT_TRUE(input.Devices().empty());
   EXPECT_FALSE(input.ServerReached());
   EXPECT_EQ(input.Open(0, EightBitStereo()), 0);
+  EXPECT_FALSE(input.ServerReached());
   EXPECT_LT(Since(start), 2.0);
+}
+
+// A server that takes the connection but never answers: each call gives up within its one
+// time-out, connecting and listing together, and says so.
+TEST(PulseWaveInputWithoutServerTest, ServerThatDoesNotAnswer) {
+  char dir[] = "/tmp/fc-mute-XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  const std::string socket_path = std::string(dir) + "/native";
+  const int listener = testing::BoundUnixSocket(socket_path, true);
+  ASSERT_GE(listener, 0);
+
+  PulseWaveInput::Options options;
+  options.server = "unix:" + socket_path;
+  options.timeout = std::chrono::milliseconds(600);
+  PulseWaveInput input(options);
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_TRUE(input.Devices().empty());
+  EXPECT_LT(Since(start), 3.0);
+  EXPECT_FALSE(input.ServerReached());
+  start = std::chrono::steady_clock::now();
+  EXPECT_EQ(input.Open(0, EightBitStereo()), 0);
+  EXPECT_LT(Since(start), 3.0);
+  EXPECT_FALSE(input.ServerReached());
+
+  ::close(listener);
+  ::unlink(socket_path.c_str());
+  ::rmdir(dir);
 }
 
 }  // namespace

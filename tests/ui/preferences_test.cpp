@@ -169,7 +169,22 @@ class PreferencesTest : public QObject {
     QCOMPARE(Marks(), QString("2 zero:No hires:No"));
   }
 
-  // Opening the menu refreshes the settings, as activation does.
+  // A return from another application is no first activation: the settings stay as they are
+  // (a zero-crossing frame leaves SecondPointOffset at 0, and the graph depends on it).
+  void ReturnFromAnotherApplicationRefreshesNothing() {
+    rig->Open();
+    MeasurementState& state = rig->form->state();
+    state.SecondPointOffset = 0;
+    state.JumpCounts = 95;
+    QEvent leave(QEvent::WindowDeactivate);
+    QApplication::sendEvent(rig->form.get(), &leave);
+    QEvent back(QEvent::WindowActivate);
+    QApplication::sendEvent(rig->form.get(), &back);
+    QCOMPARE(int(state.SecondPointOffset), 0);
+    QCOMPARE(int(state.JumpCounts), 95);
+  }
+
+  // Opening the menu refreshes the settings, as the first activation does.
   void OpeningTheMenuRefreshes() {
     rig->Open();
     MeasurementState& state = rig->form->state();

@@ -6,6 +6,8 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include <sys/stat.h>
+
 #include "ui_support.h"
 
 using namespace fc;
@@ -90,6 +92,22 @@ class WindowFlowTest : public QObject {
     QCOMPARE(rig->form->Check1Value(), 0);
     box->click();
     QCOMPARE(rig->form->Check1Value(), 1);
+  }
+
+  // A FIFO in place of a file never hangs the window: the configuration is skipped silently at
+  // start-up, and Read Raw Data says it could not read.
+  void FifosAreNoFiles() {
+    QCOMPARE(::mkfifo(rig->File("Config.vmk").c_str(), 0600), 0);
+    QCOMPARE(::mkfifo(rig->File("Raw.txt").c_str(), 0600), 0);
+    rig->Open();
+    Form1& form = *rig->form;
+    QVERIFY(form.isVisible());
+    QCOMPARE(int(form.state().JumpCounts), 80);
+    QVERIFY(rig->dialogs.shown.empty());
+    form.Command5[1]->click();
+    QCOMPARE(rig->dialogs.ShownTexts(),
+             std::vector<std::string>{"Could not read \"" + rig->File("Raw.txt").string() +
+                                      "\": Not a regular file. Nothing was read."});
   }
 
   void NoInputDeviceEndsTheProgram() {
@@ -275,6 +293,21 @@ class WindowFlowTest : public QObject {
     QCOMPARE(form.LogText(), kSquareLine0);
     QVERIFY(rig->dialogs.shown.empty());  // one frame: no time per block
     QCOMPARE(form.Label2->text(), QStringLiteral("Average = .3906"));
+    QVERIFY(Exists(rig->File("Config.vmk")));
+  }
+
+  // Such a close is carried out however the run ends: here the input is lost in that wait.
+  void CloseWhileAwaitedOutlivesALostInput() {
+    rig->Open();
+    Form1& form = *rig->form;
+    rig->input.FillEveryBufferWith(SquareFrame());
+    QTimer::singleShot(0, &form, [&] {
+      form.close();
+      rig->input.lost = true;
+    });
+    form.StartButton->click();
+    QCOMPARE(rig->dialogs.ShownTexts(), std::vector<std::string>{InputLostMessage().text});
+    QVERIFY(form.Unloaded());
     QVERIFY(Exists(rig->File("Config.vmk")));
   }
 

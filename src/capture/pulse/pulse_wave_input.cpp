@@ -49,7 +49,8 @@ bool Failed(pa_stream_state_t state) {
 // Everything the libpulse thread touches is guarded by the threaded mainloop's lock.
 class PulseWaveInput::Session {
  public:
-  explicit Session(const Options& options) : options_(options) {}
+  Session(const Options& options, std::chrono::steady_clock::time_point deadline)
+      : options_(options), deadline_(deadline) {}
 
   ~Session() {
     // With the thread stopped no callback can run any more; then the objects go.
@@ -71,6 +72,10 @@ class PulseWaveInput::Session {
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
 
+  // Whether a wait for the server ran out of time (rather than the server refusing).
+  bool Late() const { return late_; }
+  bool Reached() const { return reached_; }
+
   bool Connect() {
     loop_.reset(pa_threaded_mainloop_new());
     if (!loop_) return false;
@@ -84,11 +89,12 @@ class PulseWaveInput::Session {
     if (pa_context_connect(context_.get(), server, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
       return false;
     }
-    return WaitUntil([this] {
-             const pa_context_state_t state = pa_context_get_state(context_.get());
-             return state == PA_CONTEXT_READY || Failed(state);
-           }) &&
-           pa_context_get_state(context_.get()) == PA_CONTEXT_READY;
+    reached_ = WaitUntil([this] {
+                 const pa_context_state_t state = pa_context_get_state(context_.get());
+                 return state == PA_CONTEXT_READY || Failed(state);
+               }) &&
+               pa_context_get_state(context_.get()) == PA_CONTEXT_READY;
+    return reached_;
   }
 
   // Every source in the server's index order.
@@ -164,6 +170,7 @@ class PulseWaveInput::Session {
     if (!ready) return false;
     // A source that stays silent is not a failure here; the capture's time-out deals with it.
     WaitUntil([this] { return delivering_ || Lost(); }, options_.first_data_timeout);
+    late_ = false;
     return !Lost();
   }
 
@@ -204,22 +211,28 @@ class PulseWaveInput::Session {
     bool done;
   };
 
-  // Waits (lock held) until `ready` holds; false when the time-out came first.
+  // Waits (lock held) until `ready` holds, at most `limit` and never past the deadline of the
+  // whole call; false when the time-out came first.
   template <typename Ready>
   bool WaitUntil(Ready ready) {
     return WaitUntil(ready, options_.timeout);
   }
   template <typename Ready>
   bool WaitUntil(Ready ready, std::chrono::milliseconds limit) {
+    using std::chrono::microseconds;
+    const auto left =
+        std::chrono::duration_cast<microseconds>(deadline_ - std::chrono::steady_clock::now());
+    const microseconds wait = std::clamp(left, microseconds(0), microseconds(limit));
     bool timed_out = false;
     std::pair<Session*, bool*> target{this, &timed_out};
-    const pa_usec_t timeout = static_cast<pa_usec_t>(
-        std::chrono::duration_cast<std::chrono::microseconds>(limit).count());
-    pa_time_event* timer = pa_context_rttime_new(context_.get(), pa_rtclock_now() + timeout,
-                                                 &Session::OnTimeout, &target);
+    pa_time_event* timer = pa_context_rttime_new(
+        context_.get(), pa_rtclock_now() + static_cast<pa_usec_t>(wait.count()),
+        &Session::OnTimeout, &target);
     while (!ready() && !timed_out) pa_threaded_mainloop_wait(loop_.get());
     if (timer != nullptr) pa_threaded_mainloop_get_api(loop_.get())->time_free(timer);
-    return !timed_out || ready();
+    if (ready()) return true;
+    late_ = true;
+    return false;
   }
 
   void Record(const void* data, size_t bytes) {
@@ -281,6 +294,9 @@ class PulseWaveInput::Session {
   }
 
   const Options& options_;
+  const std::chrono::steady_clock::time_point deadline_;
+  bool late_ = false;
+  bool reached_ = false;
   std::unique_ptr<pa_threaded_mainloop, LoopFree> loop_;
   std::unique_ptr<pa_context, ContextUnref> context_;
   std::unique_ptr<pa_stream, StreamUnref> stream_;
@@ -300,24 +316,29 @@ PulseWaveInput::PulseWaveInput(Options options) : options_(std::move(options)) {
 PulseWaveInput::~PulseWaveInput() = default;
 
 bool PulseWaveInput::ServerReachable() {
-  Session session(options_);
+  Session session(options_, std::chrono::steady_clock::now() + options_.timeout);
   return session.Connect();
 }
 
-std::vector<WaveInDevice> PulseWaveInput::Devices() {
+bool PulseWaveInput::ListSources(Deadline deadline, std::vector<WaveInDevice>* devices) {
   source_names_.clear();
   server_reached_ = false;
-  Session session(options_);
-  if (!session.Connect()) return {};
-  const auto sources = session.Sources();
-  if (!sources) return {};
+  Session session(options_, deadline);
+  std::optional<std::vector<SourceEntry>> sources;
+  if (session.Connect()) sources = session.Sources();
+  if (!sources) return false;
   server_reached_ = true;
-  std::vector<WaveInDevice> devices;
   for (const SourceEntry& source : *sources) {
     source_names_.push_back(source.name);
     // The server converts format, rate and channels for any source.
-    devices.push_back({source.description, true});
+    if (devices != nullptr) devices->push_back({source.description, true});
   }
+  return true;
+}
+
+std::vector<WaveInDevice> PulseWaveInput::Devices() {
+  std::vector<WaveInDevice> devices;
+  if (!ListSources(std::chrono::steady_clock::now() + options_.timeout, &devices)) return {};
   return devices;
 }
 
@@ -326,12 +347,18 @@ WaveInHandle PulseWaveInput::Open(int device_id, const WaveFormat& format) {
       format.samples_per_sec == 0) {
     return 0;
   }
-  if (source_names_.empty()) Devices();
+  const Deadline deadline = std::chrono::steady_clock::now() + options_.timeout;
+  if (source_names_.empty() && !ListSources(deadline, nullptr)) return 0;
   if (device_id < 0 || static_cast<size_t>(device_id) >= source_names_.size()) return 0;
-  auto session = std::make_unique<Session>(options_);
-  if (!session->Connect()) return 0;
-  const auto source = session->Source(source_names_[static_cast<size_t>(device_id)]);
-  if (!source || !session->OpenStream(*source, format, restore_pulses_)) return 0;
+  auto session = std::make_unique<Session>(options_, deadline);
+  std::optional<SourceEntry> source;
+  if (session->Connect()) source = session->Source(source_names_[static_cast<size_t>(device_id)]);
+  if (!source || !session->OpenStream(*source, format, restore_pulses_)) {
+    // A server that refused the source still answered; one that was not reached, or fell
+    // silent, is named as such.
+    server_reached_ = session->Reached() && !session->Late();
+    return 0;
+  }
   if (next_handle_ == std::numeric_limits<WaveInHandle>::max()) next_handle_ = 1;
   const WaveInHandle handle = next_handle_++;
   sessions_.emplace(handle, std::move(session));

@@ -20,9 +20,12 @@ class PulseWaveInput final : public WaveInput {
   struct Options {
     std::string server;  // empty: the default server (PULSE_SERVER or the user's server)
     std::string client_name = "frequency-counter";
-    std::chrono::milliseconds timeout{5000};             // connecting, listing, opening
-    std::chrono::microseconds fragment{15625};           // how often recorded data arrives
-    std::chrono::milliseconds first_data_timeout{3000};  // Open waits this long for the data
+    // All that one listing or one opening may take, connecting included: a server that does
+    // not answer is reported well within five seconds.
+    std::chrono::milliseconds timeout{4000};
+    std::chrono::microseconds fragment{15625};  // how often recorded data arrives
+    // Open waits this long for the first data (within `timeout`).
+    std::chrono::milliseconds first_data_timeout{3000};
   };
 
   PulseWaveInput();
@@ -35,8 +38,8 @@ class PulseWaveInput final : public WaveInput {
   bool ServerReachable();
 
   std::vector<WaveInDevice> Devices() override;
-  // False when the last Devices() could not connect to a server, or the server did not answer
-  // the listing within the time-out; true after a listing, even one without sources.
+  // False when the last Devices() or failed Open() could not connect to a server, or the server
+  // did not answer within the time-out; true after a listing, even one without sources.
   bool ServerReached() const override { return server_reached_; }
   // Accepts 8-bit PCM with 1 or 2 channels at a rate no higher than the source's.
   WaveInHandle Open(int device_id, const WaveFormat& format) override;
@@ -55,7 +58,11 @@ class PulseWaveInput final : public WaveInput {
 
  private:
   class Session;
+  using Deadline = std::chrono::steady_clock::time_point;
   Session* Find(WaveInHandle handle);
+  // Lists the sources into source_names_ (and `devices`); false when the server could not be
+  // asked.
+  bool ListSources(Deadline deadline, std::vector<WaveInDevice>* devices);
 
   Options options_;
   std::vector<std::string> source_names_;  // identifier -> source name, from the last listing
