@@ -123,6 +123,7 @@ void PublishFrameResult(MeasurementState& state, Display& display, int frame, do
   if (period > 0.0) {
     display.Trace().DrawLine(frame - 1, period, frame + 1, period);
   }
+  display.FramePublished(state, frame, period);
 }
 
 }  // namespace fc

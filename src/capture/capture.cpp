@@ -78,6 +78,7 @@ void Capture::Start(int selected_position) {
   display_.ClearLog();
   display_.Trace().Clear();
   display_.Scope().Clear();
+  display_.RunBegun(FrameTiming::StartTimes);
 
   state_.BufferSize = kCaptureBufferSize;
   state_.QuillRecordFreq = kCaptureRate;

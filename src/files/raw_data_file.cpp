@@ -549,6 +549,7 @@ RawReadOutcome ReadFrom(ChunkedText& source, MeasurementState& state, Display& d
   display.ClearLog();
   display.Trace().Clear();
   display.Scope().Clear();
+  display.RunBegun(FrameTiming::FrameNumber);
   state.CurrentFrame = 0;
   state.QuillRecordFreq = kCaptureRate;
   if (state.BufferSize <= 0) state.BufferSize = kCaptureBufferSize;

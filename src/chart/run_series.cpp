@@ -1,0 +1,134 @@
+#include "chart/run_series.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+
+#include "analysis/number_text.h"
+
+namespace fc {
+
+namespace {
+
+constexpr double kSecondsPerDay = 86400.0;
+constexpr double kFrameSeconds = kCaptureBufferSize / static_cast<double>(kCaptureRate);
+
+// Fixed decimals with a point, whatever the locale.
+std::string Fixed(double value, int decimals) {
+  char buffer[64];
+  const auto result =
+      std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, decimals);
+  return std::string(buffer, result.ptr);
+}
+
+}  // namespace
+
+double FrameTimeSeconds(const MeasurementState& state, FrameTiming timing, int frame) {
+  if (timing == FrameTiming::FrameNumber || frame <= 0 || frame > kLastFrame) {
+    return frame * kFrameSeconds;
+  }
+  double seconds = static_cast<double>(state.FrameStartTime[static_cast<std::size_t>(frame)]) -
+                   static_cast<double>(state.FrameStartTime[0]);
+  if (seconds < 0.0) seconds += kSecondsPerDay;
+  return seconds;
+}
+
+std::optional<double> RpmOf(double period_s, int pulses_per_rev) {
+  if (!(period_s > 0.0) || pulses_per_rev < 1) return std::nullopt;
+  return 60.0 / (period_s * pulses_per_rev);
+}
+
+void RunSeries::Begin(FrameTiming timing) {
+  timing_ = timing;
+  points_.clear();
+  position_.fill(0);
+  last_frame_ = -1;
+}
+
+SeriesChange RunSeries::Publish(int frame, double period_s, double time_s) {
+  frame = std::clamp(frame, 0, kLastFrame);
+  last_frame_ = frame;
+  const RunPoint point{frame, time_s, period_s};
+  int& position = position_[static_cast<std::size_t>(frame)];
+  if (position != 0) {
+    points_[static_cast<std::size_t>(position - 1)] = point;
+    return {SeriesChange::Replaced, position - 1};
+  }
+  if (points_.empty() || points_.back().frame < frame) {
+    points_.push_back(point);
+    position = static_cast<int>(points_.size());
+    return {SeriesChange::Appended, position - 1};
+  }
+  const auto at = std::lower_bound(points_.begin(), points_.end(), frame,
+                                   [](const RunPoint& p, int f) { return p.frame < f; });
+  const int index = static_cast<int>(at - points_.begin());
+  points_.insert(at, point);
+  for (int i = index; i < static_cast<int>(points_.size()); ++i) {
+    position_[static_cast<std::size_t>(points_[static_cast<std::size_t>(i)].frame)] = i + 1;
+  }
+  return {SeriesChange::Inserted, index};
+}
+
+const RunPoint* RunSeries::Last() const { return last_frame_ < 0 ? nullptr : Find(last_frame_); }
+
+const RunPoint* RunSeries::Find(int frame) const {
+  if (frame < 0 || frame > kLastFrame) return nullptr;
+  const int position = position_[static_cast<std::size_t>(frame)];
+  return position == 0 ? nullptr : &points_[static_cast<std::size_t>(position - 1)];
+}
+
+const RunPoint* RunSeries::NearestReading(double time_s) const {
+  const RunPoint* nearest = nullptr;
+  for (const RunPoint& point : points_) {
+    if (!point.HasReading()) continue;
+    if (nearest == nullptr || std::abs(point.time_s - time_s) < std::abs(nearest->time_s - time_s)) {
+      nearest = &point;
+    }
+  }
+  return nearest;
+}
+
+std::optional<double> RunSeries::Value(const RunPoint& point, ChartQuantity quantity,
+                                       int pulses_per_rev) {
+  if (!point.HasReading()) return std::nullopt;
+  if (quantity == ChartQuantity::Period) return point.period_s;
+  return RpmOf(point.period_s, pulses_per_rev);
+}
+
+std::vector<std::pair<int, int>> RunSeries::Segments() const {
+  std::vector<std::pair<int, int>> segments;
+  const int count = static_cast<int>(points_.size());
+  for (int i = 0; i < count;) {
+    if (!points_[static_cast<std::size_t>(i)].HasReading()) {
+      ++i;
+      continue;
+    }
+    int end = i;
+    while (end < count && points_[static_cast<std::size_t>(end)].HasReading()) ++end;
+    segments.emplace_back(i, end);
+    i = end;
+  }
+  return segments;
+}
+
+std::string RunSeries::CsvText(int pulses_per_rev) const {
+  std::string text = "frame,time_s,period_s,rpm\n";
+  for (const RunPoint& point : points_) {
+    text += std::to_string(point.frame) + "," + Fixed(point.time_s, 3) + "," +
+            Fixed(point.period_s, 6) + ",";
+    if (const auto rpm = RpmOf(point.period_s, pulses_per_rev)) text += Fixed(*rpm, 3);
+    text += "\n";
+  }
+  return text;
+}
+
+ReadoutText RunReadout(const RunPoint* point, int pulses_per_rev) {
+  if (point == nullptr) return {"no reading", "no frame analysed yet"};
+  const std::string frame = "frame " + std::to_string(point->frame);
+  const auto rpm = RpmOf(point->period_s, pulses_per_rev);
+  if (!rpm) return {"no reading", "period 0 s   " + frame};
+  return {FormatPattern(*rpm, "0.0") + " RPM",
+          "period " + FormatPattern(point->period_s, "0.0000") + " s   " + frame};
+}
+
+}  // namespace fc

@@ -1,0 +1,87 @@
+#pragma once
+
+#include <array>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "analysis/display.h"
+#include "analysis/measurement_state.h"
+
+namespace fc {
+
+// The time of `frame` in seconds since the run's first frame; frames read back are placed
+// 4 s apart. With start times a run that
+// passes midnight keeps counting on instead of going back to 0.
+double FrameTimeSeconds(const MeasurementState& state, FrameTiming timing, int frame);
+
+// The quantity on the chart's vertical axis.
+enum class ChartQuantity { Rpm, Period };
+
+// RPM of a period for the given pulses per revolution; nullopt for a frame without reading.
+std::optional<double> RpmOf(double period_s, int pulses_per_rev);
+
+inline constexpr int kMinPulsesPerRev = 1;
+inline constexpr int kMaxPulsesPerRev = 1000;
+
+struct RunPoint {
+  int frame = 0;
+  double time_s = 0.0;
+  double period_s = 0.0;  // 0: no reading
+  bool HasReading() const { return period_s > 0.0; }
+};
+
+// What one published frame did to the series, for a view that updates itself in place.
+struct SeriesChange {
+  enum Kind { Appended, Replaced, Inserted } kind = Appended;
+  int index = 0;  // position of the frame's point in points()
+};
+
+// The analysed frames of one run in frame order: the data of the run chart, its readout and
+// its CSV export. A frame analysed again replaces its point.
+class RunSeries {
+ public:
+  // Empties the series for a new run with the given timing.
+  void Begin(FrameTiming timing);
+  SeriesChange Publish(int frame, double period_s, double time_s);
+  // Publish with the frame's time taken from the state as the timing says.
+  SeriesChange Record(const MeasurementState& state, int frame, double period_s) {
+    return Publish(frame, period_s, FrameTimeSeconds(state, timing_, frame));
+  }
+
+  FrameTiming timing() const { return timing_; }
+  const std::vector<RunPoint>& points() const { return points_; }
+  bool empty() const { return points_.empty(); }
+  // The frame analysed last (also a re-analysed one), if any.
+  const RunPoint* Last() const;
+  const RunPoint* Find(int frame) const;
+  // The point with a reading whose time lies nearest to `time_s`.
+  const RunPoint* NearestReading(double time_s) const;
+
+  // The value plotted for a point; nullopt for a frame without reading (a gap in the line).
+  static std::optional<double> Value(const RunPoint& point, ChartQuantity quantity,
+                                     int pulses_per_rev);
+  // Runs of consecutive points with a reading, each as [first, last) positions in points():
+  // the pieces of the line between the gaps.
+  std::vector<std::pair<int, int>> Segments() const;
+
+  // "frame,time_s,period_s,rpm" and one line per point; LF line ends, a decimal point, and an
+  // empty rpm field for a frame without reading.
+  std::string CsvText(int pulses_per_rev) const;
+
+ private:
+  FrameTiming timing_ = FrameTiming::FrameNumber;
+  std::vector<RunPoint> points_;
+  std::array<int, kFrameCount> position_{};  // position in points_ + 1; 0 when absent
+  int last_frame_ = -1;
+};
+
+// The readout's texts for a point: the RPM in large digits (or "no reading"), then the period
+// and frame line.
+struct ReadoutText {
+  std::string rpm;
+  std::string detail;
+};
+ReadoutText RunReadout(const RunPoint* point, int pulses_per_rev);
+
+}  // namespace fc
