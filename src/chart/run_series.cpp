@@ -131,4 +131,10 @@ ReadoutText RunReadout(const RunPoint* point, int pulses_per_rev) {
           "period " + FormatPattern(point->period_s, "0.0000") + " s   " + frame};
 }
 
+std::string HoverText(const RunPoint& point, int pulses_per_rev) {
+  const ReadoutText readout = RunReadout(&point, pulses_per_rev);
+  return "frame " + std::to_string(point.frame) + "\ntime " + FormatPattern(point.time_s, "0.0") +
+         " s\nperiod " + FormatPattern(point.period_s, "0.0000") + " s\n" + readout.rpm;
+}
+
 }  // namespace fc

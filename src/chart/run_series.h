@@ -84,4 +84,7 @@ struct ReadoutText {
 };
 ReadoutText RunReadout(const RunPoint* point, int pulses_per_rev);
 
+// What hovering a point shows: frame, time, period and RPM.
+std::string HoverText(const RunPoint& point, int pulses_per_rev);
+
 }  // namespace fc

@@ -27,6 +27,7 @@
 #include "tools/frame_graph.h"
 #include "tools/frame_prompt.h"
 #include "ui/preferences.h"
+#include "ui/run_chart_window.h"
 
 namespace fc {
 
@@ -239,6 +240,10 @@ void Form1::CreateMenu() {
   mnuRestorePulses->setCheckable(true);
   mnuRestorePulses->setChecked(WindowSettings().value(kRestorePulsesKey, false).toBool());
   connect(mnuRestorePulses, &QAction::toggled, this, &Form1::mnuRestorePulses_Click);
+  mnuView = named(menuBar()->addMenu(QStringLiteral("View")), "mnuView");
+  mnuRunChart = named(mnuView->addAction(QStringLiteral("Run Chart")), "mnuRunChart");
+  mnuRunChart->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
+  connect(mnuRunChart, &QAction::triggered, this, &Form1::mnuRunChart_Click);
 }
 
 void Form1::Load() {
@@ -340,6 +345,15 @@ void Form1::Command2_Click() {
   BusyScope busy(*this);
   const std::string answer = AskFrameNumber();
   if (Ending()) return;
+  DrawGraph(answer);
+}
+
+void Form1::DrawDetailedGraphOf(int frame) {
+  BusyScope busy(*this);
+  DrawGraph(std::to_string(frame));
+}
+
+void Form1::DrawGraph(const std::string& answer) {
   if (auto message = DrawDetailedGraph(state_, *scope[0], answer)) dialogs_.Show(*message);
 }
 
@@ -405,6 +419,21 @@ void Form1::mnuZeroCrossing_Click(bool yes) { state_.LookForZeroCrossing = yes ?
 void Form1::mnuHiRes_Click(bool yes) { state_.UseHiResTime = yes ? 1 : 0; }
 
 void Form1::mnuRestorePulses_Click(bool on) { WindowSettings().setValue(kRestorePulsesKey, on); }
+// --- View ---
+
+void Form1::UseSettingsFile(const QString& path) { chart_settings_file_ = path; }
+
+void Form1::mnuRunChart_Click() {
+  if (run_chart_ == nullptr) {
+    run_chart_ = new RunChartWindow(series_, chart_settings_file_,
+                                    QString::fromStdString(program_directory_.string()), dialogs_,
+                                    this);
+    run_chart_->on_frame_chosen = [this](int frame) { DrawDetailedGraphOf(frame); };
+  }
+  run_chart_->show();
+  run_chart_->raise();
+  run_chart_->activateWindow();
+}
 
 // --- Window events ---
 
@@ -526,6 +555,16 @@ void Form1::ClearLog() { Text1->clear(); }
 Picture& Form1::Trace() { return *Picture1; }
 
 Picture& Form1::Scope() { return *scope[0]; }
+
+void Form1::RunBegun(FrameTiming timing) {
+  series_.Begin(timing);
+  if (run_chart_ != nullptr) run_chart_->SeriesReset();
+}
+
+void Form1::FramePublished(const MeasurementState& state, int frame, double period) {
+  const SeriesChange change = series_.Record(state, frame, period);
+  if (run_chart_ != nullptr) run_chart_->FramePublished(change);
+}
 
 // --- Host ---
 

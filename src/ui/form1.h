@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QString>
 #include <QTimer>
 #include <array>
 #include <filesystem>
@@ -15,6 +16,7 @@
 #include "capture/host.h"
 #include "capture/wave_input.h"
 #include "files/run_journal.h"
+#include "chart/run_series.h"
 #include "tools/averaging_panel.h"
 #include "ui/picture_box.h"
 
@@ -28,6 +30,8 @@ class QPlainTextEdit;
 class QPushButton;
 
 namespace fc {
+
+class RunChartWindow;
 
 // The program's one window. It owns the controls, the Preferences menu and the measurement
 // state, and runs every operation as a handler on the window's thread. It is the display the
@@ -66,11 +70,22 @@ class Form1 : public QMainWindow, public Display, public Host {
   // the menu's choice as it stood at the last Start.
   bool RestoringPulses() const { return restoring_pulses_; }
 
+  // Where the run chart keeps its window place and pulses per revolution (the user's Qt
+  // settings unless set before the chart is first opened).
+  void UseSettingsFile(const QString& path);
+  // The analysed frames of the present run, as the run chart shows them.
+  const RunSeries& run_series() const { return series_; }
+  // The "Run Chart" window once it has been opened.
+  RunChartWindow* run_chart_window() const { return run_chart_; }
+
   // --- Event handlers (also called by the tests) ---
   void StartButton_Click();
   void StopButton_Click();
   void Command1_Click();
   void Command2_Click();
+  // Draw Detailed Graph of a frame chosen on the run chart: as the button after the number
+  // has been typed.
+  void DrawDetailedGraphOf(int frame);
   void Command3_Click();
   void Command4_Click();
   void Command5_Click(int index);
@@ -81,6 +96,7 @@ class Form1 : public QMainWindow, public Display, public Host {
   void mnuZeroCrossing_Click(bool yes);
   void mnuHiRes_Click(bool yes);
   void mnuRestorePulses_Click(bool on);
+  void mnuRunChart_Click();
   // The handling of a finished change of size (runs after the debounce).
   void Form_Resize();
 
@@ -90,6 +106,8 @@ class Form1 : public QMainWindow, public Display, public Host {
   void ClearLog() override;
   Picture& Trace() override;
   Picture& Scope() override;
+  void RunBegun(FrameTiming timing) override;
+  void FramePublished(const MeasurementState& state, int frame, double period) override;
 
   // --- Host of the capture loop ---
   Dialogs& dialogs() override { return dialogs_; }
@@ -136,6 +154,8 @@ class Form1 : public QMainWindow, public Display, public Host {
   QAction* mnuHiResYes = nullptr;
   QAction* mnuHiResNo = nullptr;
   QAction* mnuRestorePulses = nullptr;
+  QMenu* mnuView = nullptr;
+  QAction* mnuRunChart = nullptr;
 
  protected:
   bool event(QEvent* event) override;
@@ -162,6 +182,7 @@ class Form1 : public QMainWindow, public Display, public Host {
   void Load();
   void OnResizeSettled();
   std::string AskFrameNumber();  // the input box of the graph and the anticipation
+  void DrawGraph(const std::string& answer);
   void Unload();
   // Carries out a close that was asked for while a frame was awaited.
   void HonourPendingClose();
@@ -173,6 +194,9 @@ class Form1 : public QMainWindow, public Display, public Host {
   Capture capture_;
   JournalKeeper journal_;
   std::function<void(int)> quit_;
+  RunSeries series_;
+  QString chart_settings_file_;
+  RunChartWindow* run_chart_ = nullptr;  // a child window, deleted with this one
 
   QTimer resize_timer_;
   int busy_depth_ = 0;

@@ -37,15 +37,21 @@ int main(int argc, char** argv) {
   const QCommandLineOption list_option(
       QStringLiteral("list-inputs"),
       QStringLiteral("Print the sound system and the inputs the window would list, then exit."));
+  const QCommandLineOption chart_option(
+      QStringLiteral("chart-screenshot"),
+      QStringLiteral("With --screenshot, also open View > Run Chart and save its picture to FILE."),
+      QStringLiteral("FILE"));
   parser.addOption(screenshot_option);
   parser.addOption(raw_option);
   parser.addOption(list_option);
+  parser.addOption(chart_option);
   parser.process(app);
 
   QString screenshot = parser.value(screenshot_option);
   if (screenshot.isEmpty()) screenshot = qEnvironmentVariable("FREQUENCY_COUNTER_SCREENSHOT");
   if (!screenshot.isEmpty()) {
-    return fc::RunScreenshot(screenshot.toStdString(), parser.value(raw_option).toStdString());
+    return fc::RunScreenshot(screenshot.toStdString(), parser.value(raw_option).toStdString(),
+                             parser.value(chart_option).toStdString());
   }
 
   const std::filesystem::path per_user_dir =

@@ -14,6 +14,7 @@
 #include "capture/scripted_wave_input.h"
 #include "files/raw_data_file.h"
 #include "ui/form1.h"
+#include "ui/run_chart_window.h"
 
 namespace fc {
 
@@ -41,9 +42,23 @@ void Settle(int milliseconds) {
   }
 }
 
+// Saves a picture of `widget` and prints its size under `what`.
+bool SavePicture(QWidget& widget, const std::string& png_file, const char* what) {
+  const QPixmap picture = widget.grab();
+  if (!picture.save(QString::fromStdString(png_file), "PNG")) {
+    std::fprintf(stderr, "cannot write %s\n", png_file.c_str());
+    return false;
+  }
+  std::printf("%s picture: %s (%dx%d)\n", what, png_file.c_str(), picture.width(),
+              picture.height());
+  std::fflush(stdout);
+  return true;
+}
+
 }  // namespace
 
-int RunScreenshot(const std::string& png_file, const std::string& raw_file) {
+int RunScreenshot(const std::string& png_file, const std::string& raw_file,
+                  const std::string& chart_png_file) {
   QTemporaryDir directory;
   if (!directory.isValid()) {
     std::fprintf(stderr, "cannot create a temporary directory\n");
@@ -64,6 +79,7 @@ int RunScreenshot(const std::string& png_file, const std::string& raw_file) {
   AnsweringDialogs dialogs;
   Form1 form(home, dialogs, input, clock);
   form.SetQuitFunction([](int) {});
+  form.UseSettingsFile(QString::fromStdString((home / "run-chart.ini").string()));
   form.show();
   form.activateWindow();
   QElapsedTimer timer;
@@ -80,16 +96,15 @@ int RunScreenshot(const std::string& png_file, const std::string& raw_file) {
   }
   Settle(300);
 
-  const QPixmap picture = form.grab();
-  const bool saved = picture.save(QString::fromStdString(png_file), "PNG");
-  form.close();
-  if (!saved) {
-    std::fprintf(stderr, "cannot write %s\n", png_file.c_str());
-    return EXIT_FAILURE;
+  bool saved = true;
+  if (!chart_png_file.empty()) {
+    form.mnuRunChart->trigger();  // View > Run Chart
+    Settle(500);
+    saved = SavePicture(*form.run_chart_window(), chart_png_file, "chart");
   }
-  std::printf("window picture: %s (%dx%d)\n", png_file.c_str(), picture.width(), picture.height());
-  std::fflush(stdout);
-  return EXIT_SUCCESS;
+  saved = SavePicture(form, png_file, "window") && saved;
+  form.close();
+  return saved ? EXIT_SUCCESS : EXIT_FAILURE;
 }
 
 }  // namespace fc

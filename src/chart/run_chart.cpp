@@ -1,0 +1,240 @@
+#include "chart/run_chart.h"
+
+#include <QBuffer>
+#include <QChart>
+#include <QCursor>
+#include <QGraphicsScene>
+#include <QImage>
+#include <QLineSeries>
+#include <QPainter>
+#include <QScatterSeries>
+#include <QSvgGenerator>
+#include <QToolTip>
+#include <QValueAxis>
+#include <algorithm>
+#include <memory>
+
+namespace fc {
+
+namespace {
+
+const QColor kLineColor(31, 119, 180);
+constexpr double kLineWidth = 2.0;
+constexpr double kMarkerSize = 6.0;
+// Room left above the last time when the time axis has to grow, so that a live run does not
+// rescale the axis at every frame.
+constexpr double kTimeHeadroom = 1.25;
+
+QString Q(const std::string& text) { return QString::fromStdString(text); }
+
+}  // namespace
+
+RunChart::RunChart(const RunSeries& series, QObject* parent)
+    : QObject(parent),
+      series_(series),
+      chart_(new QChart),
+      x_axis_(new QValueAxis),
+      y_axis_(new QValueAxis),
+      markers_(new QScatterSeries) {
+  chart_->legend()->hide();
+  chart_->setBackgroundRoundness(0);
+  chart_->setDropShadowEnabled(false);
+  chart_->setTitle(QStringLiteral("Run Chart"));
+  chart_->addAxis(x_axis_, Qt::AlignBottom);
+  chart_->addAxis(y_axis_, Qt::AlignLeft);
+  for (QValueAxis* axis : {x_axis_, y_axis_}) {
+    axis->setGridLineVisible(true);
+    axis->setMinorTickCount(1);
+    axis->setMinorGridLineVisible(true);
+  }
+  x_axis_->setLabelFormat(QStringLiteral("%g"));
+  y_axis_->setLabelFormat(QStringLiteral("%g"));
+
+  markers_->setMarkerShape(QScatterSeries::MarkerShapeCircle);
+  markers_->setMarkerSize(kMarkerSize);
+  markers_->setColor(kLineColor);
+  markers_->setBorderColor(kLineColor);
+  chart_->addSeries(markers_);
+  markers_->attachAxis(x_axis_);
+  markers_->attachAxis(y_axis_);
+  connect(markers_, &QScatterSeries::hovered, this, &RunChart::OnHovered);
+  connect(markers_, &QScatterSeries::doubleClicked, this, &RunChart::OnDoubleClicked);
+  Rebuild();
+}
+
+RunChart::~RunChart() {
+  if (owns_chart_) delete chart_;
+}
+
+void RunChart::SetQuantity(ChartQuantity quantity) {
+  if (quantity == quantity_) return;
+  quantity_ = quantity;
+  Rebuild();
+}
+
+void RunChart::SetPulsesPerRev(int pulses_per_rev) {
+  pulses_per_rev = std::clamp(pulses_per_rev, kMinPulsesPerRev, kMaxPulsesPerRev);
+  if (pulses_per_rev == pulses_per_rev_) return;
+  pulses_per_rev_ = pulses_per_rev;
+  if (quantity_ == ChartQuantity::Rpm) Rebuild();
+}
+
+void RunChart::SetTitles() {
+  x_axis_->setTitleText(series_.timing() == FrameTiming::StartTimes
+                            ? QStringLiteral("time since the first frame (s)")
+                            : QStringLiteral("time = frame \u00d7 4 s (no start times after "
+                                             "Read Raw Data)"));
+  y_axis_->setTitleText(quantity_ == ChartQuantity::Rpm
+                            ? QStringLiteral("RPM (%1 pulse%2 per revolution)")
+                                  .arg(pulses_per_rev_)
+                                  .arg(pulses_per_rev_ == 1 ? QString() : QStringLiteral("s"))
+                            : QStringLiteral("period (s)"));
+}
+
+void RunChart::Rebuild() {
+  for (QLineSeries* piece : pieces_) {
+    chart_->removeSeries(piece);
+    delete piece;
+  }
+  pieces_.clear();
+  markers_->clear();
+  x_max_ = 0.0;
+  y_range_.reset();
+  x_axis_->setRange(0.0, 4.0);
+  y_axis_->setRange(0.0, 1.0);
+  SetTitles();
+
+  // Whole pieces at once: one replace per piece instead of one append per point.
+  QList<QPointF> all;
+  for (const auto& [first, end] : series_.Segments()) {
+    QList<QPointF> points;
+    for (int i = first; i < end; ++i) {
+      const RunPoint& point = series_.points()[static_cast<std::size_t>(i)];
+      const double value = *RunSeries::Value(point, quantity_, pulses_per_rev_);
+      points.append(QPointF(point.time_s, value));
+      ExtendAxes(point.time_s, value);
+    }
+    AddReading(series_.points()[static_cast<std::size_t>(first)], false);
+    pieces_.back()->replace(points);
+    all.append(points);
+  }
+  markers_->replace(all);
+  if (!series_.empty()) ExtendAxes(series_.points().back().time_s, y_range_ ? y_range_->first : 0);
+}
+
+void RunChart::AddReading(const RunPoint& point, bool joins_previous) {
+  const double value = *RunSeries::Value(point, quantity_, pulses_per_rev_);
+  if (joins_previous && !pieces_.empty()) {
+    pieces_.back()->append(point.time_s, value);
+  } else {
+    auto* piece = new QLineSeries;
+    piece->setPen(QPen(kLineColor, kLineWidth));
+    piece->append(point.time_s, value);
+    chart_->addSeries(piece);
+    piece->attachAxis(x_axis_);
+    piece->attachAxis(y_axis_);
+    pieces_.push_back(piece);
+  }
+}
+
+void RunChart::Apply(const SeriesChange& change) {
+  if (change.kind != SeriesChange::Appended) {
+    Rebuild();
+    return;
+  }
+  const auto& points = series_.points();
+  const RunPoint& point = points[static_cast<std::size_t>(change.index)];
+  if (change.index == 0) SetTitles();  // a new run may have another timing
+  if (!point.HasReading()) {
+    ExtendAxes(point.time_s, y_range_ ? y_range_->first : 0.0);
+    return;
+  }
+  const bool joins =
+      change.index > 0 && points[static_cast<std::size_t>(change.index - 1)].HasReading();
+  AddReading(point, joins);
+  const double value = *RunSeries::Value(point, quantity_, pulses_per_rev_);
+  markers_->append(point.time_s, value);
+  ExtendAxes(point.time_s, value);
+}
+
+void RunChart::ExtendAxes(double x, double y) {
+  if (x > x_max_) {
+    x_max_ = std::max(4.0, x * kTimeHeadroom);
+    x_axis_->setRange(0.0, x_max_);
+    x_axis_->applyNiceNumbers();
+    x_max_ = x_axis_->max();
+  }
+  if (y_range_ && y >= y_range_->first && y <= y_range_->second) return;
+  if (!y_range_) {
+    y_range_ = {y, y};
+  } else {
+    y_range_ = {std::min(y_range_->first, y), std::max(y_range_->second, y)};
+  }
+  const double span = y_range_->second - y_range_->first;
+  const double pad = span > 0.0 ? span * 0.05 : std::max(std::abs(y) * 0.1, 0.01);
+  y_axis_->setRange(std::max(0.0, y_range_->first - pad), y_range_->second + pad);
+  y_axis_->applyNiceNumbers();
+  // Values up to the nice range need no new scale.
+  y_range_ = {std::min(y_range_->first, y_axis_->min()), std::max(y_range_->second, y_axis_->max())};
+}
+
+void RunChart::OnHovered(const QPointF& point, bool entered) {
+  if (!entered) {
+    QToolTip::hideText();
+    return;
+  }
+  if (const RunPoint* nearest = series_.NearestReading(point.x())) {
+    QToolTip::showText(QCursor::pos(), Q(HoverText(*nearest, pulses_per_rev_)));
+  }
+}
+
+void RunChart::OnDoubleClicked(const QPointF& point) {
+  const RunPoint* nearest = series_.NearestReading(point.x());
+  if (nearest != nullptr && on_frame_chosen) on_frame_chosen(nearest->frame);
+}
+
+std::string RenderChart(QChart& chart, ImageFormat format) {
+  std::unique_ptr<QGraphicsScene> own_scene;
+  QGraphicsScene* scene = chart.scene();
+  if (scene == nullptr) {
+    own_scene = std::make_unique<QGraphicsScene>();
+    own_scene->addItem(&chart);
+    scene = own_scene.get();
+  }
+  const QRectF source = chart.sceneBoundingRect();
+  const QSize size = chart.size().toSize();
+  const QRectF target(QPointF(0, 0), QSizeF(size));
+
+  QByteArray bytes;
+  QBuffer buffer(&bytes);
+  buffer.open(QIODevice::WriteOnly);
+  if (format == ImageFormat::Png) {
+    QImage image(size, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::white);
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    scene->render(&painter, target, source);
+    painter.end();
+    image.save(&buffer, "PNG");
+  } else {
+    QSvgGenerator generator;
+    generator.setOutputDevice(&buffer);
+    generator.setSize(size);
+    generator.setViewBox(QRect(QPoint(0, 0), size));
+    generator.setTitle(QStringLiteral("Run Chart"));
+    QPainter painter(&generator);
+    scene->render(&painter, target, source);
+    painter.end();
+  }
+  if (own_scene) own_scene->removeItem(&chart);
+  return bytes.toStdString();
+}
+
+std::optional<ImageFormat> ImageFormatOf(const std::string& file_name) {
+  const QString name = QString::fromStdString(file_name).toLower();
+  if (name.endsWith(QStringLiteral(".png"))) return ImageFormat::Png;
+  if (name.endsWith(QStringLiteral(".svg"))) return ImageFormat::Svg;
+  return std::nullopt;
+}
+
+}  // namespace fc

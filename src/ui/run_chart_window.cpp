@@ -1,0 +1,200 @@
+#include "ui/run_chart_window.h"
+
+#include <QButtonGroup>
+#include <QChartView>
+#include <QCloseEvent>
+#include <QDir>
+#include <QFileDialog>
+#include <QFont>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSettings>
+#include <QSpinBox>
+#include <QVBoxLayout>
+
+#include "files/atomic_file.h"
+
+namespace fc {
+
+namespace {
+
+const QString kGeometryKey = QStringLiteral("RunChart/geometry");
+const QString kPulsesKey = QStringLiteral("RunChart/pulsesPerRev");
+constexpr int kRpmPixelSize = 56;
+
+QString Q(const std::string& text) { return QString::fromStdString(text); }
+
+}  // namespace
+
+RunChartWindow::RunChartWindow(const RunSeries& series, const QString& settings_file,
+                               QString program_directory, Dialogs& dialogs, QWidget* parent)
+    : QWidget(parent, Qt::Window),
+      series_(series),
+      settings_(settings_file.isEmpty()
+                    ? std::make_unique<QSettings>()
+                    : std::make_unique<QSettings>(settings_file, QSettings::IniFormat)),
+      program_directory_(std::move(program_directory)),
+      dialogs_(dialogs),
+      chart_(std::make_unique<RunChart>(series)) {
+  setObjectName(QStringLiteral("RunChart"));
+  setWindowTitle(QStringLiteral("Run Chart"));
+  ask_save_path = [this](const QString& title, const QString& proposed, const QString& filter) {
+    return QFileDialog::getSaveFileName(this, title, proposed, filter);
+  };
+
+  RpmReadout = new QLabel(this);
+  RpmReadout->setObjectName(QStringLiteral("RpmReadout"));
+  QFont big = RpmReadout->font();
+  big.setPixelSize(kRpmPixelSize);
+  big.setBold(true);
+  RpmReadout->setFont(big);
+  DetailReadout = new QLabel(this);
+  DetailReadout->setObjectName(QStringLiteral("DetailReadout"));
+  QFont detail = DetailReadout->font();
+  detail.setPixelSize(18);
+  DetailReadout->setFont(detail);
+  ExtraReadout = new QLabel(this);
+  ExtraReadout->setObjectName(QStringLiteral("ExtraReadout"));
+  ExtraReadout->setWordWrap(true);
+  ExtraReadout->hide();
+
+  PulsesPerRev = new QSpinBox(this);
+  PulsesPerRev->setObjectName(QStringLiteral("PulsesPerRev"));
+  PulsesPerRev->setRange(kMinPulsesPerRev, kMaxPulsesPerRev);
+  PulsesPerRev->setValue(
+      std::clamp(settings_->value(kPulsesKey, 1).toInt(), kMinPulsesPerRev, kMaxPulsesPerRev));
+  ShowRpm = new QRadioButton(QStringLiteral("RPM"), this);
+  ShowPeriod = new QRadioButton(QStringLiteral("Period (s)"), this);
+  ShowRpm->setChecked(true);
+  auto* axis_group = new QButtonGroup(this);
+  axis_group->addButton(ShowRpm);
+  axis_group->addButton(ShowPeriod);
+
+  chart_->SetPulsesPerRev(PulsesPerRev->value());
+  chart_->on_frame_chosen = [this](int frame) {
+    if (on_frame_chosen) on_frame_chosen(frame);
+  };
+  ChartView = new QChartView(chart_->chart(), this);
+  chart_->ReleaseChart();
+  ChartView->setObjectName(QStringLiteral("ChartView"));
+  ChartView->setRenderHint(QPainter::Antialiasing);
+
+  ExportPngButton = new QPushButton(QStringLiteral("Export PNG..."), this);
+  ExportSvgButton = new QPushButton(QStringLiteral("Export SVG..."), this);
+  ExportCsvButton = new QPushButton(QStringLiteral("Export CSV..."), this);
+
+  auto* readout = new QVBoxLayout;
+  readout->addWidget(RpmReadout);
+  readout->addWidget(DetailReadout);
+  readout->addWidget(ExtraReadout);
+  auto* options = new QVBoxLayout;
+  auto* pulses_row = new QHBoxLayout;
+  auto* pulses_label = new QLabel(QStringLiteral("Pulses per revolution"), this);
+  pulses_label->setBuddy(PulsesPerRev);
+  pulses_row->addWidget(pulses_label);
+  pulses_row->addWidget(PulsesPerRev);
+  options->addLayout(pulses_row);
+  auto* axis_row = new QHBoxLayout;
+  axis_row->addWidget(new QLabel(QStringLiteral("Vertical axis:"), this));
+  axis_row->addWidget(ShowRpm);
+  axis_row->addWidget(ShowPeriod);
+  options->addLayout(axis_row);
+  options->addStretch();
+  auto* top = new QHBoxLayout;
+  top->addLayout(readout, 1);
+  top->addLayout(options);
+  auto* buttons = new QHBoxLayout;
+  buttons->addStretch();
+  buttons->addWidget(ExportPngButton);
+  buttons->addWidget(ExportSvgButton);
+  buttons->addWidget(ExportCsvButton);
+  auto* layout = new QVBoxLayout(this);
+  layout->addLayout(top);
+  layout->addWidget(ChartView, 1);
+  layout->addLayout(buttons);
+
+  connect(PulsesPerRev, &QSpinBox::valueChanged, this, [this](int value) {
+    settings_->setValue(kPulsesKey, value);
+    chart_->SetPulsesPerRev(value);
+    UpdateReadout();
+  });
+  connect(ShowPeriod, &QRadioButton::toggled, this, [this](bool period) {
+    chart_->SetQuantity(period ? ChartQuantity::Period : ChartQuantity::Rpm);
+  });
+  connect(ExportPngButton, &QPushButton::clicked, this, &RunChartWindow::ExportPng);
+  connect(ExportSvgButton, &QPushButton::clicked, this, &RunChartWindow::ExportSvg);
+  connect(ExportCsvButton, &QPushButton::clicked, this, &RunChartWindow::ExportCsv);
+
+  if (!restoreGeometry(settings_->value(kGeometryKey).toByteArray())) resize(760, 560);
+  UpdateReadout();
+}
+
+RunChartWindow::~RunChartWindow() = default;
+
+void RunChartWindow::SeriesReset() {
+  chart_->Rebuild();
+  UpdateReadout();
+}
+
+void RunChartWindow::FramePublished(const SeriesChange& change) {
+  chart_->Apply(change);
+  UpdateReadout();
+}
+
+void RunChartWindow::SetReadoutExtras(const std::vector<std::string>& lines) {
+  QStringList texts;
+  for (const std::string& line : lines) texts.append(Q(line));
+  ExtraReadout->setText(texts.join(QLatin1Char('\n')));
+  ExtraReadout->setVisible(!texts.isEmpty());
+}
+
+void RunChartWindow::UpdateReadout() {
+  const ReadoutText text = RunReadout(series_.Last(), PulsesPerRev->value());
+  RpmReadout->setText(Q(text.rpm));
+  DetailReadout->setText(Q(text.detail));
+}
+
+void RunChartWindow::Export(const QString& title, const QString& file_name, const QString& filter,
+                            const std::function<std::string()>& bytes) {
+  const QString path = ask_save_path(title, QDir(program_directory_).filePath(file_name), filter);
+  if (path.isEmpty()) return;
+  if (auto error = WriteFileAtomically(path.toStdString(), bytes())) {
+    dialogs_.Show(WarningMessage(*error));
+    return;
+  }
+  dialogs_.Show(DoneMessage());
+}
+
+void RunChartWindow::ExportPng() {
+  Export(QStringLiteral("Export the chart as PNG"), QStringLiteral("run-chart.png"),
+         QStringLiteral("PNG images (*.png)"),
+         [this] { return RenderChart(*chart_->chart(), ImageFormat::Png); });
+}
+
+void RunChartWindow::ExportSvg() {
+  Export(QStringLiteral("Export the chart as SVG"), QStringLiteral("run-chart.svg"),
+         QStringLiteral("SVG images (*.svg)"),
+         [this] { return RenderChart(*chart_->chart(), ImageFormat::Svg); });
+}
+
+void RunChartWindow::ExportCsv() {
+  Export(QStringLiteral("Export the run as CSV"), QStringLiteral("run-chart.csv"),
+         QStringLiteral("CSV files (*.csv)"),
+         [this] { return series_.CsvText(PulsesPerRev->value()); });
+}
+
+void RunChartWindow::SaveGeometry() { settings_->setValue(kGeometryKey, saveGeometry()); }
+
+void RunChartWindow::closeEvent(QCloseEvent* event) {
+  SaveGeometry();
+  QWidget::closeEvent(event);
+}
+
+void RunChartWindow::hideEvent(QHideEvent* event) {
+  SaveGeometry();
+  QWidget::hideEvent(event);
+}
+
+}  // namespace fc

@@ -1,0 +1,87 @@
+#pragma once
+
+#include <QString>
+#include <QWidget>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "analysis/message.h"
+#include "chart/run_chart.h"
+#include "chart/run_series.h"
+
+class QChartView;
+class QLabel;
+class QPushButton;
+class QRadioButton;
+class QSettings;
+class QSpinBox;
+
+namespace fc {
+
+// The "Run Chart" window: a large readout of the last analysed frame, the chart of the whole
+// run and its exports. It shows a RunSeries kept by the main window and changes nothing in
+// the measurement.
+class RunChartWindow : public QWidget {
+  Q_OBJECT
+
+ public:
+  // The window's place and the pulses per revolution are remembered in the user's Qt settings,
+  // or in `settings_file` when it is given. `program_directory` is what the save dialog
+  // proposes.
+  RunChartWindow(const RunSeries& series, const QString& settings_file, QString program_directory,
+                 Dialogs& dialogs, QWidget* parent = nullptr);
+  ~RunChartWindow() override;
+
+  // The series was emptied for a new run, or changed in a way the chart does not follow
+  // point by point.
+  void SeriesReset();
+  // One frame was published.
+  void FramePublished(const SeriesChange& change);
+  // Lines shown under the readout's detail line (state of optional helpers, advice); an
+  // empty list hides them.
+  void SetReadoutExtras(const std::vector<std::string>& lines);
+
+  // Exports; each asks for the file through `ask_save_path` and writes it atomically.
+  void ExportPng();
+  void ExportSvg();
+  void ExportCsv();
+
+  // The save dialog: title, proposed path, filter; an empty answer cancels.
+  std::function<QString(const QString&, const QString&, const QString&)> ask_save_path;
+  // Called with the frame of a double-clicked point.
+  std::function<void(int frame)> on_frame_chosen;
+
+  RunChart& run_chart() { return *chart_; }
+
+  // Controls.
+  QLabel* RpmReadout = nullptr;
+  QLabel* DetailReadout = nullptr;
+  QLabel* ExtraReadout = nullptr;
+  QSpinBox* PulsesPerRev = nullptr;
+  QRadioButton* ShowRpm = nullptr;
+  QRadioButton* ShowPeriod = nullptr;
+  QChartView* ChartView = nullptr;
+  QPushButton* ExportPngButton = nullptr;
+  QPushButton* ExportSvgButton = nullptr;
+  QPushButton* ExportCsvButton = nullptr;
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  void hideEvent(QHideEvent* event) override;
+
+ private:
+  void UpdateReadout();
+  void Export(const QString& title, const QString& file_name, const QString& filter,
+              const std::function<std::string()>& bytes);
+  void SaveGeometry();
+
+  const RunSeries& series_;
+  std::unique_ptr<QSettings> settings_;
+  QString program_directory_;
+  Dialogs& dialogs_;
+  std::unique_ptr<RunChart> chart_;
+};
+
+}  // namespace fc
