@@ -5,6 +5,7 @@
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <filesystem>
 #include <limits>
@@ -52,12 +53,18 @@ void ExplainFrame(const MeasurementState& state, int frame, std::ostream& err) {
 // Prints every frame line as the log shows it, one per line with LF; or nothing at all.
 // With `explained` set, each frame without a reading is also explained on `explain`. A
 // recording, or a replay explained on another stream, shows each line as its frame is
-// analysed; a plain replay leaves the stream to write in large blocks.
+// analysed; a plain replay leaves the stream to write in large blocks. With `series` set it
+// also keeps the run chart's series.
 class StreamDisplay : public Display {
  public:
   StreamDisplay(std::ostream* out, bool flush_each_line,
-                const MeasurementState* explained = nullptr, std::ostream* explain = nullptr)
-      : out_(out), flush_(flush_each_line), explained_(explained), explain_(explain) {}
+                const MeasurementState* explained = nullptr, std::ostream* explain = nullptr,
+                RunSeries* series = nullptr)
+      : out_(out),
+        flush_(flush_each_line),
+        explained_(explained),
+        explain_(explain),
+        series_(series) {}
   void SetFrameLabel(int, const std::string&) override {}
   void AppendLog(const std::string& text) override {
     if (out_ != nullptr) {
@@ -74,12 +81,19 @@ class StreamDisplay : public Display {
   void ClearLog() override {}
   Picture& Trace() override { return picture_; }
   Picture& Scope() override { return picture_; }
+  void RunBegun(FrameTiming timing) override {
+    if (series_ != nullptr) series_->Begin(timing);
+  }
+  void FramePublished(const MeasurementState& state, int frame, double period) override {
+    if (series_ != nullptr) series_->Record(state, frame, period);
+  }
 
  private:
   std::ostream* out_;
   bool flush_;
   const MeasurementState* explained_;
   std::ostream* explain_;
+  RunSeries* series_;
   NullPicture picture_;
 };
 
@@ -146,13 +160,13 @@ std::optional<std::string> ApplySettings(const SettingsOptions& settings, Measur
 }
 
 // Reads RAW into a fresh store as Read Raw Data does; frame lines go to `lines` when given,
-// and with `explain` each frame without a reading is explained on `err`.
-// Returns the exit status of the read.
+// with `explain` each frame without a reading is explained on `err`, and the analysed frames
+// go to `series` when given. Returns the exit status of the read.
 int ReadRaw(const std::string& raw, MeasurementState& state, std::ostream* lines, std::ostream& err,
-            bool explain = false) {
+            bool explain = false, RunSeries* series = nullptr) {
   state.BufferSize = kCaptureBufferSize;
   state.QuillRecordFreq = kCaptureRate;
-  StreamDisplay display(lines, explain, explain ? &state : nullptr, &err);
+  StreamDisplay display(lines, explain, explain ? &state : nullptr, &err, series);
   const RawReadOutcome outcome =
       ReadRawData(state, display, raw, ReadableFiles::AlsoPipesAndDevices);
   switch (outcome.status) {
@@ -239,6 +253,37 @@ static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler
 
 extern "C" void OnStopSignal(int) { g_stop_signal.store(true); }
 
+// `chart`: RAW's frames as a PNG or SVG picture of the run chart, or as its CSV table.
+int WriteChart(const std::string& raw, MeasurementState& state, const std::string& output,
+               const ChartImage& image, const ChartEnvironment& chart, std::ostream& err) {
+  const std::string extension = std::filesystem::path(output).extension().string();
+  std::string lower;
+  for (const char c : extension) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (lower != ".png" && lower != ".svg" && lower != ".csv") {
+    err << "The chart file must end in .png, .svg or .csv: " << output << "\n";
+    return kExitUsage;
+  }
+  RunSeries series;
+  const int status = ReadRaw(raw, state, nullptr, err, false, &series);
+  if (status == kExitBadInput) return status;
+  std::string bytes;
+  if (lower == ".csv") {
+    bytes = series.CsvText(image.pulses_per_rev);
+  } else if (chart.render) {
+    ChartImage picture = image;
+    picture.svg = lower == ".svg";
+    bytes = chart.render(series, picture);
+  } else {
+    err << "This program cannot draw charts; run it as frequency-counter-cli.\n";
+    return kExitBadInput;
+  }
+  if (auto error = WriteFileAtomically(output, bytes)) {
+    err << *error << "\n";
+    return kExitBadInput;
+  }
+  return status;
+}
+
 }  // namespace
 
 std::atomic<bool>& StopSignalFlag() { return g_stop_signal; }
@@ -252,10 +297,10 @@ void EndRunOnStopSignals() {
 }
 
 int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
-           const SoundEnvironment& sound) {
+           const SoundEnvironment& sound, const ChartEnvironment& chart) {
   CLI::App app{
       "Pulse-period counter without a window: analyses raw recordings, writes results, "
-      "averages, lists sound inputs and records from one.",
+      "averages, charts a run, lists sound inputs and records from one.",
       "frequency-counter-cli"};
   app.require_subcommand(1);
 
@@ -307,6 +352,26 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
   average->add_flag("--remove-bad", remove_bad,
                     "Leave out readings 20 % or more away from the plain average");
   AddSettingsOptions(*average, settings);
+
+  std::string chart_output;
+  ChartImage image{1, 800, 500, false};
+  auto* chart_command = app.add_subcommand(
+      "chart",
+      "Read a raw data file and write the run chart of its frames: RPM against time (frame x 4 "
+      "s) as a PNG or SVG picture, or the table frame,time_s,period_s,rpm as CSV");
+  chart_command->add_option("RAW", raw, "Raw data file")->required();
+  chart_command->add_option("-o,--output", chart_output, "FILE.png, FILE.svg or FILE.csv")
+      ->required();
+  chart_command
+      ->add_option("--pulses-per-rev", image.pulses_per_rev,
+                   "Pulses per revolution for the RPM (1..1000, default 1)")
+      ->check(CLI::Range(kMinPulsesPerRev, kMaxPulsesPerRev));
+  chart_command->add_option("--width", image.width, "Picture width in pixels (default 800)")
+      ->check(CLI::Range(100, 10000));
+  chart_command->add_option("--height", image.height, "Picture height in pixels (default 500)")
+      ->check(CLI::Range(100, 10000));
+  AddSettingsOptions(*chart_command, settings);
+
 
   auto* devices_command = app.add_subcommand(
       "devices",
@@ -372,6 +437,7 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
   };
 
   if (analyze->parsed()) return delivered(ReadRaw(raw, state, &out, err, explain));
+  if (chart_command->parsed()) return WriteChart(raw, state, chart_output, image, chart, err);
 
   if (results->parsed()) {
     if (output != "-" && !output.empty() && SameFile(raw, output)) {

@@ -4,10 +4,12 @@
 #include <functional>
 #include <iosfwd>
 #include <memory>
+#include <string>
 
 #include "capture/audio_backend.h"
 #include "capture/clock.h"
 #include "capture/wave_input.h"
+#include "chart/run_series.h"
 
 namespace fc {
 
@@ -34,8 +36,21 @@ struct SoundEnvironment {
 void EndRunOnStopSignals();
 std::atomic<bool>& StopSignalFlag();
 
-// The batch program on the same core as the window: analyze, results, average, devices, record.
+// How `chart` draws its picture; only the chart helper program, which links the drawing
+// libraries, supplies it.
+struct ChartImage {
+  int pulses_per_rev = 1;
+  int width = 0;
+  int height = 0;
+  bool svg = false;  // otherwise PNG
+};
+struct ChartEnvironment {
+  std::function<std::string(const RunSeries& series, const ChartImage& image)> render;
+};
+
+// The batch program on the same core as the window: analyze, results, average, chart, devices,
+// record.
 int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
-           const SoundEnvironment& sound);
+           const SoundEnvironment& sound, const ChartEnvironment& chart = {});
 
 }  // namespace fc

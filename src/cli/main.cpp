@@ -1,5 +1,6 @@
 // frequency-counter-cli: the file commands run here; the sound commands run in
-// frequency-counter-cli-sound beside it, which links the sound libraries.
+// frequency-counter-cli-sound beside it, which links the sound libraries, and `chart` in
+// frequency-counter-cli-chart, which links the drawing libraries.
 #include <unistd.h>
 
 #include <cerrno>
@@ -14,19 +15,23 @@
 
 namespace {
 
-constexpr const char* kSoundProgram = "frequency-counter-cli-sound";
-
-bool IsSoundCommand(const std::string& word) { return word == "devices" || word == "record"; }
+// The helper program that runs a command, or nullptr for the commands run here.
+const char* HelperFor(const std::string& word) {
+  if (word == "devices" || word == "record") return "frequency-counter-cli-sound";
+  if (word == "chart") return "frequency-counter-cli-chart";
+  return nullptr;
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     if (argv[i][0] == '-') continue;
-    if (!IsSoundCommand(argv[i])) break;
-    const std::string sound = (fc::ExecutableDirectory() / kSoundProgram).string();
-    ::execv(sound.c_str(), argv);
-    std::cerr << "Could not start " << sound << ": " << std::strerror(errno) << "\n";
+    const char* helper_name = HelperFor(argv[i]);
+    if (helper_name == nullptr) break;
+    const std::string helper = (fc::ExecutableDirectory() / helper_name).string();
+    ::execv(helper.c_str(), argv);
+    std::cerr << "Could not start " << helper << ": " << std::strerror(errno) << "\n";
     return fc::kExitBadInput;
   }
   fc::SystemClock clock;

@@ -86,6 +86,11 @@ class CliTest : public ::testing::Test {
     return path;
   }
 
+  static std::string ReadText(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+
   int Run(const std::vector<std::string>& args) {
     out_.str("");
     return RunOn(args, out_);
@@ -219,16 +224,14 @@ TEST_F(CliTest, ResultsWritesTheResultsFileBytes) {
 
   const fs::path rpm = dir_ / "RPM.txt";
   EXPECT_EQ(Run({"results", raw.string(), "-o", rpm.string()}), 0);
-  std::ifstream in(rpm, std::ios::binary);
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), expected);
+  EXPECT_EQ(ReadText(rpm), expected);
 
   // Without -o the file goes to the program directory.
   fs::remove(rpm);
   ::setenv("FREQUENCY_COUNTER_HOME", dir_.c_str(), 1);
   EXPECT_EQ(Run({"results", raw.string()}), 0);
   ::unsetenv("FREQUENCY_COUNTER_HOME");
-  std::ifstream again(rpm, std::ios::binary);
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(again), {}), expected);
+  EXPECT_EQ(ReadText(rpm), expected);
 
   EXPECT_EQ(Run({"results", raw.string(), "-o", (dir_ / "no-such-dir" / "RPM.txt").string()}), 1);
   EXPECT_NE(err_.str().find("no-such-dir"), std::string::npos);
@@ -478,6 +481,35 @@ TEST_F(CliTest, TermAndHangUpEndTheRunAsCtrlCDoes) {
     EXPECT_EQ(Read(raw).substr(0, 5), " 2 \r\n") << signal;
   }
   for (const int signal : {SIGINT, SIGTERM, SIGHUP}) std::signal(signal, SIG_DFL);
+}
+
+// The CSV needs no drawing library, so it is written here too; frames without a reading keep
+// their line with an empty rpm, and a file that ends early still charts its complete frames.
+TEST_F(CliTest, ChartWritesTheCsvAndReadsRawAsAnalyzeDoes) {
+  const std::vector<int> flat(2 * kCaptureBufferSize, 128);
+  std::vector<int> half = SquareFrame(64);
+  half.resize(1024);
+  const auto raw = Write("raw.txt", RawText(3, {SquareFrame(128), flat, SquareFrame(64), half}));
+  const fs::path csv = dir_ / "run.csv";
+  EXPECT_EQ(Run({"chart", raw.string(), "-o", csv.string(), "--pulses-per-rev", "2"}), 3);
+  EXPECT_EQ(ReadText(csv),
+            "frame,time_s,period_s,rpm\n"
+            "0,0.000,0.500000,60.000\n"
+            "1,4.000,0.000000,\n"
+            "2,8.000,0.250000,120.000\n");
+
+  EXPECT_EQ(Run({"chart", (dir_ / "missing.txt").string(), "-o", csv.string()}), 1);
+  const auto bad = Write("bad.txt", " 0 \r\n 300 \r\n");
+  EXPECT_EQ(Run({"chart", bad.string(), "-o", csv.string()}), 1);
+  EXPECT_NE(err_.str().find("line 2"), std::string::npos) << err_.str();
+  EXPECT_EQ(Run({"chart", raw.string(), "-o", (dir_ / "run.txt").string()}), 2);
+  EXPECT_EQ(Run({"chart", raw.string(), "-o", csv.string(), "--pulses-per-rev", "0"}), 2);
+  // This program has no drawing; the helper beside it has.
+  EXPECT_EQ(Run({"chart", raw.string(), "-o", (dir_ / "run.png").string()}), 1);
+  EXPECT_FALSE(fs::exists(dir_ / "run.png"));
+  // A file that cannot be written is reported with the writer's message.
+  EXPECT_EQ(Run({"chart", raw.string(), "-o", (dir_ / "no" / "run.csv").string()}), 1);
+  EXPECT_NE(err_.str().find("run.csv"), std::string::npos) << err_.str();
 }
 
 }  // namespace
