@@ -58,7 +58,6 @@ RunChart::RunChart(const RunSeries& series, QObject* parent)
   markers_->attachAxis(x_axis_);
   markers_->attachAxis(y_axis_);
   connect(markers_, &QScatterSeries::hovered, this, &RunChart::OnHovered);
-  connect(markers_, &QScatterSeries::doubleClicked, this, &RunChart::OnDoubleClicked);
   Rebuild();
 }
 
@@ -133,6 +132,8 @@ void RunChart::AddReading(const RunPoint& point, bool joins_previous) {
     chart_->addSeries(piece);
     piece->attachAxis(x_axis_);
     piece->attachAxis(y_axis_);
+    // The line lies over the markers and takes the mouse where they meet.
+    connect(piece, &QLineSeries::hovered, this, &RunChart::OnHovered);
     pieces_.push_back(piece);
   }
 }
@@ -188,9 +189,31 @@ void RunChart::OnHovered(const QPointF& point, bool entered) {
   }
 }
 
-void RunChart::OnDoubleClicked(const QPointF& point) {
-  const RunPoint* nearest = series_.NearestReading(point.x());
-  if (nearest != nullptr && on_frame_chosen) on_frame_chosen(nearest->frame);
+const RunPoint* RunChart::ReadingAt(const QPointF& scene_position, double reach) const {
+  const RunPoint* nearest = nullptr;
+  double best = reach * reach;
+  for (const RunPoint& point : series_.points()) {
+    const auto value = RunSeries::Value(point, quantity_, pulses_per_rev_);
+    if (!value) continue;
+    const QPointF at =
+        chart_->mapToScene(chart_->mapToPosition(QPointF(point.time_s, *value), markers_));
+    const QPointF d = at - scene_position;
+    const double distance = d.x() * d.x() + d.y() * d.y();
+    if (distance <= best) {
+      best = distance;
+      nearest = &point;
+    }
+  }
+  return nearest;
+}
+
+bool RunChart::DoubleClickAt(const QPointF& scene_position) {
+  // Qt Charts reports a double click to the line piece on top, with a point that need not be
+  // the marker under the mouse; so the marker is looked up here.
+  const RunPoint* point = ReadingAt(scene_position, kMarkerSize + 2.0);
+  if (point == nullptr) return false;
+  if (on_frame_chosen) on_frame_chosen(point->frame);
+  return true;
 }
 
 std::string RenderChart(QChart& chart, ImageFormat format) {

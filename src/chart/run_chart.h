@@ -42,6 +42,9 @@ class RunChart : public QObject {
   // other change redraws.
   void Apply(const SeriesChange& change);
 
+  // A double click at a scene position: the reading whose marker lies there is chosen.
+  // Returns whether there was one.
+  bool DoubleClickAt(const QPointF& scene_position);
   // Called with the frame of a reading that is double-clicked.
   std::function<void(int frame)> on_frame_chosen;
 
@@ -50,7 +53,7 @@ class RunChart : public QObject {
   void ExtendAxes(double x, double y);
   void SetTitles();
   void OnHovered(const QPointF& point, bool entered);
-  void OnDoubleClicked(const QPointF& point);
+  const RunPoint* ReadingAt(const QPointF& scene_position, double reach) const;
 
   const RunSeries& series_;
   QChart* chart_;

@@ -8,6 +8,7 @@
 #include <QFont>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSettings>
@@ -80,6 +81,7 @@ RunChartWindow::RunChartWindow(const RunSeries& series, const QString& settings_
   chart_->ReleaseChart();
   ChartView->setObjectName(QStringLiteral("ChartView"));
   ChartView->setRenderHint(QPainter::Antialiasing);
+  ChartView->viewport()->installEventFilter(this);
 
   ExportPngButton = new QPushButton(QStringLiteral("Export PNG..."), this);
   ExportSvgButton = new QPushButton(QStringLiteral("Export SVG..."), this);
@@ -183,6 +185,17 @@ void RunChartWindow::ExportCsv() {
   Export(QStringLiteral("Export the run as CSV"), QStringLiteral("run-chart.csv"),
          QStringLiteral("CSV files (*.csv)"),
          [this] { return series_.CsvText(PulsesPerRev->value()); });
+}
+
+bool RunChartWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == ChartView->viewport() && event->type() == QEvent::MouseButtonDblClick) {
+    const auto* mouse = static_cast<QMouseEvent*>(event);
+    if (mouse->button() == Qt::LeftButton &&
+        chart_->DoubleClickAt(ChartView->mapToScene(mouse->position().toPoint()))) {
+      return true;
+    }
+  }
+  return QWidget::eventFilter(watched, event);
 }
 
 void RunChartWindow::SaveGeometry() { settings_->setValue(kGeometryKey, saveGeometry()); }

@@ -68,6 +68,7 @@ class RunChartWindow : public QWidget {
   QPushButton* ExportCsvButton = nullptr;
 
  protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
   void hideEvent(QHideEvent* event) override;
 

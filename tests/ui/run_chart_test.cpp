@@ -1,0 +1,251 @@
+#include <QChart>
+#include <QChartView>
+#include <QImage>
+#include <QLabel>
+#include <QLineSeries>
+#include <QMenu>
+#include <QRadioButton>
+#include <QScatterSeries>
+#include <QSpinBox>
+#include <QValueAxis>
+
+#include "analysis/number_text.h"
+#include "chart/run_chart.h"
+#include "files/atomic_file.h"
+#include "ui/run_chart_window.h"
+#include "ui_support.h"
+
+namespace fc {
+
+using uitest::ReadFile;
+using uitest::SquareFrame;
+using uitest::WindowRig;
+
+namespace {
+
+// Frames 0..2: a pulse train, a flat frame without reading, a faster pulse train.
+std::string RawFile() {
+  return uitest::RawFileText(2, {SquareFrame(50), std::vector<uint8_t>(2048, 128), SquareFrame(25)});
+}
+
+QScatterSeries* Markers(RunChartWindow& window) {
+  for (QAbstractSeries* series : window.ChartView->chart()->series()) {
+    if (auto* markers = qobject_cast<QScatterSeries*>(series)) return markers;
+  }
+  return nullptr;
+}
+
+int LinePieces(RunChartWindow& window) {
+  int pieces = 0;
+  for (QAbstractSeries* series : window.ChartView->chart()->series()) {
+    pieces += qobject_cast<QLineSeries*>(series) != nullptr ? 1 : 0;
+  }
+  return pieces;
+}
+
+bool NearColor(const QImage& image, QPointF at, QColor color, int reach) {
+  for (int dx = -reach; dx <= reach; ++dx) {
+    for (int dy = -reach; dy <= reach; ++dy) {
+      const QPoint p(qRound(at.x()) + dx, qRound(at.y()) + dy);
+      if (!image.rect().contains(p)) continue;
+      const QColor c = image.pixelColor(p);
+      if (std::abs(c.red() - color.red()) + std::abs(c.green() - color.green()) +
+              std::abs(c.blue() - color.blue()) <
+          60) {
+        return true;
+      }
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+class RunChartTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void init() {
+    rig = std::make_unique<WindowRig>();
+    rig->Open();
+    rig->form->UseSettingsFile(Settings());
+    uitest::WriteFile(rig->File("Raw.txt"), RawFile());
+  }
+  void cleanup() { rig.reset(); }
+
+  // View > Run Chart opens a separate window on the run read back, without touching the
+  // measurement; a Start then clears it and the frames of the run are added as they come.
+  void OpensOnTheRunAndFollowsTheNextOne() {
+    Form1& form = *rig->form;
+    form.Command5[1]->click();  // Read Raw Data
+    QCOMPARE(form.mnuView->title(), QStringLiteral("View"));
+    QCOMPARE(form.mnuRunChart->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_R));
+    const auto results = form.state().FrameResults;
+    const int16_t current = form.state().CurrentFrame;
+    form.mnuRunChart->trigger();
+    RunChartWindow& window = *form.run_chart_window();
+    QVERIFY(window.isVisible());
+    QCOMPARE(window.windowTitle(), QStringLiteral("Run Chart"));
+    QVERIFY(!window.isModal());
+    QVERIFY(form.state().FrameResults == results);
+    QCOMPARE(form.state().CurrentFrame, current);
+
+    // The last frame read is the readout; the flat frame is a gap, not a point at 0.
+    const double period = results[2];
+    QVERIFY(period > 0.0 && results[0] > 0.0 && results[1] == 0.0);
+    QCOMPARE(window.RpmReadout->text(),
+             QString::fromStdString(FormatPattern(60.0 / period, "0.0") + " RPM"));
+    QVERIFY(window.DetailReadout->text().endsWith(QStringLiteral("frame 2")));
+    QCOMPARE(Markers(window)->count(), 2);
+    QCOMPARE(LinePieces(window), 2);
+    QCOMPARE(Markers(window)->at(1), QPointF(8.0, 60.0 / period));
+    auto* time_axis = qobject_cast<QValueAxis*>(window.ChartView->chart()->axes(Qt::Horizontal)[0]);
+    QVERIFY(time_axis->titleText().contains(QStringLiteral("Read Raw Data")));
+
+    // Period on the vertical axis.
+    window.ShowPeriod->click();
+    QCOMPARE(Markers(window)->at(0).y(), results[0]);
+
+    int seen_at_second_frame = -1;
+    uitest::RunFrames(*rig->form, rig->input, 3, [&] {
+      if (form.state().CurrentFrame == 2) seen_at_second_frame = Markers(window)->count();
+    });
+    QCOMPARE(seen_at_second_frame, 2);
+    QCOMPARE(form.run_series().timing(), FrameTiming::StartTimes);
+    QCOMPARE(Markers(window)->count(), static_cast<int>(form.run_series().points().size()));
+    QCOMPARE(LinePieces(window), 1);
+    QVERIFY(!time_axis->titleText().contains(QStringLiteral("Read Raw Data")));
+  }
+
+  // Pulses per revolution change the readout and the chart only, and are remembered.
+  void PulsesPerRevolutionAreRemembered() {
+    Form1& form = *rig->form;
+    form.Command5[1]->click();
+    form.mnuRunChart->trigger();
+    RunChartWindow& window = *form.run_chart_window();
+    QCOMPARE(window.PulsesPerRev->value(), 1);
+    QCOMPARE(window.PulsesPerRev->maximum(), 1000);
+    const auto results = form.state().FrameResults;
+    window.PulsesPerRev->setValue(4);
+    QCOMPARE(window.RpmReadout->text(),
+             QString::fromStdString(FormatPattern(15.0 / results[2], "0.0") + " RPM"));
+    QCOMPARE(Markers(window)->at(1).y(), 15.0 / results[2]);
+    QVERIFY(form.state().FrameResults == results);
+    window.close();
+
+    rig->form.reset();
+    rig->Open();
+    rig->form->UseSettingsFile(Settings());
+    rig->form->mnuRunChart->trigger();
+    QCOMPARE(rig->form->run_chart_window()->PulsesPerRev->value(), 4);
+    QCOMPARE(rig->form->run_chart_window()->RpmReadout->text(), QStringLiteral("no reading"));
+  }
+
+  // A double click on a point draws that frame as Draw Detailed Graph does, without asking.
+  void DoubleClickDrawsTheFrame() {
+    Form1& form = *rig->form;
+    form.Command5[1]->click();
+    form.mnuRunChart->trigger();
+    RunChartWindow& window = *form.run_chart_window();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    rig->dialogs.shown.clear();
+    QChart* chart = window.ChartView->chart();
+    const QPointF scene = chart->mapToPosition(Markers(window)->at(1), Markers(window));
+    const QPoint at = window.ChartView->mapFromScene(scene);
+    QTest::mouseDClick(window.ChartView->viewport(), Qt::LeftButton, {}, at);
+
+    WindowRig reference;
+    reference.Open();
+    uitest::WriteFile(reference.File("Raw.txt"), RawFile());
+    reference.form->Command5[1]->click();
+    reference.dialogs.shown.clear();
+    reference.dialogs.replies.push_back("2");
+    reference.form->Command2->click();
+
+    QVERIFY(rig->dialogs.asked.empty());
+    QCOMPARE(rig->dialogs.ShownTexts(), reference.dialogs.ShownTexts());
+    QCOMPARE(form.state().FoundMax, reference.form->state().FoundMax);
+    QCOMPARE(form.state().FoundNextMax, reference.form->state().FoundNextMax);
+    QCOMPARE(form.scope[0]->grab().toImage(), reference.form->scope[0]->grab().toImage());
+  }
+
+  // Exports go through the save dialog, proposed in the program directory, and the atomic
+  // writer with its messages.
+  void ExportsWriteAtomically() {
+    Form1& form = *rig->form;
+    form.Command5[1]->click();
+    form.mnuRunChart->trigger();
+    RunChartWindow& window = *form.run_chart_window();
+    QString proposed;
+    QString answer = QString::fromStdString(rig->File("run.csv").string());
+    window.ask_save_path = [&](const QString&, const QString& path, const QString&) {
+      proposed = path;
+      return answer;
+    };
+    rig->dialogs.shown.clear();
+    window.ExportCsv();
+    QCOMPARE(proposed, QString::fromStdString(rig->File("run-chart.csv").string()));
+    QCOMPARE(ReadFile(rig->File("run.csv")), form.run_series().CsvText(1));
+    QCOMPARE(rig->dialogs.ShownTexts(), std::vector<std::string>{"Done"});
+
+    answer = QString::fromStdString(rig->File("run.png").string());
+    window.ExportPng();
+    QImage image;
+    QVERIFY(image.load(answer));
+    QCOMPARE(image.size(), window.ChartView->chart()->size().toSize());
+
+    rig->dialogs.shown.clear();
+    {
+      ScopedWriteFailure full_disk(10);
+      window.ExportCsv();
+    }
+    QCOMPARE(rig->dialogs.shown.size(), std::size_t{1});
+    QCOMPARE(rig->dialogs.shown[0].icon, MessageIcon::Exclamation);
+    QCOMPARE(ReadFile(rig->File("run.csv")), form.run_series().CsvText(1));
+
+    answer.clear();  // Cancel
+    rig->dialogs.shown.clear();
+    window.ExportSvg();
+    QVERIFY(rig->dialogs.shown.empty());
+  }
+
+  // Offscreen, the picture has the size asked for and the line lies where its values put it,
+  // with nothing drawn across a gap.
+  void RenderedLineLiesOnItsValues() {
+    RunSeries series;
+    series.Begin(FrameTiming::FrameNumber);
+    const std::vector<double> periods{0.5, 0.25, 0.0, 0.4, 0.3};
+    for (int frame = 0; frame < static_cast<int>(periods.size()); ++frame) {
+      series.Publish(frame, periods[static_cast<std::size_t>(frame)], frame * 4.0);
+    }
+    RunChart chart(series);
+    chart.chart()->resize(640, 400);
+    QImage image;
+    QVERIFY(image.loadFromData(QByteArray::fromStdString(RenderChart(*chart.chart(), ImageFormat::Png))));
+    QCOMPARE(image.size(), QSize(640, 400));
+
+    QAbstractSeries* any = chart.chart()->series()[0];
+    const QColor line(31, 119, 180);
+    for (const RunPoint& point : series.points()) {
+      if (!point.HasReading()) continue;
+      const QPointF at = chart.chart()->mapToPosition(QPointF(point.time_s, 60.0 / point.period_s), any);
+      QVERIFY2(NearColor(image, at, line, 2), qPrintable(QString::number(point.frame)));
+    }
+    // Halfway between the readings on either side of the gap there is no line.
+    const QPointF across = chart.chart()->mapToPosition(QPointF(8.0, (240.0 + 150.0) / 2), any);
+    QVERIFY(!NearColor(image, across, line, 2));
+    // Halfway between two joined readings there is.
+    const QPointF joined = chart.chart()->mapToPosition(QPointF(2.0, (120.0 + 240.0) / 2), any);
+    QVERIFY(NearColor(image, joined, line, 2));
+  }
+
+ private:
+  QString Settings() const { return QString::fromStdString(rig->File("chart.ini").string()); }
+
+  std::unique_ptr<WindowRig> rig;
+};
+
+}  // namespace fc
+
+QTEST_MAIN(fc::RunChartTest)
+#include "run_chart_test.moc"
