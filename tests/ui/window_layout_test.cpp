@@ -118,9 +118,11 @@ class WindowLayoutTest : public QObject {
   void MenuTree() {
     Form1& form = *rig->form;
     const QList<QAction*> bar = form.menuBar()->actions();
-    QCOMPARE(bar.size(), 1);
+    QCOMPARE(bar.size(), 2);
     QCOMPARE(bar[0]->text(), QStringLiteral("Preferences"));
     QCOMPARE(bar[0]->menu(), form.mnuPreferences);
+    QCOMPARE(bar[1]->text(), QStringLiteral("View"));
+    QCOMPARE(bar[1]->menu(), form.mnuView);
 
     auto captions = [](const QMenu* menu) {
       QStringList texts;
@@ -135,6 +137,7 @@ class WindowLayoutTest : public QObject {
              (QStringList{"3 Consecutive Points", "2 Consecutive Points", "Just 1 point"}));
     QCOMPARE(captions(form.mnuZeroCrossing), (QStringList{"Yes", "No"}));
     QCOMPARE(captions(form.mnuHiRes), (QStringList{"Yes", "No"}));
+    QCOMPARE(captions(form.mnuView), (QStringList{"Run Chart"}));
     QCOMPARE(form.mnuPreferences->actions()[0]->menu(), form.mnuConsecutive);
     QCOMPARE(form.mnuPreferences->actions()[3]->menu(), form.mnuZeroCrossing);
     QCOMPARE(form.mnuPreferences->actions()[4]->menu(), form.mnuHiRes);
