@@ -7,7 +7,6 @@
 #include <QImage>
 #include <QLineSeries>
 #include <QPainter>
-#include <QScatterSeries>
 #include <QSvgGenerator>
 #include <QToolTip>
 #include <QValueAxis>
@@ -34,8 +33,7 @@ RunChart::RunChart(const RunSeries& series, QObject* parent)
       series_(series),
       chart_(new QChart),
       x_axis_(new QValueAxis),
-      y_axis_(new QValueAxis),
-      markers_(new QScatterSeries) {
+      y_axis_(new QValueAxis) {
   chart_->legend()->hide();
   chart_->setBackgroundRoundness(0);
   chart_->setDropShadowEnabled(false);
@@ -49,15 +47,6 @@ RunChart::RunChart(const RunSeries& series, QObject* parent)
   }
   x_axis_->setLabelFormat(QStringLiteral("%g"));
   y_axis_->setLabelFormat(QStringLiteral("%g"));
-
-  markers_->setMarkerShape(QScatterSeries::MarkerShapeCircle);
-  markers_->setMarkerSize(kMarkerSize);
-  markers_->setColor(kLineColor);
-  markers_->setBorderColor(kLineColor);
-  chart_->addSeries(markers_);
-  markers_->attachAxis(x_axis_);
-  markers_->attachAxis(y_axis_);
-  connect(markers_, &QScatterSeries::hovered, this, &RunChart::OnHovered);
   Rebuild();
 }
 
@@ -96,7 +85,6 @@ void RunChart::Rebuild() {
     delete piece;
   }
   pieces_.clear();
-  markers_->clear();
   x_max_ = 0.0;
   y_range_.reset();
   x_axis_->setRange(0.0, 4.0);
@@ -104,7 +92,6 @@ void RunChart::Rebuild() {
   SetTitles();
 
   // Whole pieces at once: one replace per piece instead of one append per point.
-  QList<QPointF> all;
   for (const auto& [first, end] : series_.Segments()) {
     QList<QPointF> points;
     for (int i = first; i < end; ++i) {
@@ -115,9 +102,7 @@ void RunChart::Rebuild() {
     }
     AddReading(series_.points()[static_cast<std::size_t>(first)], false);
     pieces_.back()->replace(points);
-    all.append(points);
   }
-  markers_->replace(all);
   if (!series_.empty()) ExtendAxes(series_.points().back().time_s, y_range_ ? y_range_->first : 0);
 }
 
@@ -126,13 +111,15 @@ void RunChart::AddReading(const RunPoint& point, bool joins_previous) {
   if (joins_previous && !pieces_.empty()) {
     pieces_.back()->append(point.time_s, value);
   } else {
+    // Each reading is marked on its piece, so that one between two gaps shows too.
     auto* piece = new QLineSeries;
     piece->setPen(QPen(kLineColor, kLineWidth));
+    piece->setPointsVisible(true);
+    piece->setMarkerSize(kMarkerSize);
     piece->append(point.time_s, value);
     chart_->addSeries(piece);
     piece->attachAxis(x_axis_);
     piece->attachAxis(y_axis_);
-    // The line lies over the markers and takes the mouse where they meet.
     connect(piece, &QLineSeries::hovered, this, &RunChart::OnHovered);
     pieces_.push_back(piece);
   }
@@ -153,9 +140,7 @@ void RunChart::Apply(const SeriesChange& change) {
   const bool joins =
       change.index > 0 && points[static_cast<std::size_t>(change.index - 1)].HasReading();
   AddReading(point, joins);
-  const double value = *RunSeries::Value(point, quantity_, pulses_per_rev_);
-  markers_->append(point.time_s, value);
-  ExtendAxes(point.time_s, value);
+  ExtendAxes(point.time_s, *RunSeries::Value(point, quantity_, pulses_per_rev_));
 }
 
 void RunChart::ExtendAxes(double x, double y) {
@@ -196,7 +181,7 @@ const RunPoint* RunChart::ReadingAt(const QPointF& scene_position, double reach)
     const auto value = RunSeries::Value(point, quantity_, pulses_per_rev_);
     if (!value) continue;
     const QPointF at =
-        chart_->mapToScene(chart_->mapToPosition(QPointF(point.time_s, *value), markers_));
+        chart_->mapToScene(chart_->mapToPosition(QPointF(point.time_s, *value), pieces_.front()));
     const QPointF d = at - scene_position;
     const double distance = d.x() * d.x() + d.y() * d.y();
     if (distance <= best) {
@@ -208,8 +193,8 @@ const RunPoint* RunChart::ReadingAt(const QPointF& scene_position, double reach)
 }
 
 bool RunChart::DoubleClickAt(const QPointF& scene_position) {
-  // Qt Charts reports a double click to the line piece on top, with a point that need not be
-  // the marker under the mouse; so the marker is looked up here.
+  // Qt Charts reports a double click to whichever line piece's shape is on top, with a point
+  // that need not be the marker under the mouse; so the marker is looked up here.
   const RunPoint* point = ReadingAt(scene_position, kMarkerSize + 2.0);
   if (point == nullptr) return false;
   if (on_frame_chosen) on_frame_chosen(point->frame);

@@ -11,14 +11,13 @@
 
 class QChart;
 class QLineSeries;
-class QScatterSeries;
 class QValueAxis;
 
 namespace fc {
 
 // The run chart: the value of every analysed frame against its time, with one line piece per
-// run of readings (frames without a reading are gaps) and a marker per reading for hovering
-// and double-clicking. It draws a RunSeries that it does not own.
+// run of readings (frames without a reading are gaps) and a marker on every reading for
+// hovering and double-clicking. It draws a RunSeries that it does not own.
 class RunChart : public QObject {
   Q_OBJECT
 
@@ -60,7 +59,6 @@ class RunChart : public QObject {
   bool owns_chart_ = true;
   QValueAxis* x_axis_;
   QValueAxis* y_axis_;
-  QScatterSeries* markers_;
   std::vector<QLineSeries*> pieces_;
   ChartQuantity quantity_ = ChartQuantity::Rpm;
   int pulses_per_rev_ = 1;

@@ -321,6 +321,7 @@ void Form1::StartButton_Click() {
     input_.RestorePulses(restoring_pulses_);
   }
   capture_.Start(DevicesBox->currentIndex());
+  if (run_chart_ != nullptr && !Ending()) run_chart_->Flush();
   // However the run ended (between frames, input lost, stopped during a wait), a close asked
   // for while a frame was awaited is carried out now and never left for a later run.
   HonourPendingClose();
@@ -563,7 +564,10 @@ void Form1::RunBegun(FrameTiming timing) {
 
 void Form1::FramePublished(const MeasurementState& state, int frame, double period) {
   const SeriesChange change = series_.Record(state, frame, period);
-  if (run_chart_ != nullptr) run_chart_->FramePublished(change);
+  if (run_chart_ == nullptr) return;
+  run_chart_->FramePublished(change);
+  // During a run the chart follows while the next frame is awaited, not between two frames.
+  if (!capture_.Recording()) run_chart_->Flush();
 }
 
 // --- Host ---
@@ -588,6 +592,7 @@ void Form1::HonourPendingClose() {
 }
 
 void Form1::WaitBriefly() {
+  if (run_chart_ != nullptr) run_chart_->Flush();
   ++frame_wait_depth_;
   QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
   --frame_wait_depth_;

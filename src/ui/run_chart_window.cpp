@@ -130,18 +130,33 @@ RunChartWindow::RunChartWindow(const RunSeries& series, const QString& settings_
   connect(ExportCsvButton, &QPushButton::clicked, this, &RunChartWindow::ExportCsv);
 
   if (!restoreGeometry(settings_->value(kGeometryKey).toByteArray())) resize(760, 560);
+  drawn_points_ = series_.points().size();
   UpdateReadout();
 }
 
 RunChartWindow::~RunChartWindow() = default;
 
 void RunChartWindow::SeriesReset() {
-  chart_->Rebuild();
-  UpdateReadout();
+  redraw_ = true;
+  Flush();
 }
 
 void RunChartWindow::FramePublished(const SeriesChange& change) {
-  chart_->Apply(change);
+  if (change.kind != SeriesChange::Appended) redraw_ = true;
+}
+
+void RunChartWindow::Flush() {
+  const std::size_t points = series_.points().size();
+  if (!redraw_ && points == drawn_points_) return;
+  if (redraw_ || points < drawn_points_) {
+    chart_->Rebuild();
+  } else {
+    for (std::size_t i = drawn_points_; i < points; ++i) {
+      chart_->Apply({SeriesChange::Appended, static_cast<int>(i)});
+    }
+  }
+  redraw_ = false;
+  drawn_points_ = points;
   UpdateReadout();
 }
 

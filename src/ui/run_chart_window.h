@@ -37,8 +37,11 @@ class RunChartWindow : public QWidget {
   // The series was emptied for a new run, or changed in a way the chart does not follow
   // point by point.
   void SeriesReset();
-  // One frame was published.
+  // One frame was published. The chart follows at the next Flush.
   void FramePublished(const SeriesChange& change);
+  // Brings the chart and the readout up to the series: frames added at the end are appended,
+  // anything else redraws.
+  void Flush();
   // Lines shown under the readout's detail line (state of optional helpers, advice); an
   // empty list hides them.
   void SetReadoutExtras(const std::vector<std::string>& lines);
@@ -83,6 +86,8 @@ class RunChartWindow : public QWidget {
   QString program_directory_;
   Dialogs& dialogs_;
   std::unique_ptr<RunChart> chart_;
+  std::size_t drawn_points_ = 0;  // points of the series that the chart shows
+  bool redraw_ = false;           // the chart must be drawn again from the series
 };
 
 }  // namespace fc
