@@ -26,8 +26,8 @@ class Display {
   // A run begins: Start, or a raw data file that passed its check. Nothing by default.
   virtual void RunBegun(FrameTiming /*timing*/) {}
   // A frame's result has been published (also a frame analysed again). Nothing by default.
-  virtual void FramePublished(const MeasurementState& /*state*/, int /*frame*/,
-                              double /*period*/) {}
+  virtual void FramePublished(const MeasurementState& /*state*/, int /*frame*/, double /*period*/) {
+  }
 };
 
 }  // namespace fc

@@ -161,7 +161,8 @@ void RunChart::ExtendAxes(double x, double y) {
   y_axis_->setRange(std::max(0.0, y_range_->first - pad), y_range_->second + pad);
   y_axis_->applyNiceNumbers();
   // Values up to the nice range need no new scale.
-  y_range_ = {std::min(y_range_->first, y_axis_->min()), std::max(y_range_->second, y_axis_->max())};
+  y_range_ = {std::min(y_range_->first, y_axis_->min()),
+              std::max(y_range_->second, y_axis_->max())};
 }
 
 void RunChart::OnHovered(const QPointF& point, bool entered) {

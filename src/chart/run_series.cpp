@@ -81,7 +81,8 @@ const RunPoint* RunSeries::NearestReading(double time_s) const {
   const RunPoint* nearest = nullptr;
   for (const RunPoint& point : points_) {
     if (!point.HasReading()) continue;
-    if (nearest == nullptr || std::abs(point.time_s - time_s) < std::abs(nearest->time_s - time_s)) {
+    if (nearest == nullptr ||
+        std::abs(point.time_s - time_s) < std::abs(nearest->time_s - time_s)) {
       nearest = &point;
     }
   }

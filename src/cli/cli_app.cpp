@@ -258,7 +258,8 @@ int WriteChart(const std::string& raw, MeasurementState& state, const std::strin
                const ChartImage& image, const ChartEnvironment& chart, std::ostream& err) {
   const std::string extension = std::filesystem::path(output).extension().string();
   std::string lower;
-  for (const char c : extension) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  for (const char c : extension)
+    lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   if (lower != ".png" && lower != ".svg" && lower != ".csv") {
     err << "The chart file must end in .png, .svg or .csv: " << output << "\n";
     return kExitUsage;

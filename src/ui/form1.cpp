@@ -426,9 +426,9 @@ void Form1::UseSettingsFile(const QString& path) { chart_settings_file_ = path; 
 
 void Form1::mnuRunChart_Click() {
   if (run_chart_ == nullptr) {
-    run_chart_ = new RunChartWindow(series_, chart_settings_file_,
-                                    QString::fromStdString(program_directory_.string()), dialogs_,
-                                    this);
+    run_chart_ =
+        new RunChartWindow(series_, chart_settings_file_,
+                           QString::fromStdString(program_directory_.string()), dialogs_, this);
     run_chart_->on_frame_chosen = [this](int frame) { DrawDetailedGraphOf(frame); };
   }
   run_chart_->show();

@@ -4,11 +4,11 @@
 //
 //   run-chart-bench        (QT_QPA_PLATFORM=offscreen when there is no display)
 
-#include <QApplication>
+#include <time.h>
 #include <QAction>
+#include <QApplication>
 #include <QPushButton>
 #include <QTemporaryDir>
-#include <time.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -97,11 +97,11 @@ Figures Run(bool chart_open) {
     if (f + 101 >= frames) figures.last_hundred_ms += ms / 100.0;
   }
   figures.round_ms = (end - start) / static_cast<double>(frames);
-  std::printf("  %-12s %zu frames, chart points %zu: loop per frame mean %.3f ms, last 100 "
-              "%.3f ms, max %.3f ms; whole round %.3f ms\n",
-              chart_open ? "chart open" : "chart closed", frames,
-              form.run_series().points().size(), figures.mean_ms, figures.last_hundred_ms,
-              figures.max_ms, figures.round_ms);
+  std::printf(
+      "  %-12s %zu frames, chart points %zu: loop per frame mean %.3f ms, last 100 "
+      "%.3f ms, max %.3f ms; whole round %.3f ms\n",
+      chart_open ? "chart open" : "chart closed", frames, form.run_series().points().size(),
+      figures.mean_ms, figures.last_hundred_ms, figures.max_ms, figures.round_ms);
   form.close();
   return figures;
 }

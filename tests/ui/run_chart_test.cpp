@@ -221,14 +221,16 @@ class RunChartTest : public QObject {
     RunChart chart(series);
     chart.chart()->resize(640, 400);
     QImage image;
-    QVERIFY(image.loadFromData(QByteArray::fromStdString(RenderChart(*chart.chart(), ImageFormat::Png))));
+    QVERIFY(image.loadFromData(
+        QByteArray::fromStdString(RenderChart(*chart.chart(), ImageFormat::Png))));
     QCOMPARE(image.size(), QSize(640, 400));
 
     QAbstractSeries* any = chart.chart()->series()[0];
     const QColor line(31, 119, 180);
     for (const RunPoint& point : series.points()) {
       if (!point.HasReading()) continue;
-      const QPointF at = chart.chart()->mapToPosition(QPointF(point.time_s, 60.0 / point.period_s), any);
+      const QPointF at =
+          chart.chart()->mapToPosition(QPointF(point.time_s, 60.0 / point.period_s), any);
       QVERIFY2(NearColor(image, at, line, 2), qPrintable(QString::number(point.frame)));
     }
     // Halfway between the readings on either side of the gap there is no line.
