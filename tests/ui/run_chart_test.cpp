@@ -114,6 +114,14 @@ class RunChartTest : public QObject {
     QCOMPARE(form.run_series().timing(), FrameTiming::StartTimes);
     QCOMPARE(Points(window).size(), static_cast<int>(form.run_series().points().size()));
     QCOMPARE(Pieces(window).size(), 1);
+    // Drawn frame by frame, the chart holds what drawing the whole run at once gives.
+    RunChart whole(form.run_series());
+    whole.SetQuantity(ChartQuantity::Period);
+    QList<QPointF> whole_points;
+    for (QAbstractSeries* series : whole.chart()->series()) {
+      whole_points.append(qobject_cast<QLineSeries*>(series)->points());
+    }
+    QCOMPARE(Points(window), whole_points);
     QVERIFY(!time_axis->titleText().contains(QStringLiteral("Read Raw Data")));
   }
 
@@ -131,6 +139,7 @@ class RunChartTest : public QObject {
              QString::fromStdString(FormatPattern(15.0 / results[2], "0.0") + " RPM"));
     QCOMPARE(Points(window)[1].y(), 15.0 / results[2]);
     QVERIFY(form.state().FrameResults == results);
+    window.resize(640, 480);
     window.close();
 
     rig->form.reset();
@@ -138,6 +147,7 @@ class RunChartTest : public QObject {
     rig->form->UseSettingsFile(Settings());
     rig->form->mnuRunChart->trigger();
     QCOMPARE(rig->form->run_chart_window()->PulsesPerRev->value(), 4);
+    QCOMPARE(rig->form->run_chart_window()->size(), QSize(640, 480));
     QCOMPARE(rig->form->run_chart_window()->RpmReadout->text(), QStringLiteral("no reading"));
   }
 
