@@ -19,6 +19,7 @@
 #include <cmath>
 
 #include "analysis/frame_analysis.h"
+#include "analysis/frame_diagnosis.h"
 #include "files/config_file.h"
 #include "files/raw_data_file.h"
 #include "files/results_file.h"
@@ -321,7 +322,7 @@ void Form1::StartButton_Click() {
     input_.RestorePulses(restoring_pulses_);
   }
   capture_.Start(DevicesBox->currentIndex());
-  if (run_chart_ != nullptr && !Ending()) run_chart_->Flush();
+  if (run_chart_ != nullptr && !Ending()) FlushRunChart();
   // However the run ended (between frames, input lost, stopped during a wait), a close asked
   // for while a frame was awaited is carried out now and never left for a later run.
   HonourPendingClose();
@@ -430,6 +431,7 @@ void Form1::mnuRunChart_Click() {
         new RunChartWindow(series_, chart_settings_file_,
                            QString::fromStdString(program_directory_.string()), dialogs_, this);
     run_chart_->on_frame_chosen = [this](int frame) { DrawDetailedGraphOf(frame); };
+    FlushRunChart();
   }
   run_chart_->show();
   run_chart_->raise();
@@ -567,7 +569,22 @@ void Form1::FramePublished(const MeasurementState& state, int frame, double peri
   if (run_chart_ == nullptr) return;
   run_chart_->FramePublished(change);
   // During a run the chart follows while the next frame is awaited, not between two frames.
-  if (!capture_.Recording()) run_chart_->Flush();
+  if (!capture_.Recording()) FlushRunChart();
+}
+
+void Form1::FlushRunChart() {
+  if (!run_chart_->Flush()) return;
+  const RunPoint* last = series_.Last();
+  if (last == nullptr) {
+    run_chart_->SetLevels(std::nullopt);
+    run_chart_->SetReadoutExtras({});
+    return;
+  }
+  const FrameDiagnosis diagnosis = DiagnoseFrame(state_, last->frame);
+  run_chart_->SetLevels(diagnosis.levels);
+  const std::string advice = NoReadingAdvice(diagnosis);
+  run_chart_->SetReadoutExtras(advice.empty() ? std::vector<std::string>{}
+                                              : std::vector<std::string>{advice});
 }
 
 // --- Host ---
@@ -592,7 +609,7 @@ void Form1::HonourPendingClose() {
 }
 
 void Form1::WaitBriefly() {
-  if (run_chart_ != nullptr) run_chart_->Flush();
+  if (run_chart_ != nullptr) FlushRunChart();
   ++frame_wait_depth_;
   QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
   --frame_wait_depth_;

@@ -183,6 +183,8 @@ class Form1 : public QMainWindow, public Display, public Host {
   void OnResizeSettled();
   std::string AskFrameNumber();  // the input box of the graph and the anticipation
   void DrawGraph(const std::string& answer);
+  // Brings the run chart up to the series, with the levels and the advice for its last frame.
+  void FlushRunChart();
   void Unload();
   // Carries out a close that was asked for while a frame was awaited.
   void HonourPendingClose();

@@ -56,6 +56,8 @@ RunChartWindow::RunChartWindow(const RunSeries& series, const QString& settings_
   QFont detail = DetailReadout->font();
   detail.setPixelSize(18);
   DetailReadout->setFont(detail);
+  Levels = new LevelBar(this);
+  Levels->hide();
   ExtraReadout = new QLabel(this);
   ExtraReadout->setObjectName(QStringLiteral("ExtraReadout"));
   ExtraReadout->setWordWrap(true);
@@ -90,6 +92,10 @@ RunChartWindow::RunChartWindow(const RunSeries& series, const QString& settings_
   auto* readout = new QVBoxLayout;
   readout->addWidget(RpmReadout);
   readout->addWidget(DetailReadout);
+  auto* levels_row = new QHBoxLayout;
+  levels_row->addWidget(new QLabel(QStringLiteral("Input"), this));
+  levels_row->addWidget(Levels, 1);
+  readout->addLayout(levels_row);
   readout->addWidget(ExtraReadout);
   auto* options = new QVBoxLayout;
   auto* pulses_row = new QHBoxLayout;
@@ -130,7 +136,6 @@ RunChartWindow::RunChartWindow(const RunSeries& series, const QString& settings_
   connect(ExportCsvButton, &QPushButton::clicked, this, &RunChartWindow::ExportCsv);
 
   if (!restoreGeometry(settings_->value(kGeometryKey).toByteArray())) resize(760, 560);
-  drawn_points_ = series_.points().size();
   UpdateReadout();
 }
 
@@ -145,9 +150,9 @@ void RunChartWindow::FramePublished(const SeriesChange& change) {
   if (change.kind != SeriesChange::Appended) redraw_ = true;
 }
 
-void RunChartWindow::Flush() {
+bool RunChartWindow::Flush() {
   const std::size_t points = series_.points().size();
-  if (!redraw_ && points == drawn_points_) return;
+  if (!redraw_ && points == drawn_points_) return false;
   if (redraw_ || points < drawn_points_) {
     chart_->Rebuild();
   } else {
@@ -158,6 +163,12 @@ void RunChartWindow::Flush() {
   redraw_ = false;
   drawn_points_ = points;
   UpdateReadout();
+  return true;
+}
+
+void RunChartWindow::SetLevels(const std::optional<InputLevels>& levels) {
+  Levels->SetLevels(levels);
+  Levels->setVisible(levels.has_value());
 }
 
 void RunChartWindow::SetReadoutExtras(const std::vector<std::string>& lines) {

@@ -4,12 +4,14 @@
 #include <QWidget>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "analysis/message.h"
 #include "chart/run_chart.h"
 #include "chart/run_series.h"
+#include "ui/level_bar.h"
 
 class QChartView;
 class QLabel;
@@ -40,10 +42,12 @@ class RunChartWindow : public QWidget {
   // One frame was published. The chart follows at the next Flush.
   void FramePublished(const SeriesChange& change);
   // Brings the chart and the readout up to the series: frames added at the end are appended,
-  // anything else redraws.
-  void Flush();
-  // Lines shown under the readout's detail line (state of optional helpers, advice); an
-  // empty list hides them.
+  // anything else redraws. Returns whether anything changed.
+  bool Flush();
+  // The input levels of the readout's frame, drawn under the big number; nothing hides them.
+  void SetLevels(const std::optional<InputLevels>& levels);
+  // Lines shown under the level bar (state of optional helpers, advice); an empty list hides
+  // them.
   void SetReadoutExtras(const std::vector<std::string>& lines);
 
   // Exports; each asks for the file through `ask_save_path` and writes it atomically.
@@ -61,6 +65,7 @@ class RunChartWindow : public QWidget {
   // Controls.
   QLabel* RpmReadout = nullptr;
   QLabel* DetailReadout = nullptr;
+  LevelBar* Levels = nullptr;
   QLabel* ExtraReadout = nullptr;
   QSpinBox* PulsesPerRev = nullptr;
   QRadioButton* ShowRpm = nullptr;
@@ -87,7 +92,7 @@ class RunChartWindow : public QWidget {
   Dialogs& dialogs_;
   std::unique_ptr<RunChart> chart_;
   std::size_t drawn_points_ = 0;  // points of the series that the chart shows
-  bool redraw_ = false;           // the chart must be drawn again from the series
+  bool redraw_ = true;            // the chart must be drawn again from the series
 };
 
 }  // namespace fc

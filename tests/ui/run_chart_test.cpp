@@ -84,6 +84,8 @@ class RunChartTest : public QObject {
     form.mnuRunChart->trigger();
     RunChartWindow& window = *form.run_chart_window();
     QVERIFY(window.isVisible());
+    QVERIFY(!window.Levels->isHidden());
+    QVERIFY(window.ExtraReadout->isHidden());  // the frame has a reading: no advice
     QCOMPARE(window.windowTitle(), QStringLiteral("Run Chart"));
     QVERIFY(!window.isModal());
     QVERIFY(form.state().FrameResults == results);
@@ -148,7 +150,23 @@ class RunChartTest : public QObject {
     rig->form->mnuRunChart->trigger();
     QCOMPARE(rig->form->run_chart_window()->PulsesPerRev->value(), 4);
     QCOMPARE(rig->form->run_chart_window()->size(), QSize(640, 480));
-    QCOMPARE(rig->form->run_chart_window()->RpmReadout->text(), QStringLiteral("no reading"));
+    RunChartWindow& again = *rig->form->run_chart_window();
+    QCOMPARE(again.RpmReadout->text(), QStringLiteral("no reading"));
+    QVERIFY(again.Levels->isHidden());
+
+    // A last frame without reading: its levels, and what to change.
+    const std::vector<uint8_t> flat(2048, 128);
+    std::string raw = " 0 \r\n";
+    for (const uint8_t byte : flat) raw += " " + std::to_string(byte) + " \r\n";
+    uitest::WriteFile(rig->File("Raw.txt"), raw);
+    rig->form->Command5[1]->click();
+    QCOMPARE(again.RpmReadout->text(), QStringLiteral("no reading"));
+    QVERIFY(!again.Levels->isHidden());
+    QCOMPARE(again.Levels->levels()->lowest, 128);
+    QCOMPARE(again.Levels->levels()->highest, 128);
+    QVERIFY(!again.ExtraReadout->isHidden());
+    QVERIFY2(again.ExtraReadout->text().startsWith(QStringLiteral("The input stays between 128")),
+             qPrintable(again.ExtraReadout->text()));
   }
 
   // A double click on a point draws that frame as Draw Detailed Graph does, without asking.
