@@ -64,7 +64,7 @@ Figures Run(bool chart_open) {
   TimedInput input(clock);
   // A few looks at the done flag per frame, as the 4 s of a real frame give many: what is
   // repainted while a frame is awaited is done before the frame completes.
-  input.buffer_seconds = 0.06;
+  input.buffer_seconds = 0.15;
   SilentDialogs dialogs;
   fc::Form1 form(home.path().toStdString(), dialogs, input, clock);
   form.SetQuitFunction([](int) {});
