@@ -322,7 +322,7 @@ void Form1::StartButton_Click() {
     input_.RestorePulses(restoring_pulses_);
   }
   capture_.Start(DevicesBox->currentIndex());
-  if (run_chart_ != nullptr && !Ending()) FlushRunChart();
+  if (!Ending()) FlushRunChart();
   // However the run ended (between frames, input lost, stopped during a wait), a close asked
   // for while a frame was awaited is carried out now and never left for a later run.
   HonourPendingClose();
@@ -382,6 +382,7 @@ void Form1::Command5_Click(int index) {
     dialogs_.Show(WriteRawData(state_, FilePath(kRawDataFileName)));
   } else {
     const RawReadOutcome outcome = ReadRawData(state_, *this, FilePath(kRawDataFileName));
+    FlushRunChart();  // the whole replay at once
     dialogs_.Show(outcome.message);
   }
 }
@@ -505,6 +506,7 @@ void Form1::Form_Resize() {
   // no frame to analyse.
   if (state_.RunStarted && state_.CurrentFrame >= 0 && state_.CurrentFrame <= kLastFrame) {
     AnalyzeFrame(state_, *this);
+    FlushRunChart();
   }
 }
 
@@ -567,13 +569,13 @@ void Form1::RunBegun(FrameTiming timing) {
 void Form1::FramePublished(const MeasurementState& state, int frame, double period) {
   const SeriesChange change = series_.Record(state, frame, period);
   if (run_chart_ == nullptr) return;
+  // The chart follows when the handler that publishes has done (Read Raw Data, a resize), and
+  // during a run while the next frame is awaited, not between two frames.
   run_chart_->FramePublished(change);
-  // During a run the chart follows while the next frame is awaited, not between two frames.
-  if (!capture_.Recording()) FlushRunChart();
 }
 
 void Form1::FlushRunChart() {
-  if (!run_chart_->Flush()) return;
+  if (run_chart_ == nullptr || !run_chart_->Flush()) return;
   const RunPoint* last = series_.Last();
   if (last == nullptr) {
     run_chart_->SetLevels(std::nullopt);
@@ -609,7 +611,7 @@ void Form1::HonourPendingClose() {
 }
 
 void Form1::WaitBriefly() {
-  if (run_chart_ != nullptr) FlushRunChart();
+  FlushRunChart();
   ++frame_wait_depth_;
   QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
   --frame_wait_depth_;

@@ -141,10 +141,7 @@ RunChartWindow::RunChartWindow(const RunSeries& series, const QString& settings_
 
 RunChartWindow::~RunChartWindow() = default;
 
-void RunChartWindow::SeriesReset() {
-  redraw_ = true;
-  Flush();
-}
+void RunChartWindow::SeriesReset() { redraw_ = true; }
 
 void RunChartWindow::FramePublished(const SeriesChange& change) {
   if (change.kind != SeriesChange::Appended) redraw_ = true;

@@ -37,7 +37,7 @@ class RunChartWindow : public QWidget {
   ~RunChartWindow() override;
 
   // The series was emptied for a new run, or changed in a way the chart does not follow
-  // point by point.
+  // point by point: the next Flush draws it again.
   void SeriesReset();
   // One frame was published. The chart follows at the next Flush.
   void FramePublished(const SeriesChange& change);
