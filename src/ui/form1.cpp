@@ -61,9 +61,9 @@ QString Q(const std::string& text) { return QString::fromStdString(text); }
 
 // The window's own choices that are not detection settings live in Qt's settings, so that
 // Config.vmk keeps its eight lines.
-QSettings WindowSettings() {
-  return QSettings(QStringLiteral("veldmark"), QStringLiteral("frequency-counter"));
-}
+const QString kSettingsOrganization = QStringLiteral("veldmark");
+const QString kSettingsApplication = QStringLiteral("frequency-counter");
+QSettings WindowSettings() { return QSettings(kSettingsOrganization, kSettingsApplication); }
 const QString kRestorePulsesKey = QStringLiteral("RestorePulses");
 
 }  // namespace
@@ -428,8 +428,11 @@ void Form1::UseSettingsFile(const QString& path) { chart_settings_file_ = path; 
 
 void Form1::mnuRunChart_Click() {
   if (run_chart_ == nullptr) {
+    auto settings = chart_settings_file_.isEmpty()
+                        ? std::make_unique<QSettings>(kSettingsOrganization, kSettingsApplication)
+                        : std::make_unique<QSettings>(chart_settings_file_, QSettings::IniFormat);
     run_chart_ =
-        new RunChartWindow(series_, chart_settings_file_,
+        new RunChartWindow(series_, std::move(settings),
                            QString::fromStdString(program_directory_.string()), dialogs_, this);
     run_chart_->on_frame_chosen = [this](int frame) { DrawDetailedGraphOf(frame); };
     FlushRunChart();
@@ -575,18 +578,26 @@ void Form1::FramePublished(const MeasurementState& state, int frame, double peri
 }
 
 void Form1::FlushRunChart() {
-  if (run_chart_ == nullptr || !run_chart_->Flush()) return;
+  if (run_chart_ != nullptr && run_chart_->Flush()) UpdateRunChartReadout();
+}
+
+void Form1::UpdateRunChartReadout() {
+  std::vector<std::string> lines;
+  // The restorer shapes what a capture records; a replay shows the samples as they were kept.
+  if (restoring_pulses_ && series_.timing() == FrameTiming::StartTimes) {
+    lines.push_back("Restore Pulses (AC-coupled Input) is on for this run.");
+  }
   const RunPoint* last = series_.Last();
   if (last == nullptr) {
     run_chart_->SetLevels(std::nullopt);
-    run_chart_->SetReadoutExtras({});
-    return;
+  } else {
+    const FrameDiagnosis diagnosis = DiagnoseFrame(state_, last->frame);
+    run_chart_->SetLevels(diagnosis.levels);
+    if (std::string advice = NoReadingAdvice(diagnosis); !advice.empty()) {
+      lines.push_back(std::move(advice));
+    }
   }
-  const FrameDiagnosis diagnosis = DiagnoseFrame(state_, last->frame);
-  run_chart_->SetLevels(diagnosis.levels);
-  const std::string advice = NoReadingAdvice(diagnosis);
-  run_chart_->SetReadoutExtras(advice.empty() ? std::vector<std::string>{}
-                                              : std::vector<std::string>{advice});
+  run_chart_->SetReadoutExtras(lines);
 }
 
 // --- Host ---

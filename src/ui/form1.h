@@ -15,8 +15,8 @@
 #include "capture/clock.h"
 #include "capture/host.h"
 #include "capture/wave_input.h"
-#include "files/run_journal.h"
 #include "chart/run_series.h"
+#include "files/run_journal.h"
 #include "tools/averaging_panel.h"
 #include "ui/picture_box.h"
 
@@ -183,8 +183,11 @@ class Form1 : public QMainWindow, public Display, public Host {
   void OnResizeSettled();
   std::string AskFrameNumber();  // the input box of the graph and the anticipation
   void DrawGraph(const std::string& answer);
-  // Brings the run chart up to the series, with the levels and the advice for its last frame.
+  // Brings the run chart up to the series, with the readout's extra lines.
   void FlushRunChart();
+  // The level bar of the chart's last frame, and the lines under it: whether the pulses of the
+  // run are restored, and what to change when the frame has no reading.
+  void UpdateRunChartReadout();
   void Unload();
   // Carries out a close that was asked for while a frame was awaited.
   void HonourPendingClose();

@@ -29,13 +29,11 @@ QString Q(const std::string& text) { return QString::fromStdString(text); }
 
 }  // namespace
 
-RunChartWindow::RunChartWindow(const RunSeries& series, const QString& settings_file,
+RunChartWindow::RunChartWindow(const RunSeries& series, std::unique_ptr<QSettings> settings,
                                QString program_directory, Dialogs& dialogs, QWidget* parent)
     : QWidget(parent, Qt::Window),
       series_(series),
-      settings_(settings_file.isEmpty()
-                    ? std::make_unique<QSettings>()
-                    : std::make_unique<QSettings>(settings_file, QSettings::IniFormat)),
+      settings_(std::move(settings)),
       program_directory_(std::move(program_directory)),
       dialogs_(dialogs),
       chart_(std::make_unique<RunChart>(series)) {

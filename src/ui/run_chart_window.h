@@ -29,11 +29,10 @@ class RunChartWindow : public QWidget {
   Q_OBJECT
 
  public:
-  // The window's place and the pulses per revolution are remembered in the user's Qt settings,
-  // or in `settings_file` when it is given. `program_directory` is what the save dialog
-  // proposes.
-  RunChartWindow(const RunSeries& series, const QString& settings_file, QString program_directory,
-                 Dialogs& dialogs, QWidget* parent = nullptr);
+  // The window's place and the pulses per revolution are remembered in `settings`.
+  // `program_directory` is what the save dialog proposes.
+  RunChartWindow(const RunSeries& series, std::unique_ptr<QSettings> settings,
+                 QString program_directory, Dialogs& dialogs, QWidget* parent = nullptr);
   ~RunChartWindow() override;
 
   // The series was emptied for a new run, or changed in a way the chart does not follow

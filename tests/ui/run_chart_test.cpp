@@ -24,7 +24,8 @@ namespace {
 
 // Frames 0..2: a pulse train, a flat frame without reading, a faster pulse train.
 std::string RawFile() {
-  return uitest::RawFileText(2, {SquareFrame(50), std::vector<uint8_t>(2048, 128), SquareFrame(25)});
+  return uitest::RawFileText(2,
+                             {SquareFrame(50), std::vector<uint8_t>(2048, 128), SquareFrame(25)});
 }
 
 // The line pieces of the chart, and all their points in order.
@@ -106,6 +107,7 @@ class RunChartTest : public QObject {
     window.ShowPeriod->click();
     QCOMPARE(Points(window)[0].y(), results[0]);
 
+    form.mnuRestorePulses->setChecked(true);
     int seen_at_second_frame = -1;
     uitest::RunFrames(*rig->form, rig->input, 3, [&] {
       if (form.state().CurrentFrame == 2) seen_at_second_frame = Points(window).size();
@@ -125,6 +127,9 @@ class RunChartTest : public QObject {
     }
     QCOMPARE(Points(window), whole_points);
     QVERIFY(!time_axis->titleText().contains(QStringLiteral("Read Raw Data")));
+    // The run's pulses were restored, and the readout says so.
+    QVERIFY(window.ExtraReadout->text().startsWith(QStringLiteral("Restore Pulses")));
+    form.mnuRestorePulses->setChecked(false);
   }
 
   // Pulses per revolution change the readout and the chart only, and are remembered.
