@@ -17,7 +17,8 @@ int main(int argc, char** argv) {
 
   fc::SystemClock clock;
   fc::SoundEnvironment sound;
-  sound.make_input = [] { return nullptr; };  // no sound command is handed to this program
+  // No sound command is handed to this program.
+  sound.make_input = [](fc::AudioBackend) -> std::unique_ptr<fc::WaveInput> { return nullptr; };
   sound.clock = &clock;
   fc::ChartEnvironment chart;
   chart.render = [](const fc::RunSeries& series, const fc::ChartImage& image) {
