@@ -191,6 +191,16 @@ class ChunkedText {
   static constexpr std::size_t kPiece = 1 << 20;
 
   explicit ChunkedText(std::string_view text) : view_(text), at_end_(true) {}
+  // A mapped file, shown a piece at a time: the pages of text already passed are let go, so
+  // that the whole file is never resident on this process's account.
+  struct Mapped {
+    std::string_view text;
+  };
+  explicit ChunkedText(Mapped mapped)
+      : view_(mapped.text.substr(0, kPiece)),
+        at_end_(view_.size() == mapped.text.size()),
+        mapped_end_(mapped.text.data() + mapped.text.size()),
+        released_(mapped.text.data()) {}
   ChunkedText(ReadSome read_some, std::size_t capacity)
       : read_some_(std::move(read_some)), storage_(std::make_unique<ReadBuffer>(capacity)) {}
 
@@ -202,6 +212,7 @@ class ChunkedText {
   // nothing more can come (end of file or a read error).
   bool Refill(std::size_t keep_from) {
     if (at_end_) return false;
+    if (mapped_end_ != nullptr) return ShowMoreMapped(keep_from);
     const std::size_t kept = view_.size() - keep_from;
     if (kept == storage_->size()) {  // one very long line
       auto larger = std::make_unique<ReadBuffer>(2 * storage_->size());
@@ -227,11 +238,30 @@ class ChunkedText {
   }
 
  private:
+  bool ShowMoreMapped(std::size_t keep_from) {
+    const char* const from = view_.data() + keep_from;
+    const char* const shown_end = view_.data() + view_.size();
+    const char* const to = mapped_end_ - shown_end > static_cast<std::ptrdiff_t>(kPiece)
+                               ? shown_end + kPiece
+                               : mapped_end_;
+    static const auto page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+    const std::size_t passed = static_cast<std::size_t>(from - released_) / page * page;
+    if (passed > 0) {
+      ::madvise(const_cast<char*>(released_), passed, MADV_DONTNEED);
+      released_ += passed;
+    }
+    view_ = std::string_view(from, static_cast<std::size_t>(to - from));
+    at_end_ = to == mapped_end_;
+    return to > shown_end;
+  }
+
   ReadSome read_some_;
   std::unique_ptr<ReadBuffer> storage_;
   std::string_view view_;
   bool at_end_ = false;
   int error_ = 0;
+  const char* mapped_end_ = nullptr;  // set for a mapped file
+  const char* released_ = nullptr;    // the first page of it not yet let go
 };
 
 // Walks the file one number line at a time.
@@ -469,7 +499,8 @@ RawReadOutcome ReadRawData(MeasurementState& state, Display& display,
     void* mapped = ::mmap(nullptr, length, PROT_READ, MAP_PRIVATE, fd, 0);
     if (mapped != MAP_FAILED) {
       ::close(fd);
-      ChunkedText source(std::string_view(static_cast<const char*>(mapped), length));
+      ChunkedText source(
+          ChunkedText::Mapped{std::string_view(static_cast<const char*>(mapped), length)});
       auto outcome = ReadFrom(source, state, display, path.string());
       ::munmap(mapped, length);
       return outcome;
