@@ -58,7 +58,10 @@ uint64_t LineFeeds64(const char* p) {
 #endif
 }
 
-// Each sample's line as the writer prints it, " v \r\n", byte i in bits 8i to 8i + 7.
+// Each sample's line as the writer prints it, " v \r\n", as the last bytes of eight: byte i in
+// bits 8i to 8i + 7, the line feed in byte 7. Byte 0, never part of the line, holds its length,
+// so that a line only matches at its own length (its bytes alone could match a longer line
+// that starts with a 0 byte).
 constexpr std::array<uint64_t, 256> MakeWriterLines() {
   std::array<uint64_t, 256> lines{};
   for (unsigned v = 0; v < 256; ++v) {
@@ -67,7 +70,7 @@ constexpr std::array<uint64_t, 256> MakeWriterLines() {
                                   static_cast<unsigned char>('0' + v % 10)};
     const unsigned skip = v >= 100 ? 0 : v >= 10 ? 1 : 2;  // no leading zeros
     uint64_t word = 0;
-    int at = 0;
+    unsigned at = 1 + skip;
     const auto put = [&](unsigned char c) {
       word |= static_cast<uint64_t>(c) << (8 * at);
       ++at;
@@ -77,7 +80,7 @@ constexpr std::array<uint64_t, 256> MakeWriterLines() {
     put(' ');
     put('\r');
     put('\n');
-    lines[v] = word;
+    lines[v] = word | (8 - (1 + skip));
   }
   return lines;
 }
@@ -85,29 +88,23 @@ constexpr std::array<uint64_t, 256> MakeWriterLines() {
 constexpr std::array<uint64_t, 256> kWriterLines = MakeWriterLines();
 
 // By line length (with its CR LF; 0 for lengths the form never has): the bytes of the line
-// within the eight loaded from its start, and the factor that moves its units digit to byte 3.
-struct WriterLineLength {
-  uint64_t within = 0;
-  uint64_t to_units = 1;
-};
-
-constexpr std::array<WriterLineLength, 8> MakeWriterLineLengths() {
-  std::array<WriterLineLength, 8> lengths{};
-  for (unsigned length = 5; length <= 7; ++length) {
-    lengths[length].within = ~uint64_t{0} >> (64 - 8 * length);
-    lengths[length].to_units = uint64_t{1} << (8 * (7 - length));
-  }
-  return lengths;
+// within the eight that end with it.
+constexpr std::array<uint64_t, 8> MakeWriterLineTails() {
+  std::array<uint64_t, 8> tails{};
+  for (unsigned length = 5; length <= 7; ++length)
+    tails[length] = ~uint64_t{0} << (64 - 8 * length);
+  return tails;
 }
 
-constexpr std::array<WriterLineLength, 8> kWriterLineLengths = MakeWriterLineLengths();
+constexpr std::array<uint64_t, 8> kWriterLineTails = MakeWriterLineTails();
 
 // Takes lines of the writer's own form (" 7 \r\n" to " 255 \r\n") from `q` on, finding them by
 // their line feeds 64 bytes at a time so that no line waits on the one before. A line is read
 // as if it were of that form and then compared with the writer's line for the value read, so
-// any other line fails the comparison. Stops before the first other line, where fewer than
-// 72 bytes are left, or where `max` is less than a block's lines away. Returns the count
-// stored into `out` and moves `q` past the lines taken.
+// any other line fails the comparison. Each line is loaded as the eight bytes that end it, so
+// up to 7 bytes before `q` are read: they must be part of the text. Stops before the first
+// other line, where fewer than 72 bytes are left, or where `max` is less than a block's lines
+// away. Returns the count stored into `out` and moves `q` past the lines taken.
 std::size_t TakeWriterLines(const char*& q, const char* end, uint8_t* out, std::size_t max) {
   constexpr std::size_t kMostLinesPerBlock = 64;
   std::size_t taken = 0;
@@ -118,14 +115,16 @@ std::size_t TakeWriterLines(const char*& q, const char* end, uint8_t* out, std::
       const char* const next = q + __builtin_ctzll(feeds) + 1;
       feeds &= feeds - 1;
       const auto length = static_cast<std::size_t>(next - line);
-      const WriterLineLength& shape = kWriterLineLengths[length < 8 ? length : 0];
+      const std::size_t shape = length < 8 ? length : 0;
       uint64_t word;
-      std::memcpy(&word, line, sizeof word);  // byte i in bits 8i to 8i + 7, as in the table
+      std::memcpy(&word, next - 8, sizeof word);  // byte i in bits 8i to 8i + 7, as in the table
       if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
-      // Units to byte 3, then the low halves of bytes 1 to 3 as hundreds, tens and units.
-      const uint64_t digits = ((word * shape.to_units) >> 8) & 0x0f0f0f;
-      const auto value = static_cast<uint8_t>((digits * (1 + (10 << 8) + (100 << 16))) >> 16);
-      if ((word & shape.within) != kWriterLines[value]) {
+      word &= kWriterLineTails[shape];
+      // The low halves of bytes 2 to 4 as hundreds, tens and units (a blank's is 0); a value
+      // above 255 wraps, and the comparison then fails.
+      const auto value =
+          static_cast<uint8_t>(((word & 0x0f0f0f0000) * ((100 << 16) + (10 << 8) + 1)) >> 32);
+      if ((word | shape) != kWriterLines[value]) {
         q = line;
         return taken;
       }
@@ -288,7 +287,7 @@ class NumberLines {
       std::size_t relatives = 0;  // lines since the writer's form was last tried
       while (taken < max && q < limit) {
         if (relatives == 0) {
-          taken += TakeWriterLines(q, begin + size, out + taken, max - taken);
+          if (q - begin >= 8) taken += TakeWriterLines(q, begin + size, out + taken, max - taken);
           relatives = 16;
           if (taken == max || q >= limit) break;
         }

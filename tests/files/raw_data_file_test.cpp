@@ -199,7 +199,9 @@ TEST_F(RawDataFileTest, FullStoreFileReadsEveryFrame) {
   // Lines deep inside that only look like the writer's are still checked and named.
   const std::size_t line_400001 = 8 + 399'999 * 7;  // lines 2 .. are " 200 \r\n"
   ASSERT_EQ(Count(file.substr(0, line_400001), "\r\n"), 400'000);
-  for (const char* line : {" 256 \r\n", " 25a \r\n", " 2,,5\r\n"}) {
+  // The last one would match " 79 \r\n" if only the bytes it shares with it were compared.
+  for (const std::string& line : {std::string(" 256 \r\n"), std::string(" 25a \r\n"),
+                                  std::string(" 2,,5\r\n"), std::string("\0 79 \r\n", 7)}) {
     SCOPED_TRACE(line);
     const auto outcome = Read(file.substr(0, line_400001) + line + file.substr(line_400001 + 7));
     EXPECT_EQ(outcome.status, RawReadStatus::Invalid);
