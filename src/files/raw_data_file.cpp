@@ -190,16 +190,6 @@ class ChunkedText {
   static constexpr std::size_t kPiece = 1 << 20;
 
   explicit ChunkedText(std::string_view text) : view_(text), at_end_(true) {}
-  // A mapped file, shown a piece at a time: the pages of text already passed are let go, so
-  // that the whole file is never resident on this process's account.
-  struct Mapped {
-    std::string_view text;
-  };
-  explicit ChunkedText(Mapped mapped)
-      : view_(mapped.text.substr(0, kPiece)),
-        at_end_(view_.size() == mapped.text.size()),
-        mapped_end_(mapped.text.data() + mapped.text.size()),
-        released_(mapped.text.data()) {}
   ChunkedText(ReadSome read_some, std::size_t capacity)
       : read_some_(std::move(read_some)), storage_(std::make_unique<ReadBuffer>(capacity)) {}
 
@@ -211,7 +201,6 @@ class ChunkedText {
   // nothing more can come (end of file or a read error).
   bool Refill(std::size_t keep_from) {
     if (at_end_) return false;
-    if (mapped_end_ != nullptr) return ShowMoreMapped(keep_from);
     const std::size_t kept = view_.size() - keep_from;
     if (kept == storage_->size()) {  // one very long line
       auto larger = std::make_unique<ReadBuffer>(2 * storage_->size());
@@ -237,30 +226,11 @@ class ChunkedText {
   }
 
  private:
-  bool ShowMoreMapped(std::size_t keep_from) {
-    const char* const from = view_.data() + keep_from;
-    const char* const shown_end = view_.data() + view_.size();
-    const char* const to = mapped_end_ - shown_end > static_cast<std::ptrdiff_t>(kPiece)
-                               ? shown_end + kPiece
-                               : mapped_end_;
-    static const auto page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
-    const std::size_t passed = static_cast<std::size_t>(from - released_) / page * page;
-    if (passed > 0) {
-      ::madvise(const_cast<char*>(released_), passed, MADV_DONTNEED);
-      released_ += passed;
-    }
-    view_ = std::string_view(from, static_cast<std::size_t>(to - from));
-    at_end_ = to == mapped_end_;
-    return to > shown_end;
-  }
-
   ReadSome read_some_;
   std::unique_ptr<ReadBuffer> storage_;
   std::string_view view_;
   bool at_end_ = false;
   int error_ = 0;
-  const char* mapped_end_ = nullptr;  // set for a mapped file
-  const char* released_ = nullptr;    // the first page of it not yet let go
 };
 
 // Walks the file one number line at a time.
@@ -490,21 +460,6 @@ RawReadOutcome ReadRawData(MeasurementState& state, Display& display,
   if (fd < 0) return Invalid(ReadProblem(path.string(), reason));
   struct stat info {};
   const bool sized = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size >= 0;
-  if (sized && static_cast<std::size_t>(info.st_size) >= ChunkedText::kPiece &&
-      static_cast<uintmax_t>(info.st_size) <= SIZE_MAX) {
-    // A large file is read where the page cache holds it, which saves copying it piece by
-    // piece; the text is the same as a read would give, so it is read the same way.
-    const auto length = static_cast<std::size_t>(info.st_size);
-    void* mapped = ::mmap(nullptr, length, PROT_READ, MAP_PRIVATE, fd, 0);
-    if (mapped != MAP_FAILED) {
-      ::close(fd);
-      ChunkedText source(
-          ChunkedText::Mapped{std::string_view(static_cast<const char*>(mapped), length)});
-      auto outcome = ReadFrom(source, state, display, path.string());
-      ::munmap(mapped, length);
-      return outcome;
-    }
-  }
   // A small file needs no more room than itself (and one byte to see its end).
   const std::size_t room = sized && static_cast<std::size_t>(info.st_size) < ChunkedText::kPiece
                                ? static_cast<std::size_t>(info.st_size) + 1
