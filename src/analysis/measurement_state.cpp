@@ -7,23 +7,39 @@
 
 namespace fc {
 
-// calloc rather than new[]: the zeroed pages of the 4 MB store come from the system untouched,
-// so a program that reads a few frames does not pay for writing zeros over all of it.
-MeasurementState::MeasurementState()
-    : RawData(static_cast<uint8_t*>(
-          std::calloc(static_cast<std::size_t>(kFrameCount) * kFrameRowBytes, 1))) {
-  if (!RawData) throw std::bad_alloc();
-  // A replay fills every row at once: huge pages, where the system has them, come in one piece
-  // each rather than a page at a time.
-  constexpr std::uintptr_t kHuge = 2 << 20;
-  const auto start = reinterpret_cast<std::uintptr_t>(RawData.get());
-  const std::uintptr_t first = (start + kHuge - 1) / kHuge * kHuge;
-  const std::uintptr_t last =
-      (start + static_cast<std::uintptr_t>(kFrameCount) * kFrameRowBytes) / kHuge * kHuge;
-  if (last > first) {
-    ::madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
-  }
+namespace {
+
+constexpr std::size_t kHugePage = 2 << 20;
+constexpr std::size_t kStoreBytes = static_cast<std::size_t>(kFrameCount) * kFrameRowBytes;
+// The store's mapping, rounded up to whole huge pages.
+constexpr std::size_t kStoreMapped = (kStoreBytes + kHugePage - 1) / kHugePage * kHugePage;
+
+// A fresh anonymous mapping: its zeroed pages come from the system untouched, so a program that
+// reads a few frames does not pay for writing zeros over all of it. It starts on a huge-page
+// boundary so that a replay, which fills every row at once, gets the store in two huge pages
+// (where the system has them) instead of a thousand small ones.
+uint8_t* MapStore() {
+  void* memory = ::mmap(nullptr, kStoreMapped + kHugePage, PROT_READ | PROT_WRITE,
+                        MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (memory == MAP_FAILED) throw std::bad_alloc();
+  auto* start = static_cast<uint8_t*>(memory);
+  const auto address = reinterpret_cast<std::uintptr_t>(start);
+  uint8_t* const aligned = start + (kHugePage - address % kHugePage) % kHugePage;
+  if (aligned > start) ::munmap(start, static_cast<std::size_t>(aligned - start));
+  const std::size_t after = static_cast<std::size_t>(start + kStoreMapped + kHugePage -
+                                                     (aligned + kStoreMapped));
+  if (after > 0) ::munmap(aligned + kStoreMapped, after);
+  ::madvise(aligned, kStoreMapped, MADV_HUGEPAGE);
+  return aligned;
 }
+
+}  // namespace
+
+void MeasurementState::FreeStore::operator()(uint8_t* store) const {
+  ::munmap(store, kStoreMapped);
+}
+
+MeasurementState::MeasurementState() : RawData(MapStore()) {}
 
 void UpdateConsecutive(MeasurementState& state) {
   if (state.ConsecutivePoints == 0) state.ConsecutivePoints = 3;

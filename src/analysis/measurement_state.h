@@ -43,7 +43,7 @@ struct MeasurementState {
   }
 
   struct FreeStore {
-    void operator()(uint8_t* store) const { std::free(store); }
+    void operator()(uint8_t* store) const;
   };
   std::unique_ptr<uint8_t[], FreeStore> RawData;
   std::array<float, kFrameCount> FrameStartTime{};
