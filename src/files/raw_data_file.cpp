@@ -1,7 +1,6 @@
 #include "files/raw_data_file.h"
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,7 +13,6 @@
 #include <bit>
 #include <cerrno>
 #include <cstring>
-#include <functional>
 #include <memory>
 #include <system_error>
 
@@ -22,6 +20,7 @@
 #include "analysis/number_text.h"
 #include "files/atomic_file.h"
 #include "files/number_token.h"
+#include "files/text_pieces.h"
 
 namespace fc {
 
@@ -35,6 +34,12 @@ int32_t EffectiveBufferSize(const MeasurementState& state) {
   if (state.BufferSize <= 0) return kCaptureBufferSize;
   return std::min(state.BufferSize, kMaxBufferSize);
 }
+
+// Reading a file: pieces of this size, and room before each for the part line carried over
+// from the piece before (the writer's lines have 7 bytes; longer ones take a slower path).
+constexpr std::size_t kWholeFileAtOnce = 1 << 20;
+constexpr std::size_t kReadAheadPiece = 256 << 10;
+constexpr std::size_t kPieceRoom = 4096;
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 bool IsLineEnd(char c) { return c == '\r' || c == '\n'; }
@@ -136,102 +141,6 @@ std::size_t TakeWriterLines(const char*& q, const char* end, uint8_t* out, std::
   }
   return taken;
 }
-
-// Working memory of a read: a full file needs a few megabytes. Large buffers are mapped on
-// 2 MiB boundaries and offered huge pages, which the system then hands over in one piece each
-// instead of page by page; the contents start undefined.
-class ReadBuffer {
- public:
-  explicit ReadBuffer(std::size_t size) : size_(std::max<std::size_t>(size, 1)) {
-    constexpr std::size_t kHuge = 2 << 20;
-    if (size_ >= kHuge / 2) {
-      const std::size_t mapped = (size_ + kHuge - 1) / kHuge * kHuge;
-      void* memory = ::mmap(nullptr, mapped + kHuge, PROT_READ | PROT_WRITE,
-                            MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-      if (memory != MAP_FAILED) {
-        auto* start = static_cast<char*>(memory);
-        const auto address = reinterpret_cast<std::uintptr_t>(start);
-        auto* aligned = start + ((kHuge - address % kHuge) % kHuge);
-        if (aligned > start) ::munmap(start, static_cast<std::size_t>(aligned - start));
-        ::munmap(aligned + mapped,
-                 static_cast<std::size_t>(start + mapped + kHuge - (aligned + mapped)));
-        ::madvise(aligned, mapped, MADV_HUGEPAGE);
-        data_ = aligned;
-        mapped_ = mapped;
-        return;
-      }
-    }
-    owned_.reset(new char[size_]);
-    data_ = owned_.get();
-  }
-  ReadBuffer(const ReadBuffer&) = delete;
-  ReadBuffer& operator=(const ReadBuffer&) = delete;
-  ~ReadBuffer() {
-    if (mapped_ > 0) ::munmap(data_, mapped_);
-  }
-
-  char* data() const { return data_; }
-  std::size_t size() const { return size_; }
-
- private:
-  std::size_t size_;
-  std::size_t mapped_ = 0;
-  std::unique_ptr<char[]> owned_;
-  char* data_ = nullptr;
-};
-
-// A source of file text: either text already in memory, or a file read in chunks so that a
-// full raw file (13 MB) never has to sit in memory at once.
-class ChunkedText {
- public:
-  // Reads up to `size` bytes into `buffer`; returns the count, 0 at the end, -1 with errno set.
-  using ReadSome = std::function<ssize_t(char* buffer, std::size_t size)>;
-
-  static constexpr std::size_t kPiece = 1 << 20;
-
-  explicit ChunkedText(std::string_view text) : view_(text), at_end_(true) {}
-  ChunkedText(ReadSome read_some, std::size_t capacity)
-      : read_some_(std::move(read_some)), storage_(std::make_unique<ReadBuffer>(capacity)) {}
-
-  std::string_view view() const { return view_; }
-  bool at_end() const { return at_end_; }
-  int error() const { return error_; }
-
-  // Drops the text before `keep_from` and reads more after the rest. Returns false when
-  // nothing more can come (end of file or a read error).
-  bool Refill(std::size_t keep_from) {
-    if (at_end_) return false;
-    const std::size_t kept = view_.size() - keep_from;
-    if (kept == storage_->size()) {  // one very long line
-      auto larger = std::make_unique<ReadBuffer>(2 * storage_->size());
-      std::memcpy(larger->data(), storage_->data(), kept);
-      storage_ = std::move(larger);
-    } else {
-      std::memmove(storage_->data(), storage_->data() + keep_from, kept);
-    }
-    std::size_t used = kept;
-    for (;;) {
-      const ssize_t n = read_some_(storage_->data() + used, storage_->size() - used);
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) error_ = errno;
-      if (n <= 0) {
-        at_end_ = true;
-        break;
-      }
-      used += static_cast<std::size_t>(n);
-      break;
-    }
-    view_ = std::string_view(storage_->data(), used);
-    return used > kept;
-  }
-
- private:
-  ReadSome read_some_;
-  std::unique_ptr<ReadBuffer> storage_;
-  std::string_view view_;
-  bool at_end_ = false;
-  int error_ = 0;
-};
 
 // Walks the file one number line at a time.
 class NumberLines {
@@ -458,17 +367,22 @@ RawReadOutcome ReadRawData(MeasurementState& state, Display& display,
   std::string reason;
   const int fd = OpenForReading(path, accept, reason);
   if (fd < 0) return Invalid(ReadProblem(path.string(), reason));
+  // Declared before the source, so that a thread reading ahead has ended before the close.
+  struct Closer {
+    int fd;
+    ~Closer() { ::close(fd); }
+  } const closer{fd};
   struct stat info {};
   const bool sized = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size >= 0;
-  // A small file needs no more room than itself (and one byte to see its end).
-  const std::size_t room = sized && static_cast<std::size_t>(info.st_size) < ChunkedText::kPiece
-                               ? static_cast<std::size_t>(info.st_size) + 1
-                               : ChunkedText::kPiece;
-  ChunkedText source([fd](char* buffer, std::size_t size) { return ::read(fd, buffer, size); },
-                     room);
-  auto outcome = ReadFrom(source, state, display, path.string());
-  ::close(fd);
-  return outcome;
+  const auto file_size = static_cast<std::size_t>(sized ? info.st_size : 0);
+  // A small file needs no more room than itself (and one byte to see its end); a large regular
+  // file is read ahead while the text before is taken apart.
+  ChunkedText source(
+      sized && file_size > kWholeFileAtOnce
+          ? PiecesReadAhead(fd, kReadAheadPiece, kPieceRoom)
+          : PiecesOnDemand([fd](char* buffer, std::size_t size) { return ::read(fd, buffer, size); },
+                           sized ? file_size + 1 : kWholeFileAtOnce, kPieceRoom));
+  return ReadFrom(source, state, display, path.string());
 }
 
 RawReadOutcome ReadRawDataText(MeasurementState& state, Display& display, std::string_view text,
@@ -481,14 +395,16 @@ RawReadOutcome ReadRawDataInPieces(MeasurementState& state, Display& display, st
                                    const std::string& file_name, std::size_t piece_size) {
   piece_size = std::max<std::size_t>(piece_size, 1);
   std::size_t offset = 0;
-  ChunkedText source(
+  // The room in front of each piece as small as the piece, so that lines longer than it take
+  // the path of long lines.
+  ChunkedText source(PiecesOnDemand(
       [&](char* buffer, std::size_t size) {
         const std::size_t n = std::min({size, piece_size, text.size() - offset});
         if (n > 0) std::memcpy(buffer, text.data() + offset, n);
         offset += n;
         return static_cast<ssize_t>(n);
       },
-      piece_size);
+      piece_size, piece_size));
   return ReadFrom(source, state, display, file_name);
 }
 

@@ -362,8 +362,8 @@ TEST_F(RawDataFileTest, PipesNeverHangAReader) {
   EXPECT_EQ(Row(state, 0, 4), Bytes({1, 2, 3, 4}));
 }
 
-// Files are read in pieces of a mebibyte; lines of every form must come out the
-// same wherever a piece ends, CR LF pairs split between two pieces included.
+// Large files are read ahead in pieces; lines of every form must come out the same wherever a
+// piece ends, CR LF pairs split between two pieces included.
 TEST_F(RawDataFileTest, LargeFilesReadAsInMemory) {
   state.BufferSize = 1024;
   const int frames = 120;
@@ -401,9 +401,16 @@ TEST_F(RawDataFileTest, LargeFilesReadAsInMemory) {
   EXPECT_EQ(same.status, RawReadStatus::Done);
   EXPECT_EQ(std::memcmp(in_memory.Row(0), state.Row(0), frames * kFrameRowBytes), 0);
 
-  // A bad last line is found and counted right.
-  lines.back() = "12a\r\n";
+  // A bad line is found and counted right, the first one too while the rest is still being
+  // read ahead.
+  const std::string third = lines[2];
+  lines[2] = "12a\r\n";
   auto bad = Read(join());
+  EXPECT_EQ(bad.status, RawReadStatus::Invalid);
+  EXPECT_NE(bad.message.text.find("line 3 holds \"12a\""), std::string::npos) << bad.message.text;
+  lines[2] = third;
+  lines.back() = "12a\r\n";
+  bad = Read(join());
   EXPECT_EQ(bad.status, RawReadStatus::Invalid);
   EXPECT_NE(bad.message.text.find("line " + std::to_string(samples + 1) + " holds \"12a\""),
             std::string::npos)
@@ -430,8 +437,8 @@ TEST_F(RawDataFileTest, LargeFilesReadAsInMemory) {
 }
 
 TEST_F(RawDataFileTest, LineEndSplitWhereTheFirstPieceEnds) {
-  // The reader takes 1 MiB at a time: put a CR at the last byte of the first piece and its
-  // LF at the first byte of the next.
+  // The reader's pieces divide 1 MiB: put a CR at the byte before that boundary and its LF at
+  // the first byte after it.
   state.BufferSize = 1024;
   constexpr std::size_t kPiece = 1 << 20;
   for (const char* last : {"\r\n", "\r 9 \r\n"}) {
