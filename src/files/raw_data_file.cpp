@@ -375,13 +375,22 @@ RawReadOutcome ReadRawData(MeasurementState& state, Display& display,
   struct stat info {};
   const bool sized = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size >= 0;
   const auto file_size = static_cast<std::size_t>(sized ? info.st_size : 0);
-  // A small file needs no more room than itself (and one byte to see its end); a large regular
-  // file is read ahead while the text before is taken apart.
-  ChunkedText source(
-      sized && file_size > kWholeFileAtOnce
-          ? PiecesReadAhead(fd, kReadAheadPiece, kPieceRoom)
-          : PiecesOnDemand([fd](char* buffer, std::size_t size) { return ::read(fd, buffer, size); },
-                           sized ? file_size + 1 : kWholeFileAtOnce, kPieceRoom));
+  // A large regular file is read ahead while the text before is taken apart, unless no thread
+  // can be started; a small one needs no more room than itself (and one byte to see its end).
+  std::unique_ptr<PieceSource> pieces;
+  if (sized && file_size > kWholeFileAtOnce) {
+    try {
+      pieces = PiecesReadAhead(fd, kReadAheadPiece, kPieceRoom);
+    } catch (const std::system_error&) {
+    }
+  }
+  if (!pieces) {
+    pieces = PiecesOnDemand([fd](char* buffer, std::size_t size) { return ::read(fd, buffer, size); },
+                            sized && file_size <= kWholeFileAtOnce ? file_size + 1
+                                                                   : kReadAheadPiece,
+                            kPieceRoom);
+  }
+  ChunkedText source(std::move(pieces));
   return ReadFrom(source, state, display, path.string());
 }
 

@@ -1,8 +1,16 @@
 #include "files/raw_data_file.h"
 
 #include <gtest/gtest.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstddef>
 
 #include <algorithm>
 #include <cstdio>
@@ -207,6 +215,45 @@ TEST_F(RawDataFileTest, FullStoreFileReadsEveryFrame) {
     EXPECT_EQ(outcome.status, RawReadStatus::Invalid);
     EXPECT_NE(outcome.message.text.find("line 400001"), std::string::npos) << outcome.message.text;
   }
+}
+
+// From now on this process can start no thread (nor process): both clone calls fail with EAGAIN,
+// as they do when the system has no thread to spare. False where filters are not allowed.
+bool RefuseNewThreads() {
+  sock_filter program[] = {
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_clone, 2, 0),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_clone3, 1, 0),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EAGAIN),
+  };
+  sock_fprog filter{static_cast<unsigned short>(std::size(program)), program};
+  return ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
+         ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &filter) == 0;
+}
+
+TEST_F(RawDataFileTest, LargeFileReadsWithoutAThreadToSpare) {
+  state.BufferSize = 1024;
+  state.CurrentFrame = 1001;
+  for (int f = 0; f <= 1000; ++f) std::memset(state.Row(f), f % 256, 2048);
+  const std::string file = RawDataText(state);
+  WriteBytes(path, file);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (!RefuseNewThreads()) ::_exit(77);
+    MeasurementState read;
+    FakeDisplay read_display;
+    const auto outcome = ReadRawData(read, read_display, path);
+    ::_exit(outcome.status == RawReadStatus::Done && outcome.frames_read == 1001 &&
+                    std::memcmp(read.Row(0), state.Row(0), 1001 * kFrameRowBytes) == 0
+                ? 0
+                : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  if (WIFEXITED(status) && WEXITSTATUS(status) == 77) GTEST_SKIP() << "no seccomp filters here";
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "wait status " << status;
 }
 
 TEST_F(RawDataFileTest, RoundTripGivesTheSameBytes) {
