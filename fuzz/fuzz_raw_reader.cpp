@@ -2,7 +2,8 @@
 // BufferSize in force (0 meaning nothing captured yet, 31 meaning 1024), bit 5 zero-crossing
 // mode, bit 6 hi-res times, bit 7 one consecutive point instead of three. The second gives the
 // size of the pieces in which the file is handed to the reader a second time (1..64 bytes);
-// both reads must agree. A file read completely must come back unchanged through the writer.
+// both reads must agree. The second read takes the portable path where the first may take the
+// wide one, so the two paths are checked against each other too. A file read completely must come back unchanged through the writer.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -10,6 +11,7 @@
 
 #include "analysis/measurement_state.h"
 #include "files/raw_data_file.h"
+#include "files/wide_writer_lines.h"
 #include "null_display.h"
 
 namespace {
@@ -45,8 +47,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   fc::fuzzing::NullDisplay display;
   const auto outcome = fc::ReadRawDataText(whole, display, text, "Raw.txt");
   fc::fuzzing::NullDisplay pieces_display;
+  fc::UseWideWriterLines(false);
   const auto in_pieces =
       fc::ReadRawDataInPieces(pieces, pieces_display, text, "Raw.txt", piece_size);
+  fc::UseWideWriterLines(true);
   if (in_pieces.status != outcome.status || in_pieces.frames_read != outcome.frames_read ||
       !(in_pieces.message == outcome.message) || pieces_display.log_size != display.log_size) {
     __builtin_trap();

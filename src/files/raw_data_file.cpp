@@ -21,6 +21,7 @@
 #include "files/atomic_file.h"
 #include "files/number_token.h"
 #include "files/text_pieces.h"
+#include "files/wide_writer_lines.h"
 
 namespace fc {
 
@@ -166,6 +167,7 @@ class NumberLines {
       std::size_t relatives = 0;  // lines since the writer's form was last tried
       while (taken < max && q < limit) {
         if (relatives == 0) {
+          taken += TakeWriterLinesWide(q, begin + size, out + taken, max - taken);
           if (q - begin >= 8) taken += TakeWriterLines(q, begin + size, out + taken, max - taken);
           relatives = 16;
           if (taken == max || q >= limit) break;
