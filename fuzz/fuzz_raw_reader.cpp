@@ -3,7 +3,8 @@
 // mode, bit 6 hi-res times, bit 7 one consecutive point instead of three. The second gives the
 // size of the pieces in which the file is handed to the reader a second time (1..64 bytes);
 // both reads must agree. The second read takes the portable path where the first may take the
-// wide one, so the two paths are checked against each other too. A file read completely must come back unchanged through the writer.
+// wide one, so the two paths are checked against each other too. A file read completely must come
+// back unchanged through the writer.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>

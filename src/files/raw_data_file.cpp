@@ -387,10 +387,9 @@ RawReadOutcome ReadRawData(MeasurementState& state, Display& display,
     }
   }
   if (!pieces) {
-    pieces = PiecesOnDemand([fd](char* buffer, std::size_t size) { return ::read(fd, buffer, size); },
-                            sized && file_size <= kWholeFileAtOnce ? file_size + 1
-                                                                   : kReadAheadPiece,
-                            kPieceRoom);
+    pieces = PiecesOnDemand(
+        [fd](char* buffer, std::size_t size) { return ::read(fd, buffer, size); },
+        sized && file_size <= kWholeFileAtOnce ? file_size + 1 : kReadAheadPiece, kPieceRoom);
   }
   ChunkedText source(std::move(pieces));
   return ReadFrom(source, state, display, path.string());

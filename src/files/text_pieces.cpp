@@ -18,8 +18,8 @@ ReadBuffer::ReadBuffer(std::size_t size) : size_(std::max<std::size_t>(size, 1))
   constexpr std::size_t kHuge = 2 << 20;
   if (size_ >= kHuge / 2) {
     const std::size_t mapped = (size_ + kHuge - 1) / kHuge * kHuge;
-    void* memory = ::mmap(nullptr, mapped + kHuge, PROT_READ | PROT_WRITE,
-                          MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    void* memory =
+        ::mmap(nullptr, mapped + kHuge, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (memory != MAP_FAILED) {
       auto* start = static_cast<char*>(memory);
       const auto address = reinterpret_cast<std::uintptr_t>(start);
@@ -135,11 +135,10 @@ class ReadAhead final : public PieceSource {
         index = read_ % kSlots;
       }
       char* const data = slots_.Piece(index);
-      const Piece piece =
-          Outcome(data, ReadOnce([this](char* buffer, std::size_t size) {
-                                   return ::read(fd_, buffer, size);
-                                 },
-                                 data, slots_.piece_size()));
+      const Piece piece = Outcome(
+          data,
+          ReadOnce([this](char* buffer, std::size_t size) { return ::read(fd_, buffer, size); },
+                   data, slots_.piece_size()));
       {
         const std::lock_guard lock(mutex_);
         pieces_[index] = piece;

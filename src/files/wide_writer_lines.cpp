@@ -64,10 +64,9 @@ TakeWide(const char*& q, const char* end, uint8_t* out, std::size_t max) {
     const uint64_t starts = ((feeds << 1) | 1) & whole;
     const uint64_t before_ends = feeds >> 2;
     const uint64_t line_returns = feeds >> 1;
-    const bool writer_form =
-        returns == line_returns && blanks == (starts | before_ends) &&
-        digits == (whole & ~(starts | before_ends | line_returns | feeds)) &&
-        ((starts << 1) & ~digits) == 0 && ((feeds >> 6) & digits) == 0;
+    const bool writer_form = returns == line_returns && blanks == (starts | before_ends) &&
+                             digits == (whole & ~(starts | before_ends | line_returns | feeds)) &&
+                             ((starts << 1) & ~digits) == 0 && ((feeds >> 6) & digits) == 0;
     if (!writer_form) break;
     // At each line feed: the digits 5, 4 and 3 places before it (0 for a blank, or for a place
     // before the block, which belongs to no line of it).
@@ -110,8 +109,7 @@ std::atomic<bool> use_wide{kAvailable};
 
 }  // namespace
 
-std::size_t TakeWriterLinesWide(const char*& q, const char* end, uint8_t* out,
-                                std::size_t max) {
+std::size_t TakeWriterLinesWide(const char*& q, const char* end, uint8_t* out, std::size_t max) {
   if (!use_wide.load(std::memory_order_relaxed)) return 0;
   return TakeWide(q, end, out, max);
 }

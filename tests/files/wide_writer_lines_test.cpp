@@ -33,13 +33,17 @@ Reading ReadWith(bool wide, const std::string& file) {
 // a block, must come out exactly as the portable path reads it: the same samples, or the same
 // refusal naming the same line.
 TEST(WideWriterLinesTest, GivesWhatThePortablePathGives) {
-  if (!WideWriterLinesAvailable()) GTEST_SKIP() << "this processor has no 512-bit byte instructions";
-  const std::string others[] = {
-      " 007 \r\n", " 0 \r\n",   " 255 \r\n",   " 256 \r\n", " 299 \r\n", " 300 \r\n",
-      " 999 \r\n", " 1234 \r\n", "  79 \r\n",  " 79  \r\n", " 79\r\n",   "79 \r\n",
-      " 79 \n",    " 79 \r\r\n", " 7 9 \r\n",  " \r\n",     "  \r\n",    std::string("\0 79 \r\n", 7),
-      " 7a \r\n",  " 79 \r",     " 1,2 \r\n",  "\r\n",    "x7 \r\n",   " 7x\r\n",
-      "\t7\t\r\n", " 7 x\n"};
+  if (!WideWriterLinesAvailable())
+    GTEST_SKIP() << "this processor has no 512-bit byte instructions";
+  const std::string others[] = {" 007 \r\n", " 0 \r\n",    " 255 \r\n",
+                                " 256 \r\n", " 299 \r\n",  " 300 \r\n",
+                                " 999 \r\n", " 1234 \r\n", "  79 \r\n",
+                                " 79  \r\n", " 79\r\n",    "79 \r\n",
+                                " 79 \n",    " 79 \r\r\n", " 7 9 \r\n",
+                                " \r\n",     "  \r\n",     std::string("\0 79 \r\n", 7),
+                                " 7a \r\n",  " 79 \r",     " 1,2 \r\n",
+                                "\r\n",      "x7 \r\n",    " 7x\r\n",
+                                "\t7\t\r\n", " 7 x\n"};
   // Runs of the writer's lines alone, values of one, two and three digits in a random mix, so
   // that blocks start and end at every kind of line.
   uint32_t random = 12345;
@@ -63,7 +67,8 @@ TEST(WideWriterLinesTest, GivesWhatThePortablePathGives) {
     for (std::size_t at = 0; at < 80; ++at) {
       // Lines of 5, 6 and 7 bytes move the odd line through every place in a block.
       std::string file = " 2 \r\n";
-      for (std::size_t filler = 0; filler < at; ++filler) file += filler % 3 == 0 ? " 8 \r\n" : " 18 \r\n";
+      for (std::size_t filler = 0; filler < at; ++filler)
+        file += filler % 3 == 0 ? " 8 \r\n" : " 18 \r\n";
       file += other + background;
       SCOPED_TRACE(::testing::PrintToString(other) + " after " + std::to_string(at) + " lines");
       const Reading wide = ReadWith(true, file);
