@@ -5,32 +5,22 @@
 #include <cstdint>
 #include <new>
 
+#include "analysis/huge_pages.h"
+
 namespace fc {
 
 namespace {
 
-constexpr std::size_t kHugePage = 2 << 20;
-constexpr std::size_t kStoreBytes = static_cast<std::size_t>(kFrameCount) * kFrameRowBytes;
-// The store's mapping, rounded up to whole huge pages.
-constexpr std::size_t kStoreMapped = (kStoreBytes + kHugePage - 1) / kHugePage * kHugePage;
+constexpr std::size_t kStoreMapped =
+    HugePageRounded(static_cast<std::size_t>(kFrameCount) * kFrameRowBytes);
 
-// A fresh anonymous mapping: its zeroed pages come from the system untouched, so a program that
-// reads a few frames does not pay for writing zeros over all of it. It starts on a huge-page
-// boundary so that a replay, which fills every row at once, gets the store in two huge pages
+// Its own mapping, so that a program that reads a few frames does not pay for writing zeros
+// over all of the store, and a replay, which fills every row at once, gets it in two huge pages
 // (where the system has them) instead of a thousand small ones.
 uint8_t* MapStore() {
-  void* memory = ::mmap(nullptr, kStoreMapped + kHugePage, PROT_READ | PROT_WRITE,
-                        MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (memory == MAP_FAILED) throw std::bad_alloc();
-  auto* start = static_cast<uint8_t*>(memory);
-  const auto address = reinterpret_cast<std::uintptr_t>(start);
-  uint8_t* const aligned = start + (kHugePage - address % kHugePage) % kHugePage;
-  if (aligned > start) ::munmap(start, static_cast<std::size_t>(aligned - start));
-  const std::size_t after = static_cast<std::size_t>(start + kStoreMapped + kHugePage -
-                                                     (aligned + kStoreMapped));
-  if (after > 0) ::munmap(aligned + kStoreMapped, after);
-  ::madvise(aligned, kStoreMapped, MADV_HUGEPAGE);
-  return aligned;
+  void* const store = MapOnHugePages(kStoreMapped);
+  if (store == nullptr) throw std::bad_alloc();
+  return static_cast<uint8_t*>(store);
 }
 
 }  // namespace

@@ -36,8 +36,9 @@ int32_t EffectiveBufferSize(const MeasurementState& state) {
   return std::min(state.BufferSize, kMaxBufferSize);
 }
 
-// Reading a file: pieces of this size, and room before each for the part line carried over
-// from the piece before (the writer's lines have 7 bytes; longer ones take a slower path).
+// Reading a file: one piece for a file up to the first size, pieces of the second for larger
+// ones, and room before each for the part line carried over from the piece before (the
+// writer's lines have 7 bytes; longer ones take a slower path).
 constexpr std::size_t kWholeFileAtOnce = 1 << 20;
 constexpr std::size_t kReadAheadPiece = 256 << 10;
 constexpr std::size_t kPieceRoom = 4096;

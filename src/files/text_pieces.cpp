@@ -6,29 +6,20 @@
 #include <algorithm>
 #include <cerrno>
 #include <condition_variable>
-#include <cstdint>
 #include <cstring>
 #include <mutex>
 #include <thread>
 #include <vector>
 
+#include "analysis/huge_pages.h"
+
 namespace fc {
 
 ReadBuffer::ReadBuffer(std::size_t size) : size_(std::max<std::size_t>(size, 1)) {
-  constexpr std::size_t kHuge = 2 << 20;
-  if (size_ >= kHuge / 2) {
-    const std::size_t mapped = (size_ + kHuge - 1) / kHuge * kHuge;
-    void* memory =
-        ::mmap(nullptr, mapped + kHuge, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (memory != MAP_FAILED) {
-      auto* start = static_cast<char*>(memory);
-      const auto address = reinterpret_cast<std::uintptr_t>(start);
-      auto* aligned = start + ((kHuge - address % kHuge) % kHuge);
-      if (aligned > start) ::munmap(start, static_cast<std::size_t>(aligned - start));
-      ::munmap(aligned + mapped,
-               static_cast<std::size_t>(start + mapped + kHuge - (aligned + mapped)));
-      ::madvise(aligned, mapped, MADV_HUGEPAGE);
-      data_ = aligned;
+  if (size_ >= kHugePageBytes / 2) {
+    const std::size_t mapped = HugePageRounded(size_);
+    if (void* memory = MapOnHugePages(mapped)) {
+      data_ = static_cast<char*>(memory);
       mapped_ = mapped;
       return;
     }
