@@ -13,7 +13,6 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
-#include <limits>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -430,44 +429,36 @@ WaveInHandle AlsaWaveInput::Open(int device_id, const WaveFormat& format) {
   if (!session->Open(pcm_names_[static_cast<size_t>(device_id)], format, restore_pulses_)) {
     return 0;
   }
-  if (next_handle_ == std::numeric_limits<WaveInHandle>::max()) next_handle_ = 1;
-  const WaveInHandle handle = next_handle_++;
-  sessions_.emplace(handle, std::move(session));
-  return handle;
-}
-
-AlsaWaveInput::Session* AlsaWaveInput::Find(WaveInHandle handle) {
-  const auto it = sessions_.find(handle);
-  return it == sessions_.end() ? nullptr : it->second.get();
+  return sessions_.Add(std::move(session));
 }
 
 void AlsaWaveInput::Start(WaveInHandle handle) {
-  if (Session* session = Find(handle)) session->Begin();
+  if (Session* session = sessions_.Find(handle)) session->Begin();
 }
 
 void AlsaWaveInput::PrepareHeader(WaveInHandle /*handle*/, WaveHeader& /*header*/) {}
 
 void AlsaWaveInput::AddBuffer(WaveInHandle handle, WaveHeader& header) {
-  if (Session* session = Find(handle)) session->Queue(header);
+  if (Session* session = sessions_.Find(handle)) session->Queue(header);
 }
 
 void AlsaWaveInput::UnprepareHeader(WaveInHandle handle, WaveHeader& header) {
-  if (Session* session = Find(handle)) session->Release(&header);
+  if (Session* session = sessions_.Find(handle)) session->Release(&header);
 }
 
 void AlsaWaveInput::Reset(WaveInHandle handle) {
-  if (Session* session = Find(handle)) session->Release(nullptr);
+  if (Session* session = sessions_.Find(handle)) session->Release(nullptr);
 }
 
-void AlsaWaveInput::Close(WaveInHandle handle) { sessions_.erase(handle); }
+void AlsaWaveInput::Close(WaveInHandle handle) { sessions_.Remove(handle); }
 
 bool AlsaWaveInput::Lost(WaveInHandle handle) {
-  const Session* session = Find(handle);
+  const Session* session = sessions_.Find(handle);
   return session == nullptr || session->Lost();
 }
 
 uint64_t AlsaWaveInput::SamplesLost(WaveInHandle handle) {
-  Session* session = Find(handle);
+  Session* session = sessions_.Find(handle);
   return session == nullptr ? 0 : session->SamplesLost();
 }
 

@@ -1,11 +1,11 @@
 #pragma once
 
 #include <chrono>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "capture/session_table.h"
 #include "capture/wave_input.h"
 
 namespace fc {
@@ -52,12 +52,10 @@ class AlsaWaveInput final : public WaveInput {
 
  private:
   class Session;
-  Session* Find(WaveInHandle handle);
 
   Options options_;
   std::vector<std::string> pcm_names_;  // identifier -> PCM name, from the last listing
-  std::map<WaveInHandle, std::unique_ptr<Session>> sessions_;
-  WaveInHandle next_handle_ = 1;
+  SessionTable<Session> sessions_;
   bool restore_pulses_ = false;
 };
 

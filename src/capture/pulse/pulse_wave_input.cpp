@@ -359,39 +359,31 @@ WaveInHandle PulseWaveInput::Open(int device_id, const WaveFormat& format) {
     server_reached_ = session->Reached() && !session->Late();
     return 0;
   }
-  if (next_handle_ == std::numeric_limits<WaveInHandle>::max()) next_handle_ = 1;
-  const WaveInHandle handle = next_handle_++;
-  sessions_.emplace(handle, std::move(session));
-  return handle;
-}
-
-PulseWaveInput::Session* PulseWaveInput::Find(WaveInHandle handle) {
-  const auto it = sessions_.find(handle);
-  return it == sessions_.end() ? nullptr : it->second.get();
+  return sessions_.Add(std::move(session));
 }
 
 void PulseWaveInput::Start(WaveInHandle handle) {
-  if (Session* session = Find(handle)) session->Begin();
+  if (Session* session = sessions_.Find(handle)) session->Begin();
 }
 
 void PulseWaveInput::PrepareHeader(WaveInHandle /*handle*/, WaveHeader& /*header*/) {}
 
 void PulseWaveInput::AddBuffer(WaveInHandle handle, WaveHeader& header) {
-  if (Session* session = Find(handle)) session->Queue(header);
+  if (Session* session = sessions_.Find(handle)) session->Queue(header);
 }
 
 void PulseWaveInput::UnprepareHeader(WaveInHandle handle, WaveHeader& header) {
-  if (Session* session = Find(handle)) session->Release(&header);
+  if (Session* session = sessions_.Find(handle)) session->Release(&header);
 }
 
 void PulseWaveInput::Reset(WaveInHandle handle) {
-  if (Session* session = Find(handle)) session->Release(nullptr);
+  if (Session* session = sessions_.Find(handle)) session->Release(nullptr);
 }
 
-void PulseWaveInput::Close(WaveInHandle handle) { sessions_.erase(handle); }
+void PulseWaveInput::Close(WaveInHandle handle) { sessions_.Remove(handle); }
 
 bool PulseWaveInput::Lost(WaveInHandle handle) {
-  const Session* session = Find(handle);
+  const Session* session = sessions_.Find(handle);
   return session == nullptr || session->Lost();
 }
 

@@ -1,11 +1,11 @@
 #pragma once
 
 #include <chrono>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "capture/session_table.h"
 #include "capture/wave_input.h"
 
 namespace fc {
@@ -59,7 +59,6 @@ class PulseWaveInput final : public WaveInput {
  private:
   class Session;
   using Deadline = std::chrono::steady_clock::time_point;
-  Session* Find(WaveInHandle handle);
   // Lists the sources into source_names_ (and `devices`); false when the server could not be
   // asked.
   bool ListSources(Deadline deadline, std::vector<WaveInDevice>* devices);
@@ -67,8 +66,7 @@ class PulseWaveInput final : public WaveInput {
   Options options_;
   std::vector<std::string> source_names_;  // identifier -> source name, from the last listing
   bool server_reached_ = true;             // nothing has been asked yet
-  std::map<WaveInHandle, std::unique_ptr<Session>> sessions_;
-  WaveInHandle next_handle_ = 1;
+  SessionTable<Session> sessions_;
   bool restore_pulses_ = false;
 };
 
