@@ -5,6 +5,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "files/atomic_file.h"
+
 namespace fc {
 
 DescriptorOutput::DescriptorOutput(int fd, std::size_t block) : fd_(fd), block_(block) {
@@ -64,7 +66,7 @@ bool OutputDelivered(std::ostream& out, std::ostream& err) {
   const auto* descriptor = dynamic_cast<const DescriptorOutput*>(out.rdbuf());
   const int error = descriptor != nullptr ? descriptor->error() : 0;
   err << "Could not write to standard output"
-      << (error != 0 ? std::string(": ") + std::strerror(error) : std::string()) << ".\n";
+      << (error != 0 ? ": " + ErrorText(error) : std::string()) << ".\n";
   return false;
 }
 

@@ -18,6 +18,8 @@
 
 namespace fc {
 
+std::string ErrorText(int error_number) { return std::system_category().message(error_number); }
+
 namespace {
 
 struct WriteFault {
@@ -27,15 +29,13 @@ struct WriteFault {
 };
 thread_local WriteFault g_fault;
 
-std::string Reason(int error_number) { return std::system_category().message(error_number); }
-
 std::string Refusal(const std::filesystem::path& path, const std::string& why) {
   return "Could not write \"" + path.string() + "\": " + why +
          ". The file on disk was left as it was.";
 }
 
 std::string WriteError(const std::filesystem::path& path, int error_number) {
-  return Refusal(path, Reason(error_number));
+  return Refusal(path, ErrorText(error_number));
 }
 
 // Writes all of `bytes`, retrying short writes; returns 0 or the errno of the failure.
@@ -208,7 +208,7 @@ int OpenForReading(const std::filesystem::path& path, ReadableFiles accept, std:
     return -1;
   };
   const auto accepted = [&](const struct stat& info) -> std::optional<std::string> {
-    if (S_ISDIR(info.st_mode)) return Reason(EISDIR);
+    if (S_ISDIR(info.st_mode)) return ErrorText(EISDIR);
     if (accept == ReadableFiles::RegularOnly && !S_ISREG(info.st_mode)) {
       return "Not a regular file";
     }
@@ -221,16 +221,16 @@ int OpenForReading(const std::filesystem::path& path, ReadableFiles accept, std:
   }
   // Non-blocking, so that opening a FIFO does not wait for a writer to turn up.
   const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return refuse(Reason(errno));
+  if (fd < 0) return refuse(ErrorText(errno));
   std::optional<std::string> why;
   if (::fstat(fd, &info) != 0) {
-    why = Reason(errno);
+    why = ErrorText(errno);
   } else {
     why = accepted(info);
   }
   if (!why) {
     const int flags = ::fcntl(fd, F_GETFL);
-    if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) why = Reason(errno);
+    if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) why = ErrorText(errno);
   }
   if (why) {
     ::close(fd);
@@ -262,7 +262,7 @@ std::optional<std::string> ReadWholeFile(const std::filesystem::path& path, std:
       if (errno == EINTR) continue;
       const int error_number = errno;
       ::close(fd);
-      return fail(Reason(error_number));
+      return fail(ErrorText(error_number));
     }
     if (n == 0) break;
     used += static_cast<std::size_t>(n);

@@ -424,7 +424,7 @@ namespace {
 RawReadOutcome ReadFrom(ChunkedText& source, MeasurementState& state, Display& display,
                         const std::string& file_name) {
   const auto read_failed = [&] {
-    return Invalid(ReadProblem(file_name, std::system_category().message(source.error())));
+    return Invalid(ReadProblem(file_name, ErrorText(source.error())));
   };
   NumberLines lines(source);
   double value = 0;

@@ -10,7 +10,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <system_error>
 
 #include "analysis/number_text.h"
 #include "files/atomic_file.h"
@@ -65,8 +64,6 @@ int16_t GetI16(std::string_view in, std::size_t at) {
 float GetF32(std::string_view in, std::size_t at) {
   return std::bit_cast<float>(static_cast<uint32_t>(GetLe(in, at, 4)));
 }
-
-std::string Reason(int error_number) { return std::system_category().message(error_number); }
 
 // Writes all of `bytes` at `offset`; 0 or the errno of the failure.
 int WriteAllAt(int fd, std::string_view bytes, off_t offset) {
@@ -202,7 +199,7 @@ RunJournal::~RunJournal() { Release(); }
 
 std::string RunJournal::Problem(const char* what, int error_number) const {
   return std::string("Could not ") + what + " the journal \"" + path_.string() +
-         "\": " + Reason(error_number) + ".";
+         "\": " + ErrorText(error_number) + ".";
 }
 
 RunJournal::Take RunJournal::TakeFile(bool create, std::string* error) {
