@@ -18,6 +18,13 @@ struct WaveFormat {
   uint16_t extra_size = 0;
 };
 
+// What the sound-system backends record and convert from: 8-bit PCM, one or two channels, at a
+// rate.
+inline bool RecordableFormat(const WaveFormat& format) {
+  return format.bits_per_sample == 8 && format.channels >= 1 && format.channels <= 2 &&
+         format.samples_per_sec != 0;
+}
+
 // The one buffer header through which every frame is recorded. The device writes
 // `buffer_length` bytes to `data` and then sets kDone in `flags`; the device may do that from a
 // thread of its own, hence the atomic.

@@ -60,7 +60,8 @@ int main(int argc, char** argv) {
 
   // FREQUENCY_COUNTER_AUDIO forces a sound system; otherwise the server's inputs when one
   // answers, the sound cards' own (ALSA) when none does.
-  const fc::AudioBackend backend = fc::ResolveAudioBackend(fc::AudioBackend::Automatic, std::cerr);
+  const fc::AudioBackend backend =
+      fc::ChooseAudioBackend(fc::AudioBackendFromEnvironment(std::cerr), fc::SoundServerReachable);
   const std::unique_ptr<fc::WaveInput> input = fc::MakeWaveInput(backend);
   if (parser.isSet(list_option)) {
     std::cout << "Sound system: " << fc::AudioBackendName(backend) << "\n";

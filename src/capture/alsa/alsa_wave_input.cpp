@@ -419,10 +419,7 @@ std::vector<WaveInDevice> AlsaWaveInput::Devices() {
 }
 
 WaveInHandle AlsaWaveInput::Open(int device_id, const WaveFormat& format) {
-  if (format.bits_per_sample != 8 || format.channels < 1 || format.channels > 2 ||
-      format.samples_per_sec == 0) {
-    return 0;
-  }
+  if (!RecordableFormat(format)) return 0;
   if (pcm_names_.empty()) Devices();
   if (device_id < 0 || static_cast<size_t>(device_id) >= pcm_names_.size()) return 0;
   auto session = std::make_unique<Session>(options_);

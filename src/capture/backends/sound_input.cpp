@@ -12,9 +12,4 @@ std::unique_ptr<WaveInput> MakeWaveInput(AudioBackend backend) {
   return std::make_unique<PulseWaveInput>();
 }
 
-AudioBackend ResolveAudioBackend(AudioBackend asked, std::ostream& err) {
-  if (asked == AudioBackend::Automatic) asked = AudioBackendFromEnvironment(err);
-  return ChooseAudioBackend(asked, SoundServerReachable);
-}
-
 }  // namespace fc

@@ -343,10 +343,7 @@ std::vector<WaveInDevice> PulseWaveInput::Devices() {
 }
 
 WaveInHandle PulseWaveInput::Open(int device_id, const WaveFormat& format) {
-  if (format.bits_per_sample != 8 || format.channels < 1 || format.channels > 2 ||
-      format.samples_per_sec == 0) {
-    return 0;
-  }
+  if (!RecordableFormat(format)) return 0;
   const Deadline deadline = std::chrono::steady_clock::now() + options_.timeout;
   if (source_names_.empty() && !ListSources(deadline, nullptr)) return 0;
   if (device_id < 0 || static_cast<size_t>(device_id) >= source_names_.size()) return 0;
