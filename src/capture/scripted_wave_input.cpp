@@ -28,6 +28,12 @@ bool ScriptedWaveInput::CheckHandle(WaveInHandle handle, const char* call) {
   return true;
 }
 
+void ScriptedWaveInput::CheckAskedHandle(WaveInHandle handle, const char* question) {
+  if (open_handle_ == 0 || handle != open_handle_) {
+    errors.push_back(std::string(question) + " with handle " + std::to_string(handle));
+  }
+}
+
 std::vector<WaveInDevice> ScriptedWaveInput::Devices() {
   calls.emplace_back("Devices");
   return devices;
@@ -100,17 +106,12 @@ void ScriptedWaveInput::Close(WaveInHandle handle) {
 }
 
 bool ScriptedWaveInput::Lost(WaveInHandle handle) {
-  if (open_handle_ == 0 || handle != open_handle_) {
-    errors.push_back("Lost with handle " + std::to_string(handle));
-  }
+  CheckAskedHandle(handle, "Lost");
   return lost;
 }
 
 uint64_t ScriptedWaveInput::SamplesLost(WaveInHandle handle) {
-  // A question, like Lost: not one of the recorded calls.
-  if (open_handle_ == 0 || handle != open_handle_) {
-    errors.push_back("SamplesLost with handle " + std::to_string(handle));
-  }
+  CheckAskedHandle(handle, "SamplesLost");
   return samples_lost;
 }
 

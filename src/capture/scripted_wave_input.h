@@ -67,6 +67,8 @@ class ScriptedWaveInput : public WaveInput {
 
  private:
   bool CheckHandle(WaveInHandle handle, const char* call);
+  // The same check for a question (Lost, SamplesLost), which is not one of the recorded calls.
+  void CheckAskedHandle(WaveInHandle handle, const char* question);
   void OnClock();
 
   FakeClock& clock_;

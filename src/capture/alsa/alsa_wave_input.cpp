@@ -154,11 +154,7 @@ class AlsaWaveInput::Session {
 
   void Begin() {
     if (reader_.joinable() || Lost()) return;
-    if (snd_pcm_start(pcm_.get()) < 0) {
-      lost_.store(true, std::memory_order_release);
-      return;
-    }
-    started_ = true;
+    if (snd_pcm_start(pcm_.get()) < 0) return Fail();
     reader_ = std::thread([this] { Run(); });
   }
 
@@ -174,7 +170,7 @@ class AlsaWaveInput::Session {
     {
       std::lock_guard<std::mutex> lock(mutex_);
       filler_->Release(only);
-      if (only != nullptr || !started_) return;
+      if (only != nullptr || !reader_.joinable()) return;
       discard_ = true;
     }
     wanted_.notify_one();
@@ -209,7 +205,6 @@ class AlsaWaveInput::Session {
     } else {
       return false;
     }
-    out_channels_ = format.channels;
     const unsigned other = format.channels == 1 ? 2u : 1u;
     if (snd_pcm_hw_params_set_channels(pcm, hw.get(), format.channels) == 0) {
       channels_ = format.channels;
@@ -256,7 +251,7 @@ class AlsaWaveInput::Session {
     // What one read can give beyond a completed buffer, with a margin.
     const size_t carry_frames =
         static_cast<size_t>(static_cast<uint64_t>(period) * format.samples_per_sec / rate_) + 2;
-    filler_.emplace(rate_, format.samples_per_sec, out_channels_, carry_frames, restore_pulses);
+    filler_.emplace(rate_, format.samples_per_sec, format.channels, carry_frames, restore_pulses);
     return true;
   }
 
@@ -266,15 +261,23 @@ class AlsaWaveInput::Session {
     [[maybe_unused]] const auto written = ::write(wake_fd_, &one, sizeof one);
   }
 
+  // Clears the wake-up once the poll has seen it.
+  void DrainWake() {
+    uint64_t value = 0;
+    [[maybe_unused]] const auto got = ::read(wake_fd_, &value, sizeof value);
+  }
+
   void Fail() { lost_.store(true, std::memory_order_release); }
 
   // The reader thread: reads a period at a time while a buffer is queued, sleeps in poll()
   // while the device has nothing yet and on the condition variable while nothing is queued.
   void Run() {
+    // The requested channel count; fixed since Configure, before this thread began.
+    const int out_channels = filler_->Channels();
     const size_t frame_bytes =
         static_cast<size_t>(channels_) * static_cast<size_t>(BytesPerSample(sample_format_));
     std::vector<uint8_t> native(period_frames_ * frame_bytes);
-    std::vector<float> samples(period_frames_ * static_cast<size_t>(out_channels_));
+    std::vector<float> samples(period_frames_ * static_cast<size_t>(out_channels));
     int overruns_in_a_row = 0;
     auto last_read = std::chrono::steady_clock::now();
     for (;;) {
@@ -301,7 +304,7 @@ class AlsaWaveInput::Session {
         overruns_in_a_row = 0;
         last_read = std::chrono::steady_clock::now();
         const auto frames = static_cast<size_t>(read);
-        ToFloatFrames(native.data(), sample_format_, channels_, frames, out_channels_,
+        ToFloatFrames(native.data(), sample_format_, channels_, frames, out_channels,
                       samples.data());
         std::lock_guard<std::mutex> lock(mutex_);
         if (!discard_) filler_->Push(samples.data(), frames);
@@ -332,8 +335,7 @@ class AlsaWaveInput::Session {
     fds.back() = {wake_fd_, POLLIN, 0};
     if (::poll(fds.data(), fds.size(), -1) < 0) return errno == EINTR;
     if (fds.back().revents != 0) {
-      uint64_t value = 0;
-      [[maybe_unused]] const auto got = ::read(wake_fd_, &value, sizeof value);
+      DrainWake();
       return true;
     }
     unsigned short revents = 0;
@@ -353,10 +355,7 @@ class AlsaWaveInput::Session {
       pollfd wake{wake_fd_, POLLIN, 0};
       const int nap_ms =
           std::max(1, static_cast<int>(period_frames_ * 1000 / 2 / std::max(rate_, 1u)));
-      if (::poll(&wake, 1, nap_ms) > 0) {
-        uint64_t value = 0;
-        [[maybe_unused]] const auto got = ::read(wake_fd_, &value, sizeof value);
-      }
+      if (::poll(&wake, 1, nap_ms) > 0) DrainWake();
     }
     return true;
   }
@@ -382,13 +381,11 @@ class AlsaWaveInput::Session {
 
   // Fixed once opened.
   NativeSampleFormat sample_format_ = NativeSampleFormat::Signed16;
-  int channels_ = 0;      // the device's
-  int out_channels_ = 0;  // the requested
+  int channels_ = 0;  // the device's; the requested count is the filler's
   unsigned rate_ = 1;
   unsigned output_rate_ = 0;
   snd_pcm_uframes_t period_frames_ = 0;
   snd_pcm_uframes_t buffer_frames_ = 0;
-  bool started_ = false;
 
   // Shared with the reader thread.
   std::mutex mutex_;

@@ -74,7 +74,6 @@ class PulseWaveInput::Session {
 
   // Whether a wait for the server ran out of time (rather than the server refusing).
   bool Late() const { return late_; }
-  bool Reached() const { return reached_; }
 
   bool Connect() {
     loop_.reset(pa_threaded_mainloop_new());
@@ -89,12 +88,11 @@ class PulseWaveInput::Session {
     if (pa_context_connect(context_.get(), server, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
       return false;
     }
-    reached_ = WaitUntil([this] {
-                 const pa_context_state_t state = pa_context_get_state(context_.get());
-                 return state == PA_CONTEXT_READY || Failed(state);
-               }) &&
-               pa_context_get_state(context_.get()) == PA_CONTEXT_READY;
-    return reached_;
+    return WaitUntil([this] {
+             const pa_context_state_t state = pa_context_get_state(context_.get());
+             return state == PA_CONTEXT_READY || Failed(state);
+           }) &&
+           pa_context_get_state(context_.get()) == PA_CONTEXT_READY;
   }
 
   // Every source in the server's index order.
@@ -296,7 +294,6 @@ class PulseWaveInput::Session {
   const Options& options_;
   const std::chrono::steady_clock::time_point deadline_;
   bool late_ = false;
-  bool reached_ = false;
   std::unique_ptr<pa_threaded_mainloop, LoopFree> loop_;
   std::unique_ptr<pa_context, ContextUnref> context_;
   std::unique_ptr<pa_stream, StreamUnref> stream_;
@@ -337,8 +334,8 @@ bool PulseWaveInput::ListSources(Deadline deadline, std::vector<WaveInDevice>* d
 }
 
 std::vector<WaveInDevice> PulseWaveInput::Devices() {
-  std::vector<WaveInDevice> devices;
-  if (!ListSources(std::chrono::steady_clock::now() + options_.timeout, &devices)) return {};
+  std::vector<WaveInDevice> devices;  // stays empty when the server could not be asked
+  ListSources(std::chrono::steady_clock::now() + options_.timeout, &devices);
   return devices;
 }
 
@@ -348,12 +345,13 @@ WaveInHandle PulseWaveInput::Open(int device_id, const WaveFormat& format) {
   if (source_names_.empty() && !ListSources(deadline, nullptr)) return 0;
   if (device_id < 0 || static_cast<size_t>(device_id) >= source_names_.size()) return 0;
   auto session = std::make_unique<Session>(options_, deadline);
+  const bool reached = session->Connect();
   std::optional<SourceEntry> source;
-  if (session->Connect()) source = session->Source(source_names_[static_cast<size_t>(device_id)]);
+  if (reached) source = session->Source(source_names_[static_cast<size_t>(device_id)]);
   if (!source || !session->OpenStream(*source, format, restore_pulses_)) {
     // A server that refused the source still answered; one that was not reached, or fell
     // silent, is named as such.
-    server_reached_ = session->Reached() && !session->Late();
+    server_reached_ = reached && !session->Late();
     return 0;
   }
   return sessions_.Add(std::move(session));
