@@ -21,6 +21,14 @@ std::string Fixed(double value, int decimals) {
   return std::string(buffer, result.ptr);
 }
 
+// The first point whose frame is not before `frame`: the points are in frame order, one per
+// frame.
+template <typename Points>
+auto LowerBound(Points& points, int frame) {
+  return std::lower_bound(points.begin(), points.end(), frame,
+                          [](const RunPoint& p, int f) { return p.frame < f; });
+}
+
 }  // namespace
 
 double FrameTimeSeconds(const MeasurementState& state, FrameTiming timing, int frame) {
@@ -41,7 +49,6 @@ std::optional<double> RpmOf(double period_s, int pulses_per_rev) {
 void RunSeries::Begin(FrameTiming timing) {
   timing_ = timing;
   points_.clear();
-  position_.fill(0);
   last_frame_ = -1;
 }
 
@@ -49,32 +56,22 @@ SeriesChange RunSeries::Publish(int frame, double period_s, double time_s) {
   frame = std::clamp(frame, 0, kLastFrame);
   last_frame_ = frame;
   const RunPoint point{frame, time_s, period_s};
-  int& position = position_[static_cast<std::size_t>(frame)];
-  if (position != 0) {
-    points_[static_cast<std::size_t>(position - 1)] = point;
-    return {SeriesChange::Replaced, position - 1};
-  }
-  if (points_.empty() || points_.back().frame < frame) {
-    points_.push_back(point);
-    position = static_cast<int>(points_.size());
-    return {SeriesChange::Appended, position - 1};
-  }
-  const auto at = std::lower_bound(points_.begin(), points_.end(), frame,
-                                   [](const RunPoint& p, int f) { return p.frame < f; });
+  const auto at = LowerBound(points_, frame);
   const int index = static_cast<int>(at - points_.begin());
-  points_.insert(at, point);
-  for (int i = index; i < static_cast<int>(points_.size()); ++i) {
-    position_[static_cast<std::size_t>(points_[static_cast<std::size_t>(i)].frame)] = i + 1;
+  if (at != points_.end() && at->frame == frame) {
+    *at = point;
+    return {SeriesChange::Replaced, index};
   }
-  return {SeriesChange::Inserted, index};
+  const bool at_end = at == points_.end();
+  points_.insert(at, point);
+  return {at_end ? SeriesChange::Appended : SeriesChange::Inserted, index};
 }
 
 const RunPoint* RunSeries::Last() const { return last_frame_ < 0 ? nullptr : Find(last_frame_); }
 
 const RunPoint* RunSeries::Find(int frame) const {
-  if (frame < 0 || frame > kLastFrame) return nullptr;
-  const int position = position_[static_cast<std::size_t>(frame)];
-  return position == 0 ? nullptr : &points_[static_cast<std::size_t>(position - 1)];
+  const auto at = LowerBound(points_, frame);
+  return at != points_.end() && at->frame == frame ? &*at : nullptr;
 }
 
 const RunPoint* RunSeries::NearestReading(double time_s) const {

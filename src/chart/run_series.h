@@ -1,6 +1,5 @@
 #pragma once
 
-#include <array>
 #include <optional>
 #include <string>
 #include <vector>
@@ -72,7 +71,6 @@ class RunSeries {
  private:
   FrameTiming timing_ = FrameTiming::FrameNumber;
   std::vector<RunPoint> points_;
-  std::array<int, kFrameCount> position_{};  // position in points_ + 1; 0 when absent
   int last_frame_ = -1;
 };
 
