@@ -100,23 +100,22 @@ void RunChart::Rebuild() {
       points.append(QPointF(point.time_s, value));
       ExtendAxes(point.time_s, value);
     }
-    AddReading(series_.points()[static_cast<std::size_t>(first)], false);
+    AddReading(points.front(), false);
     pieces_.back()->replace(points);
   }
   if (!series_.empty()) ExtendAxes(series_.points().back().time_s, y_range_ ? y_range_->first : 0);
 }
 
-void RunChart::AddReading(const RunPoint& point, bool joins_previous) {
-  const double value = *RunSeries::Value(point, quantity_, pulses_per_rev_);
+void RunChart::AddReading(const QPointF& at, bool joins_previous) {
   if (joins_previous && !pieces_.empty()) {
-    pieces_.back()->append(point.time_s, value);
+    pieces_.back()->append(at);
   } else {
     // Each reading is marked on its piece, so that one between two gaps shows too.
     auto* piece = new QLineSeries;
     piece->setPen(QPen(kLineColor, kLineWidth));
     piece->setPointsVisible(true);
     piece->setMarkerSize(kMarkerSize);
-    piece->append(point.time_s, value);
+    piece->append(at);
     chart_->addSeries(piece);
     piece->attachAxis(x_axis_);
     piece->attachAxis(y_axis_);
@@ -125,22 +124,17 @@ void RunChart::AddReading(const RunPoint& point, bool joins_previous) {
   }
 }
 
-void RunChart::Apply(const SeriesChange& change) {
-  if (change.kind != SeriesChange::Appended) {
-    Rebuild();
-    return;
-  }
+void RunChart::Append(int index) {
   const auto& points = series_.points();
-  const RunPoint& point = points[static_cast<std::size_t>(change.index)];
-  if (change.index == 0) SetTitles();  // a new run may have another timing
-  if (!point.HasReading()) {
+  const RunPoint& point = points[static_cast<std::size_t>(index)];
+  const auto value = RunSeries::Value(point, quantity_, pulses_per_rev_);
+  if (!value) {
     ExtendAxes(point.time_s, y_range_ ? y_range_->first : 0.0);
     return;
   }
-  const bool joins =
-      change.index > 0 && points[static_cast<std::size_t>(change.index - 1)].HasReading();
-  AddReading(point, joins);
-  ExtendAxes(point.time_s, *RunSeries::Value(point, quantity_, pulses_per_rev_));
+  const bool joins = index > 0 && points[static_cast<std::size_t>(index - 1)].HasReading();
+  AddReading(QPointF(point.time_s, *value), joins);
+  ExtendAxes(point.time_s, *value);
 }
 
 void RunChart::ExtendAxes(double x, double y) {
@@ -237,13 +231,6 @@ std::string RenderChart(QChart& chart, ImageFormat format) {
   }
   if (own_scene) own_scene->removeItem(&chart);
   return bytes.toStdString();
-}
-
-std::optional<ImageFormat> ImageFormatOf(const std::string& file_name) {
-  const QString name = QString::fromStdString(file_name).toLower();
-  if (name.endsWith(QStringLiteral(".png"))) return ImageFormat::Png;
-  if (name.endsWith(QStringLiteral(".svg"))) return ImageFormat::Svg;
-  return std::nullopt;
 }
 
 }  // namespace fc

@@ -30,16 +30,14 @@ class RunChart : public QObject {
   // Hands the chart's ownership to whoever shows it.
   void ReleaseChart() { owns_chart_ = false; }
 
-  ChartQuantity quantity() const { return quantity_; }
-  int pulses_per_rev() const { return pulses_per_rev_; }
   void SetQuantity(ChartQuantity quantity);
   void SetPulsesPerRev(int pulses_per_rev);
 
   // Draws the whole series again.
   void Rebuild();
-  // Takes in one published frame: a frame added at the end is appended to the drawing, any
-  // other change redraws.
-  void Apply(const SeriesChange& change);
+  // Adds the series' point at `index`, the last one, to the drawing; the points before it
+  // are drawn already.
+  void Append(int index);
 
   // A double click at a scene position: the reading whose marker lies there is chosen.
   // Returns whether there was one.
@@ -48,7 +46,7 @@ class RunChart : public QObject {
   std::function<void(int frame)> on_frame_chosen;
 
  private:
-  void AddReading(const RunPoint& point, bool joins_previous);
+  void AddReading(const QPointF& at, bool joins_previous);
   void ExtendAxes(double x, double y);
   void SetTitles();
   void OnHovered(const QPointF& point, bool entered);
@@ -70,8 +68,5 @@ enum class ImageFormat { Png, Svg };
 
 // The chart as image file bytes at its present size (in its scene, or alone).
 std::string RenderChart(QChart& chart, ImageFormat format);
-
-// The image format a file name asks for; nullopt when it ends in neither .png nor .svg.
-std::optional<ImageFormat> ImageFormatOf(const std::string& file_name);
 
 }  // namespace fc

@@ -2,7 +2,6 @@
 
 #include <QButtonGroup>
 #include <QChartView>
-#include <QCloseEvent>
 #include <QDir>
 #include <QFileDialog>
 #include <QFont>
@@ -64,8 +63,7 @@ RunChartWindow::RunChartWindow(const RunSeries& series, std::unique_ptr<QSetting
   PulsesPerRev = new QSpinBox(this);
   PulsesPerRev->setObjectName(QStringLiteral("PulsesPerRev"));
   PulsesPerRev->setRange(kMinPulsesPerRev, kMaxPulsesPerRev);
-  PulsesPerRev->setValue(
-      std::clamp(settings_->value(kPulsesKey, 1).toInt(), kMinPulsesPerRev, kMaxPulsesPerRev));
+  PulsesPerRev->setValue(settings_->value(kPulsesKey, 1).toInt());
   ShowRpm = new QRadioButton(QStringLiteral("RPM"), this);
   ShowPeriod = new QRadioButton(QStringLiteral("Period (s)"), this);
   ShowRpm->setChecked(true);
@@ -152,7 +150,7 @@ bool RunChartWindow::Flush() {
     chart_->Rebuild();
   } else {
     for (std::size_t i = drawn_points_; i < points; ++i) {
-      chart_->Apply({SeriesChange::Appended, static_cast<int>(i)});
+      chart_->Append(static_cast<int>(i));
     }
   }
   redraw_ = false;
@@ -221,11 +219,7 @@ bool RunChartWindow::eventFilter(QObject* watched, QEvent* event) {
 
 void RunChartWindow::SaveGeometry() { settings_->setValue(kGeometryKey, saveGeometry()); }
 
-void RunChartWindow::closeEvent(QCloseEvent* event) {
-  SaveGeometry();
-  QWidget::closeEvent(event);
-}
-
+// An accepted close hides the window too.
 void RunChartWindow::hideEvent(QHideEvent* event) {
   SaveGeometry();
   QWidget::hideEvent(event);

@@ -59,8 +59,6 @@ class RunChartWindow : public QWidget {
   // Called with the frame of a double-clicked point.
   std::function<void(int frame)> on_frame_chosen;
 
-  RunChart& run_chart() { return *chart_; }
-
   // Controls.
   QLabel* RpmReadout = nullptr;
   QLabel* DetailReadout = nullptr;
@@ -76,7 +74,6 @@ class RunChartWindow : public QWidget {
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
-  void closeEvent(QCloseEvent* event) override;
   void hideEvent(QHideEvent* event) override;
 
  private:
