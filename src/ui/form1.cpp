@@ -17,6 +17,7 @@
 #include <QSettings>
 #include <QTextCursor>
 #include <cmath>
+#include <memory>
 
 #include "analysis/frame_analysis.h"
 #include "analysis/frame_diagnosis.h"
@@ -63,7 +64,9 @@ QString Q(const std::string& text) { return QString::fromStdString(text); }
 // Config.vmk keeps its eight lines.
 const QString kSettingsOrganization = QStringLiteral("veldmark");
 const QString kSettingsApplication = QStringLiteral("frequency-counter");
-QSettings WindowSettings() { return QSettings(kSettingsOrganization, kSettingsApplication); }
+std::unique_ptr<QSettings> WindowSettings() {
+  return std::make_unique<QSettings>(kSettingsOrganization, kSettingsApplication);
+}
 const QString kRestorePulsesKey = QStringLiteral("RestorePulses");
 
 }  // namespace
@@ -239,7 +242,7 @@ void Form1::CreateMenu() {
       named(mnuPreferences->addAction(QStringLiteral("Restore Pulses (AC-coupled Input)")),
             "mnuRestorePulses");
   mnuRestorePulses->setCheckable(true);
-  mnuRestorePulses->setChecked(WindowSettings().value(kRestorePulsesKey, false).toBool());
+  mnuRestorePulses->setChecked(WindowSettings()->value(kRestorePulsesKey, false).toBool());
   connect(mnuRestorePulses, &QAction::toggled, this, &Form1::mnuRestorePulses_Click);
   mnuView = named(menuBar()->addMenu(QStringLiteral("View")), "mnuView");
   mnuRunChart = named(mnuView->addAction(QStringLiteral("Run Chart")), "mnuRunChart");
@@ -421,7 +424,7 @@ void Form1::mnuZeroCrossing_Click(bool yes) { state_.LookForZeroCrossing = yes ?
 
 void Form1::mnuHiRes_Click(bool yes) { state_.UseHiResTime = yes ? 1 : 0; }
 
-void Form1::mnuRestorePulses_Click(bool on) { WindowSettings().setValue(kRestorePulsesKey, on); }
+void Form1::mnuRestorePulses_Click(bool on) { WindowSettings()->setValue(kRestorePulsesKey, on); }
 // --- View ---
 
 void Form1::UseSettingsFile(const QString& path) { chart_settings_file_ = path; }
@@ -429,7 +432,7 @@ void Form1::UseSettingsFile(const QString& path) { chart_settings_file_ = path; 
 void Form1::mnuRunChart_Click() {
   if (run_chart_ == nullptr) {
     auto settings = chart_settings_file_.isEmpty()
-                        ? std::make_unique<QSettings>(kSettingsOrganization, kSettingsApplication)
+                        ? WindowSettings()
                         : std::make_unique<QSettings>(chart_settings_file_, QSettings::IniFormat);
     run_chart_ =
         new RunChartWindow(series_, std::move(settings),
@@ -444,26 +447,11 @@ void Form1::mnuRunChart_Click() {
 
 // --- Window events ---
 
-bool Form1::event(QEvent* event) {
-  switch (event->type()) {
-    case QEvent::WindowActivate:
-      // Only the first activation refreshes the settings: the refresh resets SecondPointOffset,
-      // so a later one would make a detailed graph depend on a switch to another window.
-      if (!activated_once_ && !Ending()) {
-        activated_once_ = true;
-        UpdateConsecutive();
-      }
-      break;
-    default:
-      break;
-  }
-  return QMainWindow::event(event);
-}
-
 void Form1::showEvent(QShowEvent* event) {
   QMainWindow::showEvent(event);
-  // A window manager that shows the window without activating it (focus-stealing prevention)
-  // must not leave the settings at their start-up zeros.
+  // The settings leave their start-up zeros when the window is first shown, activated or not
+  // (focus-stealing prevention). Later showings and activations refresh nothing: the refresh
+  // resets SecondPointOffset, so a detailed graph would depend on a switch to another window.
   if (!activated_once_ && !Ending()) {
     activated_once_ = true;
     UpdateConsecutive();

@@ -158,7 +158,6 @@ class Form1 : public QMainWindow, public Display, public Host {
   QAction* mnuRunChart = nullptr;
 
  protected:
-  bool event(QEvent* event) override;
   void showEvent(QShowEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
