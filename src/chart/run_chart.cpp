@@ -98,12 +98,13 @@ void RunChart::Rebuild() {
       const RunPoint& point = series_.points()[static_cast<std::size_t>(i)];
       const double value = *RunSeries::Value(point, quantity_, pulses_per_rev_);
       points.append(QPointF(point.time_s, value));
-      ExtendAxes(point.time_s, value);
+      ExtendTime(point.time_s);
+      ExtendValue(value);
     }
     AddReading(points.front(), false);
     pieces_.back()->replace(points);
   }
-  if (!series_.empty()) ExtendAxes(series_.points().back().time_s, y_range_ ? y_range_->first : 0);
+  if (!series_.empty()) ExtendTime(series_.points().back().time_s);
 }
 
 void RunChart::AddReading(const QPointF& at, bool joins_previous) {
@@ -127,23 +128,24 @@ void RunChart::AddReading(const QPointF& at, bool joins_previous) {
 void RunChart::Append(int index) {
   const auto& points = series_.points();
   const RunPoint& point = points[static_cast<std::size_t>(index)];
+  // A frame without a reading takes up time but has no value for the vertical axis.
+  ExtendTime(point.time_s);
   const auto value = RunSeries::Value(point, quantity_, pulses_per_rev_);
-  if (!value) {
-    ExtendAxes(point.time_s, y_range_ ? y_range_->first : 0.0);
-    return;
-  }
+  if (!value) return;
   const bool joins = index > 0 && points[static_cast<std::size_t>(index - 1)].HasReading();
   AddReading(QPointF(point.time_s, *value), joins);
-  ExtendAxes(point.time_s, *value);
+  ExtendValue(*value);
 }
 
-void RunChart::ExtendAxes(double x, double y) {
-  if (x > x_max_) {
-    x_max_ = std::max(4.0, x * kTimeHeadroom);
-    x_axis_->setRange(0.0, x_max_);
-    x_axis_->applyNiceNumbers();
-    x_max_ = x_axis_->max();
-  }
+void RunChart::ExtendTime(double x) {
+  if (x <= x_max_) return;
+  x_max_ = std::max(4.0, x * kTimeHeadroom);
+  x_axis_->setRange(0.0, x_max_);
+  x_axis_->applyNiceNumbers();
+  x_max_ = x_axis_->max();
+}
+
+void RunChart::ExtendValue(double y) {
   if (y_range_ && y >= y_range_->first && y <= y_range_->second) return;
   if (!y_range_) {
     y_range_ = {y, y};

@@ -47,7 +47,8 @@ class RunChart : public QObject {
 
  private:
   void AddReading(const QPointF& at, bool joins_previous);
-  void ExtendAxes(double x, double y);
+  void ExtendTime(double x);
+  void ExtendValue(double y);
   void SetTitles();
   void OnHovered(const QPointF& point, bool entered);
   const RunPoint* ReadingAt(const QPointF& scene_position, double reach) const;

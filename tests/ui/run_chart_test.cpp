@@ -274,6 +274,25 @@ class RunChartTest : public QObject {
     QVERIFY(NearColor(image, joined, line, 2));
   }
 
+  // A run that starts without a reading gets the vertical axis that drawing it whole gives,
+  // not one stretched down to 0.
+  void LiveAndWholeDrawingShareTheVerticalAxis() {
+    RunSeries series;
+    series.Begin(FrameTiming::FrameNumber);
+    RunChart live(series);
+    const std::vector<double> periods{0.0, 0.5, 0.52, 0.49, 0.51};
+    for (int frame = 0; frame < static_cast<int>(periods.size()); ++frame) {
+      series.Publish(frame, periods[static_cast<std::size_t>(frame)], frame * 4.0);
+      live.Append(frame);
+    }
+    RunChart whole(series);
+    const auto range = [](RunChart& chart) {
+      const auto* axis = qobject_cast<QValueAxis*>(chart.chart()->axes(Qt::Vertical)[0]);
+      return std::pair(axis->min(), axis->max());
+    };
+    QCOMPARE(range(live), range(whole));
+  }
+
  private:
   QString Settings() const { return QString::fromStdString(rig->File("chart.ini").string()); }
 
