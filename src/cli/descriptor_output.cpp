@@ -1,9 +1,7 @@
 #include "cli/descriptor_output.h"
 
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstring>
+#include <string_view>
 
 #include "files/atomic_file.h"
 
@@ -16,16 +14,7 @@ DescriptorOutput::DescriptorOutput(int fd, std::size_t block) : fd_(fd), block_(
 DescriptorOutput::~DescriptorOutput() { Drain(); }
 
 bool DescriptorOutput::WriteAll(const char* data, std::size_t size) {
-  while (size > 0 && error_ == 0) {
-    const ssize_t n = ::write(fd_, data, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      error_ = n < 0 ? errno : EIO;
-      break;
-    }
-    data += n;
-    size -= static_cast<std::size_t>(n);
-  }
+  if (error_ == 0) error_ = WriteFully(fd_, std::string_view(data, size));
   return error_ == 0;
 }
 
@@ -45,14 +34,11 @@ DescriptorOutput::int_type DescriptorOutput::overflow(int_type c) {
 
 std::streamsize DescriptorOutput::xsputn(const char* text, std::streamsize count) {
   const auto size = static_cast<std::size_t>(count);
-  if (size <= static_cast<std::size_t>(epptr() - pptr())) {
-    std::memcpy(pptr(), text, size);
-    pbump(static_cast<int>(count));
-    return count;
+  if (size > static_cast<std::size_t>(epptr() - pptr())) {
+    // Too much for the room left: send what is held, then the text itself if it is large.
+    if (!Drain()) return 0;
+    if (size >= block_.size()) return WriteAll(text, size) ? count : 0;
   }
-  // Too much for the room left: send what is held, then the text itself if it is large.
-  if (!Drain()) return 0;
-  if (size >= block_.size()) return WriteAll(text, size) ? count : 0;
   std::memcpy(pptr(), text, size);
   pbump(static_cast<int>(count));
   return count;

@@ -20,6 +20,17 @@ namespace fc {
 
 std::string ErrorText(int error_number) { return std::system_category().message(error_number); }
 
+int WriteFully(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return errno;
+    if (n == 0) return EIO;
+    bytes.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return 0;
+}
+
 namespace {
 
 struct WriteFault {
@@ -38,23 +49,13 @@ std::string WriteError(const std::filesystem::path& path, int error_number) {
   return Refusal(path, ErrorText(error_number));
 }
 
-// Writes all of `bytes`, retrying short writes; returns 0 or the errno of the failure.
+// WriteFully, failing as ScopedWriteFailure asks while one is in force.
 int WriteAll(int fd, std::string_view bytes) {
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    std::size_t chunk = bytes.size() - done;
-    if (g_fault.active) {
-      if (done >= g_fault.fail_after) return g_fault.error_number;
-      chunk = std::min(chunk, g_fault.fail_after - done);
-    }
-    const ssize_t n = ::write(fd, bytes.data() + done, chunk);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return errno;
-    }
-    done += static_cast<std::size_t>(n);
+  if (!g_fault.active || bytes.size() <= g_fault.fail_after) return WriteFully(fd, bytes);
+  if (const int error_number = WriteFully(fd, bytes.substr(0, g_fault.fail_after))) {
+    return error_number;
   }
-  return 0;
+  return g_fault.error_number;
 }
 
 // A name beside the target that no other writer (thread or process) is using right now.

@@ -12,6 +12,10 @@ namespace fc {
 // The system's text for an errno value ("No space left on device").
 std::string ErrorText(int error_number);
 
+// Writes all of `bytes` to `fd`, retrying interrupted and short writes. Returns 0, or the errno
+// of the failure (EIO when the descriptor takes nothing).
+int WriteFully(int fd, std::string_view bytes);
+
 // Replaces the file at `path` with `bytes`: writes a temporary file beside it, flushes it to
 // disk and renames it over the target, so the target is either the old file or the whole new
 // one, never a partial or empty file. The temporary file is removed on failure. Only a regular
