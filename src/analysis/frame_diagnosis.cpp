@@ -9,13 +9,10 @@
 namespace fc {
 namespace {
 
-// The largest number of points a frame row holds (two bytes per point).
-constexpr int kRowPoints = kFrameRowBytes / 2;
-
 InputLevels LevelsOf(const MeasurementState& state, int frame) {
   const PulseTests tests(state, state.Row(frame));
   InputLevels levels{255, 0, tests.bottom_limit, tests.top_limit};
-  const int points = std::clamp<int>(state.BufferSize, 0, kRowPoints);
+  const int points = std::clamp<int>(state.BufferSize, 0, kMaxFramePoints);
   for (int i = 0; i < points; ++i) {
     levels.lowest = std::min(levels.lowest, tests.Sample(2 * i));
     levels.highest = std::max(levels.highest, tests.Sample(2 * i));

@@ -27,13 +27,11 @@ namespace fc {
 
 namespace {
 
-constexpr int32_t kMaxBufferSize = 2048;  // a frame's pairs must fit its 4097-byte row
-
 // Pairs per frame for reading and writing: the BufferSize in force, or the capture's 1024 when
 // nothing has been captured yet.
 int32_t EffectiveBufferSize(const MeasurementState& state) {
   if (state.BufferSize <= 0) return kCaptureBufferSize;
-  return std::min(state.BufferSize, kMaxBufferSize);
+  return std::min(state.BufferSize, kMaxFramePoints);  // a frame's pairs must fit its row
 }
 
 // Reading a file: one piece for a file up to the first size, pieces of the second for larger

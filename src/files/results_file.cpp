@@ -44,7 +44,7 @@ std::string ResultsLine(MeasurementState& state, int frame) {
   state.ClearPulseIndexes();
 
   const uint8_t* row = state.Row(frame);
-  const int32_t pairs = std::min<int32_t>(state.BufferSize, 2048);
+  const int32_t pairs = std::min(state.BufferSize, kMaxFramePoints);
   for (int32_t i = 0; i < pairs; ++i) {
     if (i >= pairs - kScanMargin) continue;
     const int16_t s0 = row[2 * i];

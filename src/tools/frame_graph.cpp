@@ -11,10 +11,6 @@ namespace fc {
 
 namespace {
 
-// A row holds 4097 bytes; the zone test reads up to 4 bytes past point i, so no more points than
-// this are ever examined, whatever BufferSize says.
-constexpr int32_t kMaxPoints = 2048;
-
 // Trace colours by colour index 9, 10 and 11: before the first pulse, between the two, after.
 constexpr int kFirstColorIndex = 9;
 constexpr std::array<Color, 3> kTraceColors{{{0, 0, 255}, {0, 255, 0}, {0, 255, 255}}};
@@ -39,7 +35,9 @@ std::optional<Message> DrawDetailedGraph(MeasurementState& state, Picture& scope
   state.FoundNextMax = 0;
   int color_index = kFirstColorIndex;
 
-  const int32_t points = std::min(state.BufferSize, kMaxPoints);
+  // The zone test reads up to 4 bytes past point i: no more points than a row holds are ever
+  // examined, whatever BufferSize says.
+  const int32_t points = std::min(state.BufferSize, kMaxFramePoints);
   const int32_t last_point = points - 3;
   const int32_t skip_guard = points - 5;
   for (int32_t i = kFirstScanPoint; i <= last_point; ++i) {
