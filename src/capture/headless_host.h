@@ -22,7 +22,7 @@ class HeadlessHost : public Host {
     if (enough || StopRequested()) {
       StopRun();
     } else {
-      BetweenFrames();
+      BetweenFrames(state_);
     }
   }
   void WaitBriefly() override {}
@@ -36,8 +36,8 @@ class HeadlessHost : public Host {
  protected:
   virtual bool StopRequested() { return false; }
   virtual void BeforeStop() {}
-  // After a frame when the run goes on: the device holds no buffer here.
-  virtual void BetweenFrames() {}
+  // After a frame when the run goes on, with the run's state: the device holds no buffer here.
+  virtual void BetweenFrames(const MeasurementState& /*state*/) {}
 
   // Ends the run now, as the Stop button does.
   void StopRun() {

@@ -17,8 +17,6 @@ int main(int argc, char** argv) {
 
   fc::SystemClock clock;
   fc::SoundEnvironment sound;
-  // No sound command is handed to this program.
-  sound.make_input = [](fc::AudioBackend) -> std::unique_ptr<fc::WaveInput> { return nullptr; };
   sound.clock = &clock;
   fc::ChartEnvironment chart;
   chart.render = [](const fc::RunSeries& series, const fc::ChartImage& image) {

@@ -51,20 +51,15 @@ void ExplainFrame(const MeasurementState& state, int frame, std::ostream& err) {
 }
 
 // Prints every frame line as the log shows it, one per line with LF; or nothing at all.
-// With `explained` set, each frame without a reading is also explained on `explain`. A
+// With `explain` set, each frame without a reading is also explained there, after its line. A
 // recording, or a replay explained on another stream, shows each line as its frame is
 // analysed; a plain replay leaves the stream to write in large blocks. With `series` set it
 // also keeps the run chart's series.
 class StreamDisplay : public Display {
  public:
-  StreamDisplay(std::ostream* out, bool flush_each_line,
-                const MeasurementState* explained = nullptr, std::ostream* explain = nullptr,
+  StreamDisplay(std::ostream* out, bool flush_each_line, std::ostream* explain = nullptr,
                 RunSeries* series = nullptr)
-      : out_(out),
-        flush_(flush_each_line),
-        explained_(explained),
-        explain_(explain),
-        series_(series) {}
+      : out_(out), flush_(flush_each_line), explain_(explain), series_(series) {}
   void SetFrameLabel(int, const std::string&) override {}
   void AppendLog(const std::string& text) override {
     if (out_ != nullptr) {
@@ -75,8 +70,6 @@ class StreamDisplay : public Display {
       *out_ << line;
       if (flush_) out_->flush();
     }
-    // A frame line is appended once, at the end of the analysis of frame CurrentFrame.
-    if (explained_ != nullptr) ExplainFrame(*explained_, explained_->CurrentFrame, *explain_);
   }
   void ClearLog() override {}
   Picture& Trace() override { return picture_; }
@@ -84,14 +77,16 @@ class StreamDisplay : public Display {
   void RunBegun(FrameTiming timing) override {
     if (series_ != nullptr) series_->Begin(timing);
   }
+  // Published right after the frame's line. A frame with a period has a reading, so only the
+  // others are diagnosed.
   void FramePublished(const MeasurementState& state, int frame, double period) override {
     if (series_ != nullptr) series_->Record(state, frame, period);
+    if (explain_ != nullptr && !(period > 0.0)) ExplainFrame(state, frame, *explain_);
   }
 
  private:
   std::ostream* out_;
   bool flush_;
-  const MeasurementState* explained_;
   std::ostream* explain_;
   RunSeries* series_;
   NullPicture picture_;
@@ -166,7 +161,7 @@ int ReadRaw(const std::string& raw, MeasurementState& state, std::ostream* lines
             bool explain = false, RunSeries* series = nullptr) {
   state.BufferSize = kCaptureBufferSize;
   state.QuillRecordFreq = kCaptureRate;
-  StreamDisplay display(lines, explain, explain ? &state : nullptr, &err, series);
+  StreamDisplay display(lines, explain, explain ? &err : nullptr, series);
   const RawReadOutcome outcome =
       ReadRawData(state, display, raw, ReadableFiles::AlsoPipesAndDevices);
   switch (outcome.status) {
@@ -197,11 +192,7 @@ class BatchHost : public HeadlessHost, public Dialogs {
  public:
   BatchHost(std::ostream& err, const SoundEnvironment& sound, MeasurementState& state, int frames,
             std::filesystem::path raw_path)
-      : HeadlessHost(state, frames),
-        err_(err),
-        sound_(sound),
-        state_(state),
-        raw_path_(std::move(raw_path)) {}
+      : HeadlessHost(state, frames), err_(err), sound_(sound), raw_path_(std::move(raw_path)) {}
 
   bool timed_out() const { return timed_out_; }
   bool input_lost() const { return input_lost_; }
@@ -229,9 +220,9 @@ class BatchHost : public HeadlessHost, public Dialogs {
 
   // A kill or a power cut then loses at most the frame being recorded. A failure is told once;
   // the copy before it stays, and the run goes on.
-  void BetweenFrames() override {
+  void BetweenFrames(const MeasurementState& state) override {
     if (raw_path_.empty()) return;
-    const Message written = WriteRawData(state_, raw_path_);
+    const Message written = WriteRawData(state, raw_path_);
     if (written != DoneMessage() && !raw_failure_told_) {
       err_ << written.text << "\n";
       raw_failure_told_ = true;
@@ -241,7 +232,6 @@ class BatchHost : public HeadlessHost, public Dialogs {
  private:
   std::ostream& err_;
   const SoundEnvironment& sound_;
-  MeasurementState& state_;
   std::filesystem::path raw_path_;
   bool timed_out_ = false;
   bool input_lost_ = false;
@@ -355,7 +345,7 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
   AddSettingsOptions(*average, settings);
 
   std::string chart_output;
-  ChartImage image{1, 800, 500, false};
+  ChartImage image;
   auto* chart_command = app.add_subcommand(
       "chart",
       "Read a raw data file and write the run chart of its frames: RPM against time (frame x 4 "
@@ -372,7 +362,6 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
   chart_command->add_option("--height", image.height, "Picture height in pixels (default 500)")
       ->check(CLI::Range(100, 10000));
   AddSettingsOptions(*chart_command, settings);
-
 
   auto* devices_command = app.add_subcommand(
       "devices",

@@ -22,8 +22,10 @@ inline constexpr int kExitEndedEarly = 3;  // RAW ended before the frames it ann
 // Where `devices` and `record` get their sound input and time from; tests pass a scripted
 // input and a fake clock.
 struct SoundEnvironment {
-  // The input of a chosen backend (Pulse or Alsa).
-  std::function<std::unique_ptr<WaveInput>(AudioBackend)> make_input;
+  // The input of a chosen backend (Pulse or Alsa). None by default: only `devices` and
+  // `record` ask for one.
+  std::function<std::unique_ptr<WaveInput>(AudioBackend)> make_input =
+      [](AudioBackend) -> std::unique_ptr<WaveInput> { return nullptr; };
   // Whether a sound server answers; without one, the automatic choice is ALSA.
   std::function<bool()> server_reachable = [] { return false; };
   Clock* clock = nullptr;
@@ -40,8 +42,8 @@ std::atomic<bool>& StopSignalFlag();
 // libraries, supplies it.
 struct ChartImage {
   int pulses_per_rev = 1;
-  int width = 0;
-  int height = 0;
+  int width = 800;
+  int height = 500;
   bool svg = false;  // otherwise PNG
 };
 struct ChartEnvironment {

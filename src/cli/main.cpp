@@ -4,13 +4,13 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 #include <iostream>
 #include <string>
 
 #include "capture/clock.h"
 #include "cli/cli_app.h"
 #include "cli/descriptor_output.h"
+#include "files/atomic_file.h"
 #include "files/program_directory.h"
 
 namespace {
@@ -31,14 +31,11 @@ int main(int argc, char** argv) {
     if (helper_name == nullptr) break;
     const std::string helper = (fc::ExecutableDirectory() / helper_name).string();
     ::execv(helper.c_str(), argv);
-    std::cerr << "Could not start " << helper << ": " << std::strerror(errno) << "\n";
+    std::cerr << "Could not start " << helper << ": " << fc::ErrorText(errno) << "\n";
     return fc::kExitBadInput;
   }
   fc::SystemClock clock;
   fc::SoundEnvironment sound;
-  sound.make_input = [](fc::AudioBackend) {
-    return nullptr;
-  };  // never asked: the sound commands left above
   sound.clock = &clock;
   fc::DescriptorOutput buffer(STDOUT_FILENO);
   std::ostream out(&buffer);
