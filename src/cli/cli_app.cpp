@@ -29,7 +29,7 @@
 #include "files/raw_data_file.h"
 #include "files/results_file.h"
 #include "tools/averaging.h"
-#include "tools/averaging_panel.h"
+#include "analysis/averaging_panel.h"
 
 namespace fc {
 namespace {

@@ -7,7 +7,7 @@
 
 #include "analysis/measurement_state.h"
 #include "files/atomic_file.h"
-#include "tools/averaging_panel.h"
+#include "analysis/averaging_panel.h"
 
 namespace fc {
 

@@ -6,7 +6,7 @@
 
 #include "analysis/measurement_state.h"
 #include "analysis/message.h"
-#include "tools/averaging_panel.h"
+#include "analysis/averaging_panel.h"
 
 namespace fc {
 

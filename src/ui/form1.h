@@ -17,7 +17,7 @@
 #include "capture/wave_input.h"
 #include "chart/run_series.h"
 #include "files/run_journal.h"
-#include "tools/averaging_panel.h"
+#include "analysis/averaging_panel.h"
 #include "ui/picture_box.h"
 
 class QAction;

@@ -11,7 +11,7 @@
 #include <filesystem>
 
 #include "capture/clock.h"
-#include "capture/scripted_wave_input.h"
+#include "capture/wave_input.h"
 #include "files/raw_data_file.h"
 #include "ui/form1.h"
 #include "ui/run_chart_window.h"
@@ -32,6 +32,20 @@ class AnsweringDialogs : public Dialogs {
     std::printf("question: %s -> 1\n", prompt.c_str());
     return "1";
   }
+};
+
+// The pictures show a replay, never a recording: one input to list, which never opens.
+class ListedOnlyInput : public WaveInput {
+ public:
+  std::vector<WaveInDevice> Devices() override { return {{"Replayed recording", true}}; }
+  WaveInHandle Open(int, const WaveFormat&) override { return 0; }
+  void Start(WaveInHandle) override {}
+  void PrepareHeader(WaveInHandle, WaveHeader&) override {}
+  void AddBuffer(WaveInHandle, WaveHeader&) override {}
+  void UnprepareHeader(WaveInHandle, WaveHeader&) override {}
+  void Reset(WaveInHandle) override {}
+  void Close(WaveInHandle) override {}
+  bool Lost(WaveInHandle) override { return true; }
 };
 
 void Settle(int milliseconds) {
@@ -74,8 +88,8 @@ int RunScreenshot(const std::string& png_file, const std::string& raw_file,
     }
   }
 
-  FakeClock clock;
-  ScriptedWaveInput input(clock);
+  SystemClock clock;
+  ListedOnlyInput input;
   AnsweringDialogs dialogs;
   Form1 form(home, dialogs, input, clock);
   form.SetQuitFunction([](int) {});

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "capture/fake_host.h"
-#include "capture/scripted_wave_input.h"
+#include "support/scripted_wave_input.h"
 
 namespace fc::testing {
 namespace {

@@ -1,4 +1,5 @@
 #include "capture/clock.h"
+#include "support/fake_clock.h"
 
 #include <gtest/gtest.h>
 

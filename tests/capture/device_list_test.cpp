@@ -4,7 +4,7 @@
 
 #include "capture/capture.h"
 #include "capture/fake_host.h"
-#include "capture/scripted_wave_input.h"
+#include "support/scripted_wave_input.h"
 
 namespace fc::testing {
 namespace {

@@ -7,7 +7,7 @@
 #include "capture/capture.h"
 #include "capture/clock.h"
 #include "capture/headless_host.h"
-#include "capture/scripted_wave_input.h"
+#include "support/scripted_wave_input.h"
 #include "files/raw_data_file.h"
 #include "support/fakes.h"
 

@@ -19,7 +19,7 @@
 #include "analysis/measurement_state.h"
 #include "capture/clock.h"
 #include "capture/device_list.h"
-#include "capture/scripted_wave_input.h"
+#include "support/scripted_wave_input.h"
 #include "cli/descriptor_output.h"
 #include "files/atomic_file.h"
 #include "support/unix_socket.h"

@@ -16,7 +16,7 @@
 #include "analysis/message.h"
 #include "support/scripted_dialogs.h"
 #include "capture/clock.h"
-#include "capture/scripted_wave_input.h"
+#include "support/scripted_wave_input.h"
 #include "ui/form1.h"
 
 namespace fc::uitest {

@@ -17,7 +17,7 @@
 
 #include "analysis/message.h"
 #include "capture/clock.h"
-#include "capture/scripted_wave_input.h"
+#include "support/scripted_wave_input.h"
 #include "ui/form1.h"
 #include "ui/run_chart_window.h"
 

@@ -1,4 +1,4 @@
-#include "capture/scripted_wave_input.h"
+#include "support/scripted_wave_input.h"
 
 #include <algorithm>
 #include <cstring>

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "capture/clock.h"
+#include "support/fake_clock.h"
 #include "capture/wave_input.h"
 
 namespace fc {
