@@ -148,16 +148,6 @@ TEST_F(CliTest, ExplainTellsWhyAFrameHasNoReadingAndLeavesTheFrameLines) {
                   "  The input stays between 100 and 150; pulses must rise above 250 and fall "
                   "below 5. Raise the input level, or raise Max Limit (Preferences).\n");
   }
-
-  // Alternating samples reach both zones, never on three consecutive points.
-  std::vector<int> alternating = SquareFrame(2);
-  const auto noise = Write("noise.txt", RawText(0, {alternating}));
-  EXPECT_EQ(Run({"analyze", noise.string(), "--explain"}), 0);
-  EXPECT_EQ(err_.str(),
-            "frame 0: enters both zones, but never on all the points the zone test looks at "
-            "(Consecutive Points); input 2 to 253, zones above 250 and below 5\n"
-            "  The input passes 250 and 5 only for single samples. Choose fewer Consecutive "
-            "Points (Preferences), or raise the input level.\n");
 }
 
 TEST_F(CliTest, SettingsComeFromTheConfigurationFileAndAreChecked) {
