@@ -47,9 +47,26 @@ NoReading CrossingReason(const CrossingScan& scan, FrameDiagnosis& diagnosis) {
   return NoReading::None;
 }
 
-std::string Shortfalls(const FrameDiagnosis& d) {
-  return std::to_string(d.top_shortfall) + " counts short of the top zone, " +
-         std::to_string(d.bottom_shortfall) + " short of the bottom zone";
+std::string Counts(int n) { return std::to_string(n) + (n == 1 ? " count" : " counts"); }
+
+// NoZone and NoZonePoint: how far the zone test stayed from each zone, after `lead`. A zone
+// that single samples reach was missed by the test's other points: that is named instead of a
+// distance, which would contradict the input range printed beside it.
+std::string ZoneMisses(const FrameDiagnosis& d, const std::string& lead) {
+  const InputLevels& l = d.levels;
+  const bool top_reached = l.highest > l.top_limit;
+  const bool bottom_reached = l.lowest < l.bottom_limit;
+  if (!top_reached && !bottom_reached) {
+    return lead + ": " + Counts(d.top_shortfall) + " short of the top zone, " +
+           std::to_string(d.bottom_shortfall) + " short of the bottom zone";
+  }
+  const std::string not_all =
+      ", but never on all the points the zone test looks at (Consecutive Points)";
+  if (top_reached && bottom_reached) return "enters both zones" + not_all;
+  return top_reached ? "enters the top zone" + not_all + ", and stays " +
+                           Counts(d.bottom_shortfall) + " short of the bottom zone"
+                     : "enters the bottom zone" + not_all + ", and stays " +
+                           Counts(d.top_shortfall) + " short of the top zone";
 }
 
 bool CanRaiseMaxLimit(const FrameDiagnosis& d) { return d.max_limit_counts < kMaxLimitHighest; }
@@ -85,15 +102,14 @@ std::string ReasonText(const FrameDiagnosis& d) {
     case NoReading::None:
       break;
     case NoReading::NoZone:
-      return "never enters a zone: " + Shortfalls(d);
+      return ZoneMisses(d, "never enters a zone");
     case NoReading::NoJump:
-      return "enters a zone, but never after a jump of more than " + std::to_string(d.jump_counts) +
-             " counts";
+      return "enters a zone, but never after a jump of more than " + Counts(d.jump_counts);
     case NoReading::OnePulseEach:
       return "only one pulse of each kind fits in the frame: the period is longer than about "
              "4 s";
     case NoReading::NoZonePoint:
-      return "no point in either zone: " + Shortfalls(d);
+      return ZoneMisses(d, "no point in either zone");
     case NoReading::NoCrossing:
       return "no crossing of the mid level after the first zone point";
     case NoReading::NotConfirmed:
@@ -136,7 +152,7 @@ std::string NoReadingAdvice(const FrameDiagnosis& d) {
              "the input level.";
     case NoReading::NoJump:
       return "The input reaches the zones, but never jumps into them by more than " +
-             std::to_string(d.jump_counts) + " counts within 3 samples. " +
+             Counts(d.jump_counts) + " within 3 samples. " +
              (d.jump_counts > kJumpLowest ? "Lower the Jump in Counts, or look" : "Look") +
              " for zero crossings instead (Preferences).";
     default:

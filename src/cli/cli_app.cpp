@@ -40,13 +40,15 @@ class NullPicture : public Picture {
   void DrawLine(double, double, double, double, std::optional<Color>) override {}
 };
 
-// One line on why `frame` has no reading, with its levels; nothing when it has one.
+// One line on why `frame` has no reading, with its levels, and below it, indented, the advice
+// the window's run chart shows for it; nothing when it has a reading.
 void ExplainFrame(const MeasurementState& state, int frame, std::ostream& err) {
   const FrameDiagnosis diagnosis = DiagnoseFrame(state, frame);
   if (diagnosis.reason == NoReading::None) return;
   const InputLevels& l = diagnosis.levels;
   err << "frame " << frame << ": " << ReasonText(diagnosis) << "; input " << l.lowest << " to "
       << l.highest << ", zones above " << l.top_limit << " and below " << l.bottom_limit << "\n"
+      << "  " << NoReadingAdvice(diagnosis) << "\n"
       << std::flush;
 }
 
@@ -186,16 +188,22 @@ bool SameFile(const std::filesystem::path& a, const std::filesystem::path& b) {
 }
 
 // The capture's window side for a terminal: messages go to standard error, a time-out ends
-// the run (there is no one to ask), and the run stops after the frames asked for or Ctrl-C.
-// With a raw file, the file holds the run so far after every frame.
+// the run (there is no one to ask), and the run stops after the frames asked for, Ctrl-C, or a
+// frame line that standard output did not take. With a raw file, the file holds the run so far
+// after every frame.
 class BatchHost : public HeadlessHost, public Dialogs {
  public:
-  BatchHost(std::ostream& err, const SoundEnvironment& sound, MeasurementState& state, int frames,
-            std::filesystem::path raw_path)
-      : HeadlessHost(state, frames), err_(err), sound_(sound), raw_path_(std::move(raw_path)) {}
+  BatchHost(std::ostream& out, std::ostream& err, const SoundEnvironment& sound,
+            MeasurementState& state, int frames, std::filesystem::path raw_path)
+      : HeadlessHost(state, frames),
+        out_(out),
+        err_(err),
+        sound_(sound),
+        raw_path_(std::move(raw_path)) {}
 
   bool timed_out() const { return timed_out_; }
   bool input_lost() const { return input_lost_; }
+  bool output_failed() const { return output_failed_; }
 
   Dialogs& dialogs() override { return *this; }
   MessageAnswer Show(const Message& message) override {
@@ -216,7 +224,14 @@ class BatchHost : public HeadlessHost, public Dialogs {
   void SetAverageLabel(const std::string& text) override { err_ << text << "\n"; }
 
  protected:
-  bool StopRequested() override { return sound_.interrupted(); }
+  // Frame lines that no one receives are no run: the frames stop, the raw file keeps them.
+  bool StopRequested() override {
+    if (!output_failed_ && !OutputDelivered(out_, err_)) {
+      output_failed_ = true;
+      err_ << "The run ends after this frame.\n";
+    }
+    return output_failed_ || sound_.interrupted();
+  }
 
   // A kill or a power cut then loses at most the frame being recorded. A failure is told once;
   // the copy before it stays, and the run goes on.
@@ -230,11 +245,13 @@ class BatchHost : public HeadlessHost, public Dialogs {
   }
 
  private:
+  std::ostream& out_;
   std::ostream& err_;
   const SoundEnvironment& sound_;
   std::filesystem::path raw_path_;
   bool timed_out_ = false;
   bool input_lost_ = false;
+  bool output_failed_ = false;
   bool raw_failure_told_ = false;
 };
 
@@ -285,6 +302,7 @@ void EndRunOnStopSignals() {
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
   for (const int signal : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(signal, &action, nullptr);
+  ::signal(SIGPIPE, SIG_IGN);
 }
 
 int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
@@ -484,15 +502,20 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
       err << NoSoundServerMessage().text << "\n";
       return kExitBadInput;
     }
+    // As `record` and the window say it: an empty list is no list of inputs.
+    if (devices.empty()) {
+      err << NoDevicesMessage().text << "\n";
+      return kExitBadInput;
+    }
     for (std::size_t p = 0; p < devices.names.size(); ++p) {
       out << p << "\t" << devices.names[p] << "\n";
     }
-    return kExitOk;
+    return delivered(kExitOk);
   }
 
   // record
   StreamDisplay display(&out, true);
-  BatchHost host(err, sound, state, frames, raw_out);
+  BatchHost host(out, err, sound, state, frames, raw_out);
   Capture capture(state, display, *input, host, *sound.clock);
   host.Attach(capture);
   const DeviceList& devices = capture.InitDevices();
@@ -517,16 +540,22 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
     // no samples of the run.
     std::fill_n(state.Row(state.CurrentFrame), kFrameRowBytes, uint8_t{0});
   }
+  int status = unfinished ? kExitBadInput : kExitOk;
   if (!raw_out.empty() && state.CurrentFrame == 0) {
-    err << "No frame was recorded; \"" << raw_out << "\" was left as it was.\n";
+    std::error_code ignored;
+    err << "No frame was recorded; \"" << raw_out << "\" "
+        << (std::filesystem::exists(std::filesystem::symlink_status(raw_out, ignored))
+                ? "was left as it was.\n"
+                : "was not written.\n");
   } else if (!raw_out.empty()) {
     const Message written = WriteRawData(state, raw_out);
     if (written != DoneMessage()) {
       err << written.text << "\n";
-      return kExitBadInput;
+      status = kExitBadInput;
     }
   }
-  return unfinished ? kExitBadInput : kExitOk;
+  if (host.output_failed()) return kExitBadInput;  // already told
+  return delivered(status);
 }
 
 }  // namespace fc

@@ -34,7 +34,9 @@ struct SoundEnvironment {
 };
 
 // Makes Ctrl-C, SIGTERM and SIGHUP end a `record` run as Ctrl-C always did: after the frame
-// being recorded, with the raw file written. They set StopSignalFlag().
+// being recorded, with the raw file written. They set StopSignalFlag(). SIGPIPE is ignored: a
+// reader that goes away (`| head -1`) is then a failed write, which ends the run after its frame
+// with the raw file written, instead of killing the program before that.
 void EndRunOnStopSignals();
 std::atomic<bool>& StopSignalFlag();
 

@@ -1,12 +1,15 @@
 // frequency-counter-cli-sound: the batch program with the sound inputs linked in. The
 // frequency-counter-cli that users run hands `devices` and `record` over to it, so that the
 // file commands do not pay for loading the sound libraries at every start.
+#include <unistd.h>
+
 #include <iostream>
 #include <memory>
 
 #include "capture/backends/sound_input.h"
 #include "capture/clock.h"
 #include "cli/cli_app.h"
+#include "cli/descriptor_output.h"
 
 int main(int argc, char** argv) {
   fc::EndRunOnStopSignals();
@@ -16,5 +19,8 @@ int main(int argc, char** argv) {
   sound.server_reachable = fc::SoundServerReachable;
   sound.clock = &clock;
   sound.interrupted = [] { return fc::StopSignalFlag().load(); };
-  return fc::RunCli(argc, argv, std::cout, std::cerr, sound);
+  // Its write errors name the reason (a closed descriptor, a reader gone away).
+  fc::DescriptorOutput buffer(STDOUT_FILENO);
+  std::ostream out(&buffer);
+  return fc::RunCli(argc, argv, out, std::cerr, sound);
 }

@@ -40,13 +40,17 @@ struct WriteFault {
 };
 thread_local WriteFault g_fault;
 
-std::string Refusal(const std::filesystem::path& path, const std::string& why) {
-  return "Could not write \"" + path.string() + "\": " + why +
-         ". The file on disk was left as it was.";
+// Whether a file stood at the target when the write gave up: only then is there one that was
+// kept.
+enum class OldFile { None, Kept };
+
+std::string Refusal(const std::filesystem::path& path, const std::string& why, OldFile old) {
+  return "Could not write \"" + path.string() + "\": " + why + "." +
+         (old == OldFile::Kept ? " The file on disk was left as it was." : "");
 }
 
-std::string WriteError(const std::filesystem::path& path, int error_number) {
-  return Refusal(path, ErrorText(error_number));
+std::string WriteError(const std::filesystem::path& path, int error_number, OldFile old) {
+  return Refusal(path, ErrorText(error_number), old);
 }
 
 // WriteFully, failing as ScopedWriteFailure asks while one is in force.
@@ -99,25 +103,28 @@ std::optional<std::string> ResolveTarget(const std::filesystem::path& path,
   for (int links = 0;; ++links) {
     struct stat info {};
     if (::lstat(target.c_str(), &info) != 0) {
-      if (errno != ENOENT) return WriteError(path, errno);
+      if (errno != ENOENT) return WriteError(path, errno, OldFile::None);
       if (links == 0) return std::nullopt;  // a new file
       return Refusal(path,
-                     "it is a symbolic link to \"" + target.string() + "\", which does not exist");
+                     "it is a symbolic link to \"" + target.string() + "\", which does not exist",
+                     OldFile::None);
     }
-    if (S_ISDIR(info.st_mode)) return WriteError(path, EISDIR);
+    if (S_ISDIR(info.st_mode)) return WriteError(path, EISDIR, OldFile::None);
     if (!S_ISLNK(info.st_mode)) {
-      if (!S_ISREG(info.st_mode)) return Refusal(path, KindOf(info.st_mode));
+      if (!S_ISREG(info.st_mode)) return Refusal(path, KindOf(info.st_mode), OldFile::Kept);
       existing = info;
       return std::nullopt;
     }
-    if (links == kMaxLinks) return WriteError(path, ELOOP);
+    if (links == kMaxLinks) return WriteError(path, ELOOP, OldFile::None);
     std::string next(PATH_MAX, '\0');
     const ssize_t n = ::readlink(target.c_str(), next.data(), next.size());
-    if (n < 0) return WriteError(path, errno);
-    if (static_cast<std::size_t>(n) == next.size()) return WriteError(path, ENAMETOOLONG);
+    if (n < 0) return WriteError(path, errno, OldFile::None);
+    if (static_cast<std::size_t>(n) == next.size()) {
+      return WriteError(path, ENAMETOOLONG, OldFile::None);
+    }
     next.resize(static_cast<std::size_t>(n));
     target = target.parent_path() / next;  // an absolute link replaces the whole path
-    if (OnProc(target)) return Refusal(path, "it is a symbolic link into /proc");
+    if (OnProc(target)) return Refusal(path, "it is a symbolic link into /proc", OldFile::None);
   }
 }
 
@@ -125,6 +132,7 @@ struct OpenedTemporary {
   std::filesystem::path target;  // the file the rename replaces
   std::filesystem::path path;    // the temporary file beside it
   int fd = -1;
+  OldFile existing = OldFile::None;  // whether it replaces a file
 };
 
 // Everything up to the writing: finds the target, checks that it may be replaced, creates the
@@ -133,10 +141,11 @@ std::variant<OpenedTemporary, std::string> OpenTemporary(const std::filesystem::
   OpenedTemporary temp;
   std::optional<struct stat> existing;
   if (auto refusal = ResolveTarget(path, temp.target, existing)) return std::move(*refusal);
-  if (temp.target.filename().empty()) return WriteError(path, EISDIR);
+  if (temp.target.filename().empty()) return WriteError(path, EISDIR, OldFile::None);
+  temp.existing = existing ? OldFile::Kept : OldFile::None;
   // The rename could replace a file that we may not write to; a write-protected file stays.
   if (existing && ::faccessat(AT_FDCWD, temp.target.c_str(), W_OK, AT_EACCESS) != 0) {
-    return WriteError(path, errno);
+    return WriteError(path, errno, OldFile::Kept);
   }
 
   const mode_t mode = 0666;  // narrowed by the umask for a new file
@@ -145,7 +154,7 @@ std::variant<OpenedTemporary, std::string> OpenTemporary(const std::filesystem::
     temp.fd = ::open(temp.path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
     if (temp.fd < 0 && errno != EEXIST && errno != EINTR) break;
   }
-  if (temp.fd < 0) return WriteError(path, errno);
+  if (temp.fd < 0) return WriteError(path, errno, temp.existing);
 
   if (existing) {
     // Keeping the owner, group and permissions is a courtesy: an ordinary user may only pass
@@ -182,7 +191,7 @@ std::optional<std::string> WriteFileAtomically(const std::filesystem::path& path
   }
   if (error_number != 0) {
     ::unlink(temp.path.c_str());
-    return WriteError(path, error_number);
+    return WriteError(path, error_number, temp.existing);
   }
 
   // Make the rename itself durable; the new file is in place whatever this returns.

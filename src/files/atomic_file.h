@@ -23,7 +23,8 @@ int WriteFully(int fd, std::string_view bytes);
 // may not write to. A replaced file keeps its permission bits and, where the caller may set
 // them, its owner and group. A symbolic link is followed to the file it names, which must be a
 // regular file; a link that leads nowhere or into /proc is refused.
-// Returns nullopt on success, otherwise a text for the user that names `path` and the reason.
+// Returns nullopt on success, otherwise a text for the user that names `path` and the reason,
+// and says that the file on disk was left as it was when there was one.
 std::optional<std::string> WriteFileAtomically(const std::filesystem::path& path,
                                                std::string_view bytes);
 

@@ -14,6 +14,7 @@ namespace {
 class FrameDiagnosisTest : public FrameTest {
  public:
   // For the frame shapes of the table.
+  using FrameTest::Fill;
   using FrameTest::MaxPulse;
   using FrameTest::MinPulse;
   using FrameTest::Set;
@@ -115,6 +116,54 @@ TEST_F(FrameDiagnosisTest, NamesTheScanThatFoundNoReadingAndTheLevels) {
     Analyze(0);
     EXPECT_EQ(state.FrameResults[0] > 0.0, c.reason == NoReading::None);
   }
+}
+
+// Samples that reach a zone without passing the zone test are not "short" of it; a count of one
+// is singular. Jump mode with the defaults (zones above 250 and below 5).
+TEST_F(FrameDiagnosisTest, ReasonTellsAZoneTestMissFromAnInputThatFallsShort) {
+  const struct {
+    const char* name;
+    bool zero_crossing;
+    std::function<void(FrameDiagnosisTest&)> shape;  // frame 0, filled with 128 beforehand
+    const char* reason;
+  } cases[] = {
+      {"both zones on single points", false,
+       [](FrameDiagnosisTest& t) {
+         for (int i = 0; i < kCaptureBufferSize; ++i) t.Set(0, i, i % 3 == 0 ? 255 : 0);
+       },
+       "enters both zones, but never on all the points the zone test looks at (Consecutive "
+       "Points)"},
+      {"both zones on single points, crossing mode", true,
+       [](FrameDiagnosisTest& t) {
+         // The crossing scan's zone test looks at points i and i + 2.
+         constexpr uint8_t kCycle[] = {255, 0, 128};
+         for (int i = 0; i < kCaptureBufferSize; ++i) t.Set(0, i, kCycle[i % 3]);
+       },
+       "enters both zones, but never on all the points the zone test looks at (Consecutive "
+       "Points)"},
+      {"the top zone on one point", false,
+       [](FrameDiagnosisTest& t) {
+         t.Fill(0, 5);
+         t.Set(0, 100, 255);
+       },
+       "enters the top zone, but never on all the points the zone test looks at (Consecutive "
+       "Points), and stays 1 count short of the bottom zone"},
+      {"one count below the top zone", false, [](FrameDiagnosisTest& t) { t.Fill(0, 250); },
+       "never enters a zone: 1 count short of the top zone, 246 short of the bottom zone"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    SetUp();
+    state.LookForZeroCrossing = c.zero_crossing ? 1 : 0;
+    Fill(0, 128);
+    c.shape(*this);
+    EXPECT_EQ(ReasonText(DiagnoseFrame(state, 0)), c.reason);
+  }
+  FrameDiagnosis jump;
+  jump.reason = NoReading::NoJump;
+  jump.levels = {0, 255, 5, 250};
+  jump.jump_counts = 1;
+  EXPECT_EQ(ReasonText(jump), "enters a zone, but never after a jump of more than 1 count");
 }
 
 TEST(NoReadingAdvice, NamesTheLevelsAndOnlyChangesThatArePossible) {

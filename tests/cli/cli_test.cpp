@@ -144,7 +144,9 @@ TEST_F(CliTest, ExplainTellsWhyAFrameHasNoReadingAndLeavesTheFrameLines) {
               std::string("frame 1: ") +
                   (mode == std::string("no") ? "never enters a zone" : "no point in either zone") +
                   ": 101 counts short of the top zone, 96 short of the bottom "
-                  "zone; input 100 to 150, zones above 250 and below 5\n");
+                  "zone; input 100 to 150, zones above 250 and below 5\n"
+                  "  The input stays between 100 and 150; pulses must rise above 250 and fall "
+                  "below 5. Raise the input level, or raise Max Limit (Preferences).\n");
   }
 }
 
@@ -417,6 +419,18 @@ TEST_F(CliTest, NoSoundServerIsToldApartFromNoInputs) {
   EXPECT_EQ(Run({"record", "--frames", "1", "--audio", "pulse"}), 1);
   EXPECT_EQ(out_.str(), "");
   EXPECT_EQ(err_.str(), told);
+
+  // No server and no card, or only inputs that cannot record: both commands say so, and fail.
+  server_reached_ = true;
+  for (const std::vector<WaveInDevice>& inputs :
+       {std::vector<WaveInDevice>{}, std::vector<WaveInDevice>{{"Line in", false}}}) {
+    devices_ = inputs;
+    EXPECT_EQ(Run({"devices"}), 1);
+    EXPECT_EQ(out_.str(), "");
+    EXPECT_EQ(err_.str(), "Sound system: ALSA\n" + NoDevicesMessage().text + "\n");
+    EXPECT_EQ(Run({"record", "--frames", "1"}), 1);
+    EXPECT_EQ(err_.str(), NoDevicesMessage().text + "\n");
+  }
 }
 
 TEST_F(CliTest, RecordEndsBeforeAFrameThatTimedOut) {
@@ -436,6 +450,13 @@ TEST_F(CliTest, RecordEndsBeforeAFrameThatTimedOut) {
   EXPECT_EQ(Run({"record", "--raw", kept.string()}), 1);
   EXPECT_EQ(out_.str(), "");
   EXPECT_EQ(Read(kept), "an earlier run");
+  EXPECT_NE(err_.str().find("\"" + kept.string() + "\" was left as it was."), std::string::npos)
+      << err_.str();
+  const fs::path fresh = dir_ / "fresh.txt";
+  EXPECT_EQ(Run({"record", "--raw", fresh.string()}), 1);
+  EXPECT_NE(err_.str().find("\"" + fresh.string() + "\" was not written."), std::string::npos)
+      << err_.str();
+  EXPECT_FALSE(fs::exists(fresh));
 }
 
 TEST_F(CliTest, RecordKeepsTheRawFileOfTheRunSoFar) {
@@ -481,6 +502,50 @@ TEST_F(CliTest, TermAndHangUpEndTheRunAsCtrlCDoes) {
     EXPECT_EQ(Read(raw).substr(0, 5), " 2 \r\n") << signal;
   }
   for (const int signal : {SIGINT, SIGTERM, SIGHUP}) std::signal(signal, SIG_DFL);
+}
+
+// A frame line that standard output does not take ends the run after its frame, with the raw
+// file holding every frame analysed; the reason is told and the run fails.
+TEST_F(CliTest, RecordEndsAfterAFrameLineThatCouldNotBeWritten) {
+  EndRunOnStopSignals();  // as the sound helper starts: SIGPIPE is ignored
+  const fs::path raw = dir_ / "Raw.txt";
+  const std::vector<int> empty(2 * kCaptureBufferSize, 0);
+
+  // The reader takes frame 0's line and goes away while frame 1 records (`| head -1`).
+  int pipe_fds[2];
+  ASSERT_EQ(::pipe(pipe_fds), 0);
+  std::string taken;
+  on_fill_ = [&](int queue) {
+    if (queue != 1 || pipe_fds[0] < 0) return;
+    char text[64];
+    const ssize_t n = ::read(pipe_fds[0], text, sizeof text);
+    taken.assign(text, static_cast<std::size_t>(std::max<ssize_t>(n, 0)));
+    ::close(pipe_fds[0]);
+    pipe_fds[0] = -1;
+  };
+  {
+    DescriptorOutput buffer(pipe_fds[1]);
+    std::ostream out(&buffer);
+    EXPECT_EQ(RunOn({"record", "--frames", "5", "--raw", raw.string()}, out), 1);
+  }
+  ::close(pipe_fds[1]);
+  on_fill_ = nullptr;
+  EXPECT_EQ(taken, " 0   .5000   .000\n");
+  EXPECT_NE(err_.str().find("standard output: Broken pipe"), std::string::npos) << err_.str();
+  EXPECT_EQ(Read(raw), RawText(2, {SquareFrame(128), SquareFrame(128), empty}));
+
+  // Standard output closed (`>&-`): not even frame 0's line arrives.
+  const int closed = ::dup(STDERR_FILENO);
+  ::close(closed);
+  {
+    DescriptorOutput buffer(closed);
+    std::ostream out(&buffer);
+    EXPECT_EQ(RunOn({"record", "--frames", "5", "--raw", raw.string()}, out), 1);
+  }
+  EXPECT_NE(err_.str().find("standard output: Bad file descriptor"), std::string::npos)
+      << err_.str();
+  EXPECT_EQ(Read(raw), RawText(1, {SquareFrame(128), empty}));
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) std::signal(signal, SIG_DFL);
 }
 
 // The CSV needs no drawing library, so it is written here too; frames without a reading keep
