@@ -317,6 +317,28 @@ class RunChartTest : public QObject {
     QCOMPARE(range(live), range(whole));
   }
 
+  // A run whose frames have no reading is noted across the plot, until a reading comes.
+  void NoReadingIsNoted() {
+    RunSeries series;
+    series.Begin(FrameTiming::FrameNumber);
+    RunChart chart(series);
+    chart.chart()->resize(640, 400);
+    const auto svg = [&] { return RenderChart(*chart.chart(), ImageFormat::Svg); };
+    const std::string note = "No frame has a reading.";
+    QVERIFY(svg().find(note) == std::string::npos);  // nothing analysed yet
+    for (int frame = 0; frame < 2; ++frame) {
+      series.Publish(frame, 0.0, frame * 4.0);
+      chart.Append(frame);
+    }
+    QVERIFY(svg().find(note) != std::string::npos);
+    RunChart whole(series);
+    whole.chart()->resize(640, 400);
+    QVERIFY(RenderChart(*whole.chart(), ImageFormat::Svg).find(note) != std::string::npos);
+    series.Publish(2, 0.5, 8.0);
+    chart.Append(2);
+    QVERIFY(svg().find(note) == std::string::npos);
+  }
+
  private:
   QString Settings() const { return QString::fromStdString(rig->File("chart.ini").string()); }
 
