@@ -4,6 +4,7 @@
 #include <QChart>
 #include <QCursor>
 #include <QGraphicsScene>
+#include <QGraphicsSimpleTextItem>
 #include <QImage>
 #include <QLineSeries>
 #include <QPainter>
@@ -33,7 +34,8 @@ RunChart::RunChart(const RunSeries& series, QObject* parent)
       series_(series),
       chart_(new QChart),
       x_axis_(new QValueAxis),
-      y_axis_(new QValueAxis) {
+      y_axis_(new QValueAxis),
+      note_(new QGraphicsSimpleTextItem(QStringLiteral("No frame has a reading."), chart_)) {
   chart_->legend()->hide();
   chart_->setBackgroundRoundness(0);
   chart_->setDropShadowEnabled(false);
@@ -47,6 +49,11 @@ RunChart::RunChart(const RunSeries& series, QObject* parent)
   }
   x_axis_->setLabelFormat(QStringLiteral("%g"));
   y_axis_->setLabelFormat(QStringLiteral("%g"));
+  QFont font = note_->font();
+  font.setPointSizeF(font.pointSizeF() * 1.5);
+  note_->setFont(font);
+  note_->setBrush(QColor(90, 90, 90));
+  connect(chart_, &QChart::plotAreaChanged, this, &RunChart::UpdateNote);
   Rebuild();
 }
 
@@ -105,6 +112,15 @@ void RunChart::Rebuild() {
     pieces_.back()->replace(points);
   }
   if (!series_.empty()) ExtendTime(series_.points().back().time_s);
+  UpdateNote();
+}
+
+void RunChart::UpdateNote() {
+  // Without it such a run is an empty plot that looks like a drawing fault.
+  note_->setVisible(!series_.empty() && pieces_.empty());
+  const QRectF plot = chart_->plotArea();
+  const QRectF text = note_->boundingRect();
+  note_->setPos(plot.center() - QPointF(text.width() / 2, text.height() / 2));
 }
 
 void RunChart::AddReading(const QPointF& at, bool joins_previous) {
@@ -131,10 +147,15 @@ void RunChart::Append(int index) {
   // A frame without a reading takes up time but has no value for the vertical axis.
   ExtendTime(point.time_s);
   const auto value = RunSeries::Value(point, quantity_, pulses_per_rev_);
-  if (!value) return;
+  if (!value) {
+    if (pieces_.empty()) UpdateNote();
+    return;
+  }
   const bool joins = index > 0 && points[static_cast<std::size_t>(index - 1)].HasReading();
+  const bool first_reading = pieces_.empty();
   AddReading(QPointF(point.time_s, *value), joins);
   ExtendValue(*value);
+  if (first_reading) UpdateNote();
 }
 
 void RunChart::ExtendTime(double x) {

@@ -10,6 +10,7 @@
 #include "chart/run_series.h"
 
 class QChart;
+class QGraphicsSimpleTextItem;
 class QLineSeries;
 class QValueAxis;
 
@@ -50,6 +51,8 @@ class RunChart : public QObject {
   void ExtendTime(double x);
   void ExtendValue(double y);
   void SetTitles();
+  // The note across the plot when there are frames but none has a reading.
+  void UpdateNote();
   void OnHovered(const QPointF& point, bool entered);
   const RunPoint* ReadingAt(const QPointF& scene_position, double reach) const;
 
@@ -58,6 +61,7 @@ class RunChart : public QObject {
   bool owns_chart_ = true;
   QValueAxis* x_axis_;
   QValueAxis* y_axis_;
+  QGraphicsSimpleTextItem* note_;  // a child item of the chart
   std::vector<QLineSeries*> pieces_;
   ChartQuantity quantity_ = ChartQuantity::Rpm;
   int pulses_per_rev_ = 1;

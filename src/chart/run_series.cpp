@@ -67,6 +67,19 @@ SeriesChange RunSeries::Publish(int frame, double period_s, double time_s) {
   return {at_end ? SeriesChange::Appended : SeriesChange::Inserted, index};
 }
 
+std::optional<SeriesChange> RunSeries::Revise(int frame, double period_s) {
+  const auto at = LowerBound(points_, frame);
+  if (at == points_.end() || at->frame != frame) return std::nullopt;
+  at->period_s = period_s;
+  last_frame_ = frame;
+  return SeriesChange{SeriesChange::Replaced, static_cast<int>(at - points_.begin())};
+}
+
+bool RunSeries::AnyReading() const {
+  return std::any_of(points_.begin(), points_.end(),
+                     [](const RunPoint& point) { return point.HasReading(); });
+}
+
 const RunPoint* RunSeries::Last() const { return last_frame_ < 0 ? nullptr : Find(last_frame_); }
 
 const RunPoint* RunSeries::Find(int frame) const {

@@ -47,10 +47,14 @@ class RunSeries {
   SeriesChange Record(const MeasurementState& state, int frame, double period_s) {
     return Publish(frame, period_s, FrameTimeSeconds(state, timing_, frame));
   }
+  // A frame analysed again: its point takes the new period and keeps its time. A frame that
+  // the run did not record (nor the file hold) gains no point: nullopt.
+  std::optional<SeriesChange> Revise(int frame, double period_s);
 
   FrameTiming timing() const { return timing_; }
   const std::vector<RunPoint>& points() const { return points_; }
   bool empty() const { return points_.empty(); }
+  bool AnyReading() const;
   // The frame analysed last (also a re-analysed one), if any.
   const RunPoint* Last() const;
   const RunPoint* Find(int frame) const;

@@ -289,6 +289,11 @@ int WriteChart(const std::string& raw, MeasurementState& state, const std::strin
     err << *error << "\n";
     return kExitBadInput;
   }
+  // The picture says so too; a CSV's empty rpm fields say it row by row.
+  if (lower != ".csv" && !series.empty() && !series.AnyReading()) {
+    err << "No frame of \"" << raw << "\" has a reading (every period is .0000), so the "
+        << "chart has no line; \"analyze --explain\" tells why each frame has none.\n";
+  }
   return status;
 }
 

@@ -496,7 +496,9 @@ void Form1::Form_Resize() {
   // Frame CurrentFrame is re-analysed whatever it holds; past the end of the store there is
   // no frame to analyse.
   if (state_.RunStarted && state_.CurrentFrame >= 0 && state_.CurrentFrame <= kLastFrame) {
+    reanalysing_ = true;
     AnalyzeFrame(state_, *this);
+    reanalysing_ = false;
     FlushRunChart();
   }
 }
@@ -558,11 +560,14 @@ void Form1::RunBegun(FrameTiming timing) {
 }
 
 void Form1::FramePublished(const MeasurementState& state, int frame, double period) {
-  const SeriesChange change = series_.Record(state, frame, period);
-  if (run_chart_ == nullptr) return;
+  // After a run or between two frames, CurrentFrame is the frame not yet recorded, whose row
+  // and start time are left from an earlier run: its re-analysis goes to the log only.
+  const std::optional<SeriesChange> change =
+      reanalysing_ ? series_.Revise(frame, period) : series_.Record(state, frame, period);
+  if (run_chart_ == nullptr || !change) return;
   // The chart follows when the handler that publishes has done (Read Raw Data, a resize), and
   // during a run while the next frame is awaited, not between two frames.
-  run_chart_->FramePublished(change);
+  run_chart_->FramePublished(*change);
 }
 
 void Form1::FlushRunChart() {

@@ -208,6 +208,7 @@ class Form1 : public QMainWindow, public Display, public Host {
   bool activated_once_ = false;
   bool recovery_offered_ = false;
   bool resize_pending_ = false;
+  bool reanalysing_ = false;  // a resize analyses frame CurrentFrame once more
   bool close_pending_ = false;
   bool unloading_ = false;
   bool unloaded_ = false;

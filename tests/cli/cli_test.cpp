@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -576,6 +577,50 @@ TEST_F(CliTest, ChartWritesTheCsvAndReadsRawAsAnalyzeDoes) {
   EXPECT_EQ(Run({"chart", raw.string(), "-o", (dir_ / "no" / "run.csv").string()}), 1);
   EXPECT_NE(err_.str().find("run.csv"), std::string::npos) << err_.str();
 }
+
+#ifdef FC_CHART_HELPER
+// The helper draws offscreen whatever platform the session names and with no desktop session
+// at all: it neither aborts nor talks about Qt; Qt starts only for a picture. A run without a
+// reading says so on the picture and on standard error; its CSV is just its rows.
+TEST_F(CliTest, ChartHelperDrawsOffscreenQuietly) {
+  const std::vector<int> flat(2 * kCaptureBufferSize, 128);
+  const auto good = Write("good.txt", RawText(0, {SquareFrame(128)}));
+  const auto none = Write("none.txt", RawText(1, {flat, flat}));
+  const auto helper = [&](const std::string& platform, const std::string& args) {
+    const std::string command = "env -u DISPLAY -u WAYLAND_DISPLAY -u XDG_RUNTIME_DIR "
+                                "QT_QPA_PLATFORM=" + platform + " '" FC_CHART_HELPER "' " +
+                                args + " >'" + (dir_ / "out").string() + "' 2>'" +
+                                (dir_ / "err").string() + "'";
+    const int status = std::system(command.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  };
+  for (const std::string platform : {"xcb", "wayland", "eglfs"}) {
+    SCOPED_TRACE(platform);
+    EXPECT_EQ(helper(platform, "chart --help"), 0);
+    EXPECT_NE(ReadText(dir_ / "out").find("--pulses-per-rev"), std::string::npos);
+    EXPECT_EQ(ReadText(dir_ / "err"), "");
+    EXPECT_EQ(helper(platform, "chart --width 5"), 2);
+    EXPECT_EQ(ReadText(dir_ / "err").find("Qt"), std::string::npos) << ReadText(dir_ / "err");
+    EXPECT_EQ(helper(platform, "chart " + good.string() + " -o " + (dir_ / "q.csv").string()), 0);
+    EXPECT_EQ(ReadText(dir_ / "err"), "");
+    EXPECT_EQ(ReadText(dir_ / "q.csv").substr(0, 26), "frame,time_s,period_s,rpm\n");
+    EXPECT_EQ(helper(platform, "chart " + good.string() + " -o " + (dir_ / "q.png").string()), 0);
+    EXPECT_EQ(ReadText(dir_ / "err"), "");
+    EXPECT_EQ(ReadText(dir_ / "q.png").substr(1, 3), "PNG");
+  }
+
+  EXPECT_EQ(helper("xcb", "chart " + none.string() + " -o " + (dir_ / "n.svg").string()), 0);
+  EXPECT_EQ(ReadText(dir_ / "err"), "No frame of \"" + none.string() +
+                                        "\" has a reading (every period is .0000), so the chart "
+                                        "has no line; \"analyze --explain\" tells why each "
+                                        "frame has none.\n");
+  EXPECT_NE(ReadText(dir_ / "n.svg").find("No frame has a reading."), std::string::npos);
+  EXPECT_EQ(helper("xcb", "chart " + none.string() + " -o " + (dir_ / "n.csv").string()), 0);
+  EXPECT_EQ(ReadText(dir_ / "err"), "");
+  EXPECT_EQ(ReadText(dir_ / "n.csv"), "frame,time_s,period_s,rpm\n0,0.000,0.000000,\n"
+                                      "1,4.000,0.000000,\n");
+}
+#endif
 
 }  // namespace
 }  // namespace fc

@@ -132,6 +132,30 @@ class RunChartTest : public QObject {
     form.mnuRestorePulses->setChecked(false);
   }
 
+  // A resize after a run analyses frame CurrentFrame again: the one after the run's last,
+  // whose row still holds the replay before the run. The log shows it; the chart, its readout
+  // and its CSV take only the frames the run recorded.
+  void ResizeAfterARunAddsNoFrame() {
+    Form1& form = *rig->form;
+    form.Command5[1]->click();
+    form.mnuRunChart->trigger();
+    RunChartWindow& window = *form.run_chart_window();
+    uitest::RunFrames(form, rig->input, 2);
+    QCOMPARE(form.state().CurrentFrame, 2);
+    const std::string csv = form.run_series().CsvText(1);
+    const QList<QPointF> points = Points(window);
+    QCOMPARE(points.size(), 2);
+    const QString readout = window.DetailReadout->text();
+    const std::string log = form.LogText();
+    form.resize(form.width() + 30, form.height() + 20);
+    QTRY_VERIFY(form.LogText().size() > log.size());
+    QCOMPARE(form.LogText().substr(0, log.size()), log);
+    QVERIFY(form.LogText().substr(log.size()).starts_with(" 2   "));
+    QCOMPARE(form.run_series().CsvText(1), csv);
+    QCOMPARE(Points(window), points);
+    QCOMPARE(window.DetailReadout->text(), readout);
+  }
+
   // Pulses per revolution change the readout and the chart only, and are remembered.
   void PulsesPerRevolutionAreRemembered() {
     Form1& form = *rig->form;
@@ -291,6 +315,28 @@ class RunChartTest : public QObject {
       return std::pair(axis->min(), axis->max());
     };
     QCOMPARE(range(live), range(whole));
+  }
+
+  // A run whose frames have no reading is noted across the plot, until a reading comes.
+  void NoReadingIsNoted() {
+    RunSeries series;
+    series.Begin(FrameTiming::FrameNumber);
+    RunChart chart(series);
+    chart.chart()->resize(640, 400);
+    const auto svg = [&] { return RenderChart(*chart.chart(), ImageFormat::Svg); };
+    const std::string note = "No frame has a reading.";
+    QVERIFY(svg().find(note) == std::string::npos);  // nothing analysed yet
+    for (int frame = 0; frame < 2; ++frame) {
+      series.Publish(frame, 0.0, frame * 4.0);
+      chart.Append(frame);
+    }
+    QVERIFY(svg().find(note) != std::string::npos);
+    RunChart whole(series);
+    whole.chart()->resize(640, 400);
+    QVERIFY(RenderChart(*whole.chart(), ImageFormat::Svg).find(note) != std::string::npos);
+    series.Publish(2, 0.5, 8.0);
+    chart.Append(2);
+    QVERIFY(svg().find(note) == std::string::npos);
   }
 
  private:
