@@ -2,6 +2,7 @@
 
 #include <signal.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
@@ -12,6 +13,7 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "analysis/display.h"
@@ -214,6 +216,10 @@ class BatchHost : public HeadlessHost, public Dialogs {
     return "";
   }
   void SetAverageLabel(const std::string& text) override { err_ << text << "\n"; }
+  // The capture enables Stop once the device has opened and the run begins.
+  void SetStopEnabled(bool enabled) override {
+    if (enabled) sound_.recording_began();
+  }
 
  protected:
   bool StopRequested() override { return sound_.interrupted(); }
@@ -241,7 +247,26 @@ class BatchHost : public HeadlessHost, public Dialogs {
 std::atomic<bool> g_stop_signal{false};
 static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
 
-extern "C" void OnStopSignal(int) { g_stop_signal.store(true); }
+std::atomic<bool> g_recording{false};
+
+constexpr std::string_view kStoppedBeforeRun =
+    "Stopped before recording began; nothing was recorded.\n";
+constexpr std::string_view kStoppedAtOnce =
+    "Stopped at once; the frame being recorded is lost, the frames before it are kept.\n";
+
+// Only async-signal-safe calls here: write, sigaction, raise.
+extern "C" void OnStopSignal(int signal) {
+  const bool recording = g_recording.load();
+  if (g_stop_signal.exchange(true) == false && recording) return;  // the run ends after the frame
+  const std::string_view text = recording ? kStoppedAtOnce : kStoppedBeforeRun;
+  [[maybe_unused]] const auto written = ::write(STDERR_FILENO, text.data(), text.size());
+  // Ended by the signal itself, as the shell expects of a stopped program.
+  struct sigaction action {};
+  action.sa_handler = SIG_DFL;
+  sigemptyset(&action.sa_mask);
+  ::sigaction(signal, &action, nullptr);
+  ::raise(signal);
+}
 
 // `chart`: RAW's frames as a PNG or SVG picture of the run chart, or as its CSV table.
 int WriteChart(const std::string& raw, MeasurementState& state, const std::string& output,
@@ -278,6 +303,8 @@ int WriteChart(const std::string& raw, MeasurementState& state, const std::strin
 }  // namespace
 
 std::atomic<bool>& StopSignalFlag() { return g_stop_signal; }
+
+void StopSignalsEndRunAfterFrame() { g_recording.store(true); }
 
 void EndRunOnStopSignals() {
   struct sigaction action {};

@@ -12,8 +12,12 @@ int main(int argc, char** argv) {
   fc::EndRunOnStopSignals();
   fc::SystemClock clock;
   fc::SoundEnvironment sound;
-  sound.make_input = fc::MakeWaveInput;
-  sound.server_reachable = fc::SoundServerReachable;
+  fc::ServerCheck server;
+  sound.server_reachable = [&server] { return server.Reachable(); };
+  sound.make_input = [&server](fc::AudioBackend backend) {
+    return fc::MakeWaveInput(backend, server.Answered());
+  };
+  sound.recording_began = fc::StopSignalsEndRunAfterFrame;
   sound.clock = &clock;
   sound.interrupted = [] { return fc::StopSignalFlag().load(); };
   return fc::RunCli(argc, argv, std::cout, std::cerr, sound);
