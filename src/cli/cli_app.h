@@ -31,17 +31,13 @@ struct SoundEnvironment {
   Clock* clock = nullptr;
   // Asked between frames of `record`; true ends the run after the frame (Ctrl-C).
   std::function<bool()> interrupted = [] { return false; };
-  // Told when `record`'s device has opened and the run begins.
-  std::function<void()> recording_began = [] {};
 };
 
 // Makes Ctrl-C, SIGTERM and SIGHUP end the program at once while nothing is recorded yet (the
-// sound system may be stuck in a call that never returns), and, once
-// StopSignalsEndRunAfterFrame() has been called, end a `record` run as Ctrl-C always did: after
-// the frame being recorded, with the raw file written. They set StopSignalFlag(); a second one
-// during a run ends the program at once.
+// sound system may be stuck in a call that never returns), and, once `record`'s device has
+// opened, end the run as Ctrl-C always did: after the frame being recorded, with the raw file
+// written. They set StopSignalFlag(); a second one during a run ends the program at once.
 void EndRunOnStopSignals();
-void StopSignalsEndRunAfterFrame();
 std::atomic<bool>& StopSignalFlag();
 
 // How `chart` draws its picture; only the chart helper program, which links the drawing

@@ -17,7 +17,6 @@ int main(int argc, char** argv) {
   sound.make_input = [&server](fc::AudioBackend backend) {
     return fc::MakeWaveInput(backend, server.Answered());
   };
-  sound.recording_began = fc::StopSignalsEndRunAfterFrame;
   sound.clock = &clock;
   sound.interrupted = [] { return fc::StopSignalFlag().load(); };
   return fc::RunCli(argc, argv, std::cout, std::cerr, sound);
