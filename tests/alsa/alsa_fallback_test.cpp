@@ -51,6 +51,8 @@ struct Finished {
   int status = -1;  // as from waitpid
   std::string out;
   std::string err;
+  int Exit() const { return WIFEXITED(status) ? WEXITSTATUS(status) : -1; }
+  int EndingSignal() const { return WIFSIGNALED(status) ? WTERMSIG(status) : 0; }
 };
 
 // frequency-counter-cli-sound with `args`, its output in files.
@@ -92,18 +94,6 @@ class Program {
   pid_t pid_ = -1;
 };
 
-Finished RunToEnd(const std::vector<std::string>& args, const std::string& alsa_config,
-             const std::string& pulse_server) {
-  return Program(args, alsa_config, pulse_server).Wait();
-}
-
-int ExitStatus(const Finished& finished) {
-  return WIFEXITED(finished.status) ? WEXITSTATUS(finished.status) : -1;
-}
-int EndingSignal(const Finished& finished) {
-  return WIFSIGNALED(finished.status) ? WTERMSIG(finished.status) : 0;
-}
-
 // A server that takes every connection and never says a word.
 class FrozenServer {
  public:
@@ -137,23 +127,24 @@ TEST(AlsaFallbackTest, ServerThatDoesNotAnswerIsNotWaitedOnThroughItsPlugins) {
   ASSERT_TRUE(server.Listening());
   const std::string config = Configuration("plugins", kServerPlugins);
 
-  const Finished devices = RunToEnd({"devices"}, config, server.Address());
-  EXPECT_EQ(ExitStatus(devices), 0) << devices.err;
+  const Finished devices = Program({"devices"}, config, server.Address()).Wait();
+  EXPECT_EQ(devices.Exit(), 0) << devices.err;
   EXPECT_EQ(devices.err, "Sound system: ALSA\n");
   EXPECT_EQ(devices.out, "0\tDefault test input\n1\tTest pulse train\n2\tMono test pulse train\n");
 
-  const Finished record = RunToEnd({"record", "--frames", "1"}, config, server.Address());
-  EXPECT_EQ(ExitStatus(record), 0) << record.err;
+  const Finished record = Program({"record", "--frames", "1"}, config, server.Address()).Wait();
+  EXPECT_EQ(record.Exit(), 0) << record.err;
   EXPECT_EQ(record.out.rfind(" 0   .3125", 0), 0u) << record.out;
 
   // Nothing but the server's plugins, the default among them: the window and `devices` say
   // that no server answered rather than that there are no inputs.
-  const std::string only_plugins = Configuration(
-      "only-plugins", std::string(kServerPlugins) + "pcm.!default { type pulse }\n"
-                                                    "pcm.!fc_train { type plug slave.pcm fc_pulse }\n"
-                                                    "pcm.!fc_mono { type plug slave.pcm fc_pulse }\n");
-  const Finished none = RunToEnd({"devices"}, only_plugins, server.Address());
-  EXPECT_EQ(ExitStatus(none), 1);
+  const std::string only_plugins =
+      Configuration("only-plugins", std::string(kServerPlugins) +
+                                        "pcm.!default { type pulse }\n"
+                                        "pcm.!fc_train { type plug slave.pcm fc_pulse }\n"
+                                        "pcm.!fc_mono { type plug slave.pcm fc_pulse }\n");
+  const Finished none = Program({"devices"}, only_plugins, server.Address()).Wait();
+  EXPECT_EQ(none.Exit(), 1);
   EXPECT_NE(none.err.find("No sound server could be reached"), std::string::npos) << none.err;
 }
 
@@ -167,7 +158,7 @@ TEST(AlsaFallbackTest, StopSignalEndsTheProgramWhileTheSoundSystemIsWaitedOn) {
   server.AwaitClient();
   record.Signal(SIGINT);
   const Finished interrupted = record.Wait();
-  EXPECT_EQ(EndingSignal(interrupted), SIGINT) << interrupted.err;
+  EXPECT_EQ(interrupted.EndingSignal(), SIGINT) << interrupted.err;
   EXPECT_NE(interrupted.err.find("nothing was recorded"), std::string::npos) << interrupted.err;
   EXPECT_EQ(interrupted.out, "");
 
@@ -176,22 +167,22 @@ TEST(AlsaFallbackTest, StopSignalEndsTheProgramWhileTheSoundSystemIsWaitedOn) {
   server.AwaitClient();
   devices.Signal(SIGTERM);
   const Finished terminated = devices.Wait();
-  EXPECT_EQ(EndingSignal(terminated), SIGTERM) << terminated.err;
+  EXPECT_EQ(terminated.EndingSignal(), SIGTERM) << terminated.err;
 }
 
 TEST(AlsaFallbackTest, PluginChatterStaysOffTheTerminal) {
   const std::string config = Configuration("plugins", kServerPlugins);
   for (const std::vector<std::string>& args :
        {std::vector<std::string>{"devices"}, {"devices", "--audio", "alsa"}}) {
-    const Finished devices = RunToEnd(args, config, kNoServer);
-    EXPECT_EQ(ExitStatus(devices), 0) << args.size();
+    const Finished devices = Program(args, config, kNoServer).Wait();
+    EXPECT_EQ(devices.Exit(), 0) << args.size();
     EXPECT_EQ(devices.err, "Sound system: ALSA\n") << args.size();
     EXPECT_EQ(devices.out.rfind("0\tDefault test input\n", 0), 0u) << devices.out;
   }
   for (const std::vector<std::string>& args : {std::vector<std::string>{"record", "--frames", "1"},
                                                {"record", "--frames", "1", "--audio", "alsa"}}) {
-    const Finished record = RunToEnd(args, config, kNoServer);
-    EXPECT_EQ(ExitStatus(record), 0) << record.err;
+    const Finished record = Program(args, config, kNoServer).Wait();
+    EXPECT_EQ(record.Exit(), 0) << record.err;
     EXPECT_EQ(record.err.find("server"), std::string::npos) << record.err;
     EXPECT_EQ(record.err.find("Jack"), std::string::npos) << record.err;
   }

@@ -96,8 +96,7 @@ bool ReachesServerPlugin(snd_config_t* node, int depth) {
   if (depth > kPluginDepthLimit) return false;
   const char* text = nullptr;
   if (snd_config_get_type(node) == SND_CONFIG_TYPE_STRING) {
-    return snd_config_get_string(node, &text) == 0 &&
-           NamedPcmReachesServerPlugin(text, depth + 1);
+    return snd_config_get_string(node, &text) == 0 && NamedPcmReachesServerPlugin(text, depth + 1);
   }
   if (snd_config_get_type(node) != SND_CONFIG_TYPE_COMPOUND) return false;
   snd_config_t* found = nullptr;
