@@ -2,6 +2,7 @@
 
 #include <signal.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
@@ -12,6 +13,7 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "analysis/display.h"
@@ -187,6 +189,33 @@ bool SameFile(const std::filesystem::path& a, const std::filesystem::path& b) {
          first.st_dev == second.st_dev && first.st_ino == second.st_ino;
 }
 
+std::atomic<bool> g_stop_signal{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
+
+std::atomic<bool> g_recording{false};
+
+constexpr std::string_view kStoppedBeforeRun =
+    "Stopped before recording began; nothing was recorded.\n";
+constexpr std::string_view kStoppedAtOnce =
+    "Stopped at once; the frame being recorded is lost, the frames before it are kept.\n";
+
+// From here on a stop signal ends the run after the frame rather than the program at once.
+void StopSignalsEndRunAfterFrame() { g_recording.store(true); }
+
+// Only async-signal-safe calls here: write, sigaction, raise.
+extern "C" void OnStopSignal(int signal) {
+  const bool recording = g_recording.load();
+  if (g_stop_signal.exchange(true) == false && recording) return;  // the run ends after the frame
+  const std::string_view text = recording ? kStoppedAtOnce : kStoppedBeforeRun;
+  [[maybe_unused]] const auto written = ::write(STDERR_FILENO, text.data(), text.size());
+  // Ended by the signal itself, as the shell expects of a stopped program.
+  struct sigaction action {};
+  action.sa_handler = SIG_DFL;
+  sigemptyset(&action.sa_mask);
+  ::sigaction(signal, &action, nullptr);
+  ::raise(signal);
+}
+
 // The capture's window side for a terminal: messages go to standard error, a time-out ends
 // the run (there is no one to ask), and the run stops after the frames asked for, Ctrl-C, or a
 // frame line that standard output did not take. With a raw file, the file holds the run so far
@@ -222,6 +251,10 @@ class BatchHost : public HeadlessHost, public Dialogs {
     return "";
   }
   void SetAverageLabel(const std::string& text) override { err_ << text << "\n"; }
+  // The capture enables Stop once the device has opened and the run begins.
+  void SetStopEnabled(bool enabled) override {
+    if (enabled) StopSignalsEndRunAfterFrame();
+  }
 
  protected:
   // Frame lines that no one receives are no run: the frames stop, the raw file keeps them.
@@ -254,11 +287,6 @@ class BatchHost : public HeadlessHost, public Dialogs {
   bool output_failed_ = false;
   bool raw_failure_told_ = false;
 };
-
-std::atomic<bool> g_stop_signal{false};
-static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
-
-extern "C" void OnStopSignal(int) { g_stop_signal.store(true); }
 
 // `chart`: RAW's frames as a PNG or SVG picture of the run chart, or as its CSV table.
 int WriteChart(const std::string& raw, MeasurementState& state, const std::string& output,
@@ -302,6 +330,7 @@ int WriteChart(const std::string& raw, MeasurementState& state, const std::strin
 std::atomic<bool>& StopSignalFlag() { return g_stop_signal; }
 
 void EndRunOnStopSignals() {
+  g_recording.store(false);
   struct sigaction action {};
   action.sa_handler = OnStopSignal;
   sigemptyset(&action.sa_mask);

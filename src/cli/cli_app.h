@@ -33,10 +33,12 @@ struct SoundEnvironment {
   std::function<bool()> interrupted = [] { return false; };
 };
 
-// Makes Ctrl-C, SIGTERM and SIGHUP end a `record` run as Ctrl-C always did: after the frame
-// being recorded, with the raw file written. They set StopSignalFlag(). SIGPIPE is ignored: a
-// reader that goes away (`| head -1`) is then a failed write, which ends the run after its frame
-// with the raw file written, instead of killing the program before that.
+// Makes Ctrl-C, SIGTERM and SIGHUP end the program at once while nothing is recorded yet (the
+// sound system may be stuck in a call that never returns), and, once `record`'s device has
+// opened, end the run as Ctrl-C always did: after the frame being recorded, with the raw file
+// written. They set StopSignalFlag(); a second one during a run ends the program at once.
+// SIGPIPE is ignored: a reader that goes away (`| head -1`) is then a failed write, which ends
+// the run after its frame with the raw file written, instead of killing the program before that.
 void EndRunOnStopSignals();
 std::atomic<bool>& StopSignalFlag();
 

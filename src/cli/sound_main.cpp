@@ -15,8 +15,11 @@ int main(int argc, char** argv) {
   fc::EndRunOnStopSignals();
   fc::SystemClock clock;
   fc::SoundEnvironment sound;
-  sound.make_input = fc::MakeWaveInput;
-  sound.server_reachable = fc::SoundServerReachable;
+  fc::ServerCheck server;
+  sound.server_reachable = [&server] { return server.Reachable(); };
+  sound.make_input = [&server](fc::AudioBackend backend) {
+    return fc::MakeWaveInput(backend, server.Answered());
+  };
   sound.clock = &clock;
   sound.interrupted = [] { return fc::StopSignalFlag().load(); };
   // Its write errors name the reason (a closed descriptor, a reader gone away).

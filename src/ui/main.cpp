@@ -60,9 +60,10 @@ int main(int argc, char** argv) {
 
   // FREQUENCY_COUNTER_AUDIO forces a sound system; otherwise the server's inputs when one
   // answers, the sound cards' own (ALSA) when none does.
-  const fc::AudioBackend backend =
-      fc::ChooseAudioBackend(fc::AudioBackendFromEnvironment(std::cerr), fc::SoundServerReachable);
-  const std::unique_ptr<fc::WaveInput> input = fc::MakeWaveInput(backend);
+  fc::ServerCheck server;
+  const fc::AudioBackend backend = fc::ChooseAudioBackend(
+      fc::AudioBackendFromEnvironment(std::cerr), [&server] { return server.Reachable(); });
+  const std::unique_ptr<fc::WaveInput> input = fc::MakeWaveInput(backend, server.Answered());
   if (parser.isSet(list_option)) {
     std::cout << "Sound system: " << fc::AudioBackendName(backend) << "\n";
     const fc::DeviceList devices = fc::CapableDevices(*input);

@@ -1,6 +1,7 @@
 #include "capture/alsa/alsa_wave_input.h"
 
 #include <alsa/asoundlib.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
@@ -65,6 +66,95 @@ std::string OneLine(std::string text) {
   return text;
 }
 
+// The sound servers' own plugins. ALSA's pulse plugin waits on its server without a time-out,
+// so a server that does not answer holds it (and the program) for ever; JACK's writes its
+// failures straight to standard error, past ALSA's error handler.
+bool IsServerPlugin(const char* type) {
+  return std::strcmp(type, "pulse") == 0 || std::strcmp(type, "jack") == 0;
+}
+
+// Plugins stacked deeper than this are not followed (a loop in the configuration ends here).
+constexpr int kPluginDepthLimit = 8;
+
+bool ReachesServerPlugin(snd_config_t* node, int depth);
+
+// Whether the PCM of that name (with arguments, "name:a,b") is a server's plugin or stands on one.
+bool NamedPcmReachesServerPlugin(const char* name, int depth) {
+  snd_config_t* definition = nullptr;
+  if (depth > kPluginDepthLimit ||
+      snd_config_search_definition(snd_config, "pcm", name, &definition) < 0) {
+    return false;
+  }
+  const bool reaches = ReachesServerPlugin(definition, depth);
+  snd_config_delete(definition);
+  return reaches;
+}
+
+// A PCM definition (or the name of one): its type, then the PCMs it stands on (slave.pcm,
+// capture.pcm of asym, slaves.*.pcm of multi).
+bool ReachesServerPlugin(snd_config_t* node, int depth) {
+  if (depth > kPluginDepthLimit) return false;
+  const char* text = nullptr;
+  if (snd_config_get_type(node) == SND_CONFIG_TYPE_STRING) {
+    return snd_config_get_string(node, &text) == 0 && NamedPcmReachesServerPlugin(text, depth + 1);
+  }
+  if (snd_config_get_type(node) != SND_CONFIG_TYPE_COMPOUND) return false;
+  snd_config_t* found = nullptr;
+  if (snd_config_search(node, "type", &found) == 0 && snd_config_get_string(found, &text) == 0 &&
+      IsServerPlugin(text)) {
+    return true;
+  }
+  for (const char* below : {"slave.pcm", "capture.pcm"}) {
+    if (snd_config_search(node, below, &found) == 0 && ReachesServerPlugin(found, depth + 1)) {
+      return true;
+    }
+  }
+  snd_config_t* slaves = nullptr;
+  if (snd_config_search(node, "slaves", &slaves) == 0 &&
+      snd_config_get_type(slaves) == SND_CONFIG_TYPE_COMPOUND) {
+    snd_config_iterator_t at;
+    snd_config_iterator_t next;
+    snd_config_for_each(at, next, slaves) {
+      if (snd_config_search(snd_config_iterator_entry(at), "pcm", &found) == 0 &&
+          ReachesServerPlugin(found, depth + 1)) {
+        return true;
+      }
+    }
+  }
+  return false;
+}
+
+bool UsesServerPlugin(const std::string& name) {
+  return snd_config_update() >= 0 && NamedPcmReachesServerPlugin(name.c_str(), 0);
+}
+
+// Standard error goes to /dev/null while this lives, for a library that writes there itself.
+class QuietStandardError {
+ public:
+  QuietStandardError() : saved_(::dup(STDERR_FILENO)) {
+    const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (saved_ >= 0 && null >= 0) ::dup2(null, STDERR_FILENO);
+    if (null >= 0) ::close(null);
+  }
+  ~QuietStandardError() {
+    if (saved_ < 0) return;
+    ::dup2(saved_, STDERR_FILENO);
+    ::close(saved_);
+  }
+  QuietStandardError(const QuietStandardError&) = delete;
+  QuietStandardError& operator=(const QuietStandardError&) = delete;
+
+ private:
+  int saved_;
+};
+
+// snd_pcm_open for capture, without blocking; a server plugin's chatter is kept off the terminal.
+int OpenCapturePcm(snd_pcm_t** pcm, const std::string& name) {
+  std::optional<QuietStandardError> quiet;
+  if (UsesServerPlugin(name)) quiet.emplace();
+  return snd_pcm_open(pcm, name.c_str(), SND_PCM_STREAM_CAPTURE, SND_PCM_NONBLOCK);
+}
+
 struct PcmEntry {
   std::string name;
   std::string description;
@@ -72,22 +162,35 @@ struct PcmEntry {
 
 bool CanOpenForCapture(const std::string& name) {
   snd_pcm_t* pcm = nullptr;
-  if (snd_pcm_open(&pcm, name.c_str(), SND_PCM_STREAM_CAPTURE, SND_PCM_NONBLOCK) < 0) {
-    return false;
-  }
+  if (OpenCapturePcm(&pcm, name) < 0) return false;
   snd_pcm_close(pcm);
   return true;
 }
 
-std::vector<PcmEntry> CapturePcms() {
+struct CaptureListing {
   std::vector<PcmEntry> pcms;
+  bool server_plugins_left_out = false;
+};
+
+// With `server_plugins` off, the PCMs that are or stand on a server's plugin are neither opened
+// nor listed.
+CaptureListing CapturePcms(bool server_plugins) {
+  CaptureListing listing;
+  std::vector<PcmEntry>& pcms = listing.pcms;
+  const auto left_out = [&](const std::string& name) {
+    if (server_plugins || !UsesServerPlugin(name)) return false;
+    listing.server_plugins_left_out = true;
+    return true;
+  };
   void** hints = nullptr;
   if (snd_device_name_hint(-1, "pcm", &hints) == 0 && hints != nullptr) {
     for (void** hint = hints; *hint != nullptr; ++hint) {
       const std::string name = HintValue(*hint, "NAME");
       const std::string io = HintValue(*hint, "IOID");  // empty: both directions
       // The null device only ever records silence.
-      if (name.empty() || name == "null" || (!io.empty() && io != "Input")) continue;
+      if (name.empty() || name == "null" || (!io.empty() && io != "Input") || left_out(name)) {
+        continue;
+      }
       // The hints also name plugins with nothing behind them (a missing card, a sound server
       // that is not running): only what opens for capture is listed.
       if (name != kDefaultPcm && !CanOpenForCapture(name)) continue;
@@ -98,14 +201,14 @@ std::vector<PcmEntry> CapturePcms() {
   }
   const auto is_default = [](const PcmEntry& pcm) { return pcm.name == kDefaultPcm; };
   const auto found = std::find_if(pcms.begin(), pcms.end(), is_default);
-  if (!CanOpenForCapture(kDefaultPcm)) {
+  if (left_out(kDefaultPcm) || !CanOpenForCapture(kDefaultPcm)) {
     if (found != pcms.end()) pcms.erase(found);
   } else if (found != pcms.end()) {
     std::rotate(pcms.begin(), found, found + 1);
   } else {
     pcms.insert(pcms.begin(), {kDefaultPcm, "Default"});
   }
-  return pcms;
+  return listing;
 }
 
 // ALSA writes its own errors to standard error (a card that is missing, a plugin that cannot
@@ -139,9 +242,7 @@ class AlsaWaveInput::Session {
 
   bool Open(const std::string& name, const WaveFormat& format, bool restore_pulses) {
     snd_pcm_t* pcm = nullptr;
-    if (snd_pcm_open(&pcm, name.c_str(), SND_PCM_STREAM_CAPTURE, SND_PCM_NONBLOCK) < 0) {
-      return false;
-    }
+    if (OpenCapturePcm(&pcm, name) < 0) return false;
     pcm_.reset(pcm);
     if (!Configure(format, restore_pulses)) return false;
     // A device that cannot run is found out here rather than in the middle of a run.
@@ -407,7 +508,9 @@ AlsaWaveInput::~AlsaWaveInput() = default;
 std::vector<WaveInDevice> AlsaWaveInput::Devices() {
   pcm_names_.clear();
   std::vector<WaveInDevice> devices;
-  for (PcmEntry& pcm : CapturePcms()) {
+  CaptureListing listing = CapturePcms(options_.server_plugins);
+  server_reached_ = !listing.server_plugins_left_out || !listing.pcms.empty();
+  for (PcmEntry& pcm : listing.pcms) {
     pcm_names_.push_back(std::move(pcm.name));
     // Format and channels are converted here, so any capture PCM can give 8-bit stereo.
     devices.push_back({std::move(pcm.description), true});

@@ -24,6 +24,10 @@ class AlsaWaveInput final : public WaveInput {
     // up to this late matters little beside the capture's own checks every 15 ms.
     std::chrono::microseconds period{40000};
     std::chrono::microseconds buffer{2000000};  // the device's buffer, as far as it allows
+    // Whether the PCMs of the sound servers' own plugins (pulse, jack, and those stacked on
+    // them) are listed and opened. Off when ALSA stands in for a server that did not answer:
+    // the pulse plugin would wait on that server for ever.
+    bool server_plugins = true;
   };
 
   AlsaWaveInput();
@@ -33,6 +37,9 @@ class AlsaWaveInput final : public WaveInput {
   AlsaWaveInput& operator=(const AlsaWaveInput&) = delete;
 
   std::vector<WaveInDevice> Devices() override;
+  // False when the last listing found nothing but the PCMs of server plugins it left out: the
+  // inputs there are belong to the server that did not answer.
+  bool ServerReached() const override { return server_reached_; }
   // Accepts 8-bit PCM with 1 or 2 channels at a rate no higher than the device's.
   WaveInHandle Open(int device_id, const WaveFormat& format) override;
   // Starts the device (the first time; later calls do nothing).
@@ -57,6 +64,7 @@ class AlsaWaveInput final : public WaveInput {
   std::vector<std::string> pcm_names_;  // identifier -> PCM name, from the last listing
   SessionTable<Session> sessions_;
   bool restore_pulses_ = false;
+  bool server_reached_ = true;
 };
 
 }  // namespace fc

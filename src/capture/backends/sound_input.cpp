@@ -7,8 +7,12 @@ namespace fc {
 
 bool SoundServerReachable() { return PulseWaveInput().ServerReachable(); }
 
-std::unique_ptr<WaveInput> MakeWaveInput(AudioBackend backend) {
-  if (backend == AudioBackend::Alsa) return std::make_unique<AlsaWaveInput>();
+std::unique_ptr<WaveInput> MakeWaveInput(AudioBackend backend, bool server_answered) {
+  if (backend == AudioBackend::Alsa) {
+    AlsaWaveInput::Options options;
+    options.server_plugins = server_answered;
+    return std::make_unique<AlsaWaveInput>(options);
+  }
   return std::make_unique<PulseWaveInput>();
 }
 

@@ -10,7 +10,21 @@ namespace fc {
 // True when a PulseAudio server (or PipeWire's) answers.
 bool SoundServerReachable();
 
-// The input of a chosen backend (Pulse or Alsa).
-std::unique_ptr<WaveInput> MakeWaveInput(AudioBackend backend);
+// The input of a chosen backend (Pulse or Alsa). `server_answered` false (ALSA standing in for
+// a server that did not answer) leaves out ALSA's PCMs of the servers' plugins, which would
+// wait on that server.
+std::unique_ptr<WaveInput> MakeWaveInput(AudioBackend backend, bool server_answered);
+
+// The automatic choice's check for a server, remembered for the input made after it.
+class ServerCheck {
+ public:
+  // SoundServerReachable(), remembered.
+  bool Reachable() { return answered_ = SoundServerReachable(); }
+  // True until a check has found no server (a forced backend asks none).
+  bool Answered() const { return answered_; }
+
+ private:
+  bool answered_ = true;
+};
 
 }  // namespace fc
