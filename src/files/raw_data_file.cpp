@@ -370,7 +370,7 @@ class NumberLines {
     std::size_t from = pos_;
     for (;;) {
       if (FindLineEnd(from) != nullptr || source_.at_end()) return true;
-      const std::size_t i = Text().size();
+      const std::size_t i = searched_to_ - start_;  // a CR there waits for the byte after it
       if (i - pos_ > kLongestLine) return false;
       from = i - pos_;
       if (!Refill() && source_.at_end()) return true;

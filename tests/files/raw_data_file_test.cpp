@@ -593,6 +593,7 @@ TEST_F(RawDataFileTest, ReadingInSmallPiecesGivesTheSameOutcome) {
       " 1 \r\n 10,11 \r\n12 13\r\n 20 , 21\r\n 22\t,\t23,",
       " 1 \r\n 10 11 12 , 13 20,21\r\n 22,, 23\r\n",
       " 1 \r\n 10 11 12 , 13 20,21\r\n 22,",
+      " 1 \r\n 10 11 12 \r 13 \r20 21 22\t23\r",
   };
   for (const auto& file : files) {
     MeasurementState whole;
