@@ -36,9 +36,12 @@ int32_t EffectiveBufferSize(const MeasurementState& state) {
 
 // Reading a file: one piece for a file up to the first size, pieces of the second for larger
 // ones, and room before each for the part line carried over from the piece before (the
-// writer's lines have 7 bytes; longer ones take a slower path).
+// writer's lines have 7 bytes; longer ones take a slower path). A small file is still read
+// in blocks of at least the third size until its end: its size may be wrong, and a /proc
+// file's reads 0.
 constexpr std::size_t kWholeFileAtOnce = 1 << 20;
 constexpr std::size_t kReadAheadPiece = 256 << 10;
+constexpr std::size_t kSmallestPiece = 64 << 10;
 constexpr std::size_t kPieceRoom = 4096;
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
@@ -60,6 +63,21 @@ uint64_t LineFeeds64(const char* p) {
   uint64_t bits = 0;
   for (int i = 0; i < 64; ++i) bits |= static_cast<uint64_t>(p[i] == '\n') << i;
   return bits;
+#endif
+}
+
+// Where the first CR or LF stands among the 16 bytes at `p`: 16 if there is none.
+unsigned FirstLineEnd16(const char* p) {
+#if defined(__SSE2__)
+  const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  const unsigned ends = static_cast<unsigned>(
+      _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('\n')),
+                                     _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\r')))));
+  return ends == 0 ? 16 : static_cast<unsigned>(__builtin_ctz(ends));
+#else
+  unsigned i = 0;
+  while (i < 16 && !IsLineEnd(p[i])) ++i;
+  return i;
 #endif
 }
 
@@ -163,6 +181,8 @@ class NumberLines {
       const char* const limit = size >= 16 ? begin + size - 16 : begin;  // peeks stay inside
       bool other_line = false;
       const std::size_t taken_before = taken;
+      std::size_t on_shared_lines = 0;  // samples taken from lines that hold several
+      int shared_line_ends = 0;         // and the line ends taken with them
       std::size_t relatives = 0;  // lines since the writer's form was last tried
       while (taken < max && q < limit) {
         if (relatives == 0) {
@@ -179,6 +199,10 @@ class NumberLines {
         if (r[0] == ' ') ++r;
         unsigned value = static_cast<unsigned char>(r[0]) - '0';
         if (value > 9) {
+          if (TakeShared(q, begin, begin + size, out, max, taken, on_shared_lines,
+                         shared_line_ends)) {
+            continue;
+          }
           other_line = true;
           break;
         }
@@ -203,6 +227,10 @@ class NumberLines {
         } else if (r[0] == '\n') {
           ++r;
         } else {
+          if (TakeShared(q, begin, begin + size, out, max, taken, on_shared_lines,
+                         shared_line_ends)) {
+            continue;
+          }
           other_line = true;
           break;
         }
@@ -214,7 +242,7 @@ class NumberLines {
         q = r;
       }
       pos_ = static_cast<std::size_t>(q - begin);
-      line_ += static_cast<int>(taken - taken_before);
+      line_ += static_cast<int>(taken - taken_before - on_shared_lines) + shared_line_ends;
       if (other_line || taken == max || source_.at_end()) return taken;
       Refill();
       if (Text().size() - pos_ < 16) return taken;
@@ -281,6 +309,8 @@ class NumberLines {
     return Result::Number;
   }
 
+  std::size_t scanned() const { return scanned_; }
+
   // 1-based number of the line the next call reads (or the line of the last Bad result).
   int line() const { return line_; }
   // The text of the last number read by Next(), as written in the file; valid until the next
@@ -292,32 +322,137 @@ class NumberLines {
 
   bool Refill() {
     if (source_.at_end()) return false;
+    start_ += pos_;
     const bool more = source_.Refill(pos_);
     pos_ = 0;
     return more;
   }
 
-  // Reads on until the line at pos_ ends inside the text (a CR with the character after it,
-  // to tell CR LF from CR), or the file has ended.
+  // Whether the line at pos_ is known to end inside the text: the text keeps everything after
+  // pos_, so a line end once found stays in it until it is passed. The numbers after the first
+  // on a line then cost nothing more, however long the line.
+  bool LineEndAhead() const {
+    return source_.at_end() || (line_end_known_ && start_ + pos_ <= line_end_);
+  }
+
+  // The line end at or after `from` in the text, or nullptr. A CR counts only with the
+  // character after it, to tell CR LF from CR, unless the file has ended.
+  const char* FindLineEnd(std::size_t from) {
+    const std::string_view text = Text();
+    // Text searched before without a line end need not be searched again.
+    if (start_ + from < searched_to_) from = searched_to_ - start_;
+    std::size_t i = from;
+    for (;;) {
+      if (text.size() - i < 16) {
+        while (i < text.size() && !IsLineEnd(text[i])) ++i;
+        break;
+      }
+      const unsigned at = FirstLineEnd16(text.data() + i);
+      i += at;
+      if (at < 16) break;
+    }
+    scanned_ += i - from;
+    if (i + 1 < text.size() || (i < text.size() && text[i] == '\n') ||
+        (i < text.size() && source_.at_end())) {
+      line_end_ = start_ + i;
+      line_end_known_ = true;
+      return text.data() + i;
+    }
+    searched_to_ = start_ + i;
+    return nullptr;
+  }
+
+  // Reads on until the line at pos_ ends inside the text, or the file has ended.
   // False for a line too long to be anything but rubbish (or an endless device).
   bool WholeLineAhead() {
     constexpr std::size_t kLongestLine = 16 << 20;
+    if (LineEndAhead()) return true;
     std::size_t from = pos_;
     for (;;) {
-      const std::string_view text = Text();
-      std::size_t i = from;
-      while (i < text.size() && !IsLineEnd(text[i])) ++i;
-      if (i + 1 < text.size() || (i < text.size() && text[i] == '\n') || source_.at_end()) {
-        return true;
-      }
+      if (FindLineEnd(from) != nullptr || source_.at_end()) return true;
+      const std::size_t i = searched_to_ - start_;  // a CR there waits for the byte after it
       if (i - pos_ > kLongestLine) return false;
       from = i - pos_;
       if (!Refill() && source_.at_end()) return true;
     }
   }
 
+  // Takes the numbers of a line that holds several ("128,200", "128 200"), from `q` to the
+  // first that is not a plain sample (1 to 3 digits, 0..255) or to the line end, taken with the
+  // last number as Next() takes it. Only on a line whose end lies in the text, so that its
+  // length has been judged. Returns whether anything was taken.
+  bool TakeShared(const char*& q, const char* begin, const char* end, uint8_t* out,
+                  std::size_t max, std::size_t& taken, std::size_t& on_shared_lines,
+                  int& line_ends) {
+    const auto at = static_cast<std::size_t>(q - begin);
+    const char* line_end = nullptr;
+    if (line_end_known_ && start_ + at <= line_end_) {
+      line_end = begin + (line_end_ - start_);
+    } else {
+      line_end = FindLineEnd(at);
+      if (line_end == nullptr) {
+        if (!source_.at_end()) return false;  // Next() reads on and judges the line
+        line_end = end;
+      }
+    }
+    // Locals only in the loop: stores through `out` would otherwise force reloads.
+    const char* next = q;
+    std::size_t count = taken;
+    while (count < max) {
+      const char* r = next;
+      while (r < line_end && IsBlank(*r)) ++r;
+      const char* t = r;
+      unsigned value = 0;
+      if (end - r >= 4) {
+        // Without a branch on the count of digits, which changes from number to number. A line
+        // end is no digit, so the digits stop at the line's end.
+        const auto digit = [](char c) { return static_cast<unsigned>(c) - '0'; };
+        const unsigned first = digit(r[0]), second = digit(r[1]), third = digit(r[2]);
+        const bool two = second <= 9;
+        const bool three = two & (third <= 9);
+        value = two ? first * 10 + second : first;
+        value = three ? value * 10 + third : value;
+        if (first > 9 || (three && digit(r[3]) <= 9)) break;
+        t = r + 1 + two + three;
+      } else {
+        while (t < line_end && t - r < 4 && static_cast<unsigned>(*t - '0') <= 9) {
+          value = value * 10 + static_cast<unsigned>(*t - '0');
+          ++t;
+        }
+        if (t == r || t - r > 3) break;
+      }
+      if (value > 255) break;
+      if (t < line_end && !IsBlank(*t) && *t != ',') break;  // "12a", "1.5": Next() decides
+      while (t < line_end && IsBlank(*t)) ++t;
+      if (t < line_end && *t == ',') {
+        ++t;
+        while (t < line_end && IsBlank(*t)) ++t;
+      }
+      out[count++] = static_cast<uint8_t>(value);
+      next = t;
+      if (t == line_end) {
+        if (t < end) {
+          if (*t == '\r' && t + 1 < end && t[1] == '\n') ++t;
+          next = t + 1;
+          ++line_ends;
+        }
+        break;
+      }
+    }
+    q = next;
+    const std::size_t newly = count - taken;
+    taken = count;
+    on_shared_lines += newly;
+    return newly > 0;
+  }
+
   ChunkedText& source_;
   std::size_t pos_ = 0;
+  std::size_t start_ = 0;  // where the text begins in the file
+  bool line_end_known_ = false;
+  std::size_t line_end_ = 0;  // where in the file the line end last found stands
+  std::size_t searched_to_ = 0;  // where in the file the last search that failed stopped
+  std::size_t scanned_ = 0;
   int line_ = 1;
   std::string_view token_;
 };
@@ -388,7 +523,9 @@ RawReadOutcome ReadRawData(MeasurementState& state, Display& display,
   if (!pieces) {
     pieces = PiecesOnDemand(
         [fd](char* buffer, std::size_t size) { return ::read(fd, buffer, size); },
-        sized && file_size <= kWholeFileAtOnce ? file_size + 1 : kReadAheadPiece, kPieceRoom);
+        sized && file_size <= kWholeFileAtOnce ? std::max(file_size + 1, kSmallestPiece)
+                                               : kReadAheadPiece,
+        kPieceRoom);
   }
   ChunkedText source(std::move(pieces));
   return ReadFrom(source, state, display, path.string());
@@ -419,12 +556,19 @@ RawReadOutcome ReadRawDataInPieces(MeasurementState& state, Display& display, st
 
 namespace {
 
+thread_local RawReadWork last_work;
+
 RawReadOutcome ReadFrom(ChunkedText& source, MeasurementState& state, Display& display,
                         const std::string& file_name) {
   const auto read_failed = [&] {
     return Invalid(ReadProblem(file_name, ErrorText(source.error())));
   };
   NumberLines lines(source);
+  struct Tally {
+    const NumberLines& lines;
+    const ChunkedText& source;
+    ~Tally() { last_work = {lines.scanned(), source.copied()}; }
+  } const tally{lines, source};
   double value = 0;
   std::string problem;
 
@@ -503,5 +647,7 @@ RawReadOutcome ReadFrom(ChunkedText& source, MeasurementState& state, Display& d
 }
 
 }  // namespace
+
+RawReadWork LastRawReadWork() { return last_work; }
 
 }  // namespace fc

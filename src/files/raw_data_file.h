@@ -65,4 +65,13 @@ RawReadOutcome ReadRawDataText(MeasurementState& state, Display& display, std::s
 RawReadOutcome ReadRawDataInPieces(MeasurementState& state, Display& display, std::string_view text,
                                    const std::string& file_name, std::size_t piece_size);
 
+// For tests: the work of the last read on this thread, in bytes of text searched for a line
+// end and bytes moved to join lines split between pieces. Both stay within a small multiple of
+// the file's size, however its numbers are laid out on lines.
+struct RawReadWork {
+  std::size_t scanned = 0;
+  std::size_t copied = 0;
+};
+RawReadWork LastRawReadWork();
+
 }  // namespace fc

@@ -176,18 +176,28 @@ bool ChunkedText::Refill(std::size_t keep_from) {
     // The usual case: a part line, put in front of the piece that continues it.
     char* const start = piece.data - kept.size();
     if (!kept.empty()) std::memcpy(start, kept.data(), kept.size());
+    copied_ += kept.size();
     view_ = std::string_view(start, kept.size() + piece.size);
     return true;
   }
-  // A line longer than the room: it grows in a buffer of its own.
+  // A line longer than the room: it grows in a buffer of its own. The text before it is
+  // dropped only once it is most of the buffer, so that no byte is moved again and again.
+  std::size_t drop = 0;
   if (!joined_.empty() && kept.data() >= joined_.data() &&
       kept.data() < joined_.data() + joined_.size()) {
-    joined_.erase(0, static_cast<std::size_t>(kept.data() - joined_.data()));
+    drop = static_cast<std::size_t>(kept.data() - joined_.data());
+    if (drop > joined_.size() / 2) {
+      joined_.erase(0, drop);
+      copied_ += joined_.size();
+      drop = 0;
+    }
   } else {
     joined_.assign(kept);
+    copied_ += kept.size();
   }
   joined_.append(piece.data, piece.size);
-  view_ = joined_;
+  copied_ += piece.size;
+  view_ = std::string_view(joined_).substr(drop);
   return true;
 }
 

@@ -66,6 +66,8 @@ class ChunkedText {
   std::string_view view() const { return view_; }
   bool at_end() const { return at_end_; }
   int error() const { return error_; }
+  // Bytes moved so far to join a line split between pieces.
+  std::size_t copied() const { return copied_; }
 
   // Drops the text before `keep_from` and adds the next piece after the rest. Returns false
   // when nothing more can come (end of file or a read error).
@@ -77,6 +79,7 @@ class ChunkedText {
   std::string_view view_;
   bool at_end_ = false;
   int error_ = 0;
+  std::size_t copied_ = 0;
 };
 
 }  // namespace fc

@@ -15,6 +15,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <vector>
 
 #include "files/atomic_file.h"
@@ -185,6 +187,76 @@ TEST_F(RawDataFileTest, LinesMayHoldSeveralNumbers) {
   EXPECT_EQ(outcome.status, RawReadStatus::Invalid);
   EXPECT_NE(outcome.message.text.find("line 3 holds \"300\""), std::string::npos)
       << outcome.message.text;
+}
+
+TEST_F(RawDataFileTest, AnyLayoutReadsAsOneNumberALineWithWorkInProportion) {
+  // The same samples one a line, two a line, a frame a line and all on one line, read from a
+  // file, from memory and in small pieces: the same frames, and every byte looked at and moved
+  // only a few times, however long its line (a line end searched anew for each number on the
+  // line made the work grow with the square of the line).
+  state.BufferSize = 1024;
+  constexpr int kFrames = 3;
+  std::vector<std::string> values;
+  for (int i = 0; i < kFrames * 2048; ++i) values.push_back(std::to_string(i * 37 % 256));
+  const auto layout = [&](std::size_t per_line, const std::string& between,
+                          const std::string& end) {
+    std::string file = " " + std::to_string(kFrames - 1) + " \r\n";
+    for (std::size_t i = 0; i < values.size(); ++i) {
+      file += values[i];
+      file += (i + 1) % per_line == 0 || i + 1 == values.size() ? end : between;
+    }
+    return file;
+  };
+  const std::string one_a_line = layout(1, "", " \r\n");
+  MeasurementState reference;
+  reference.BufferSize = 1024;
+  FakeDisplay reference_display;
+  ASSERT_EQ(ReadRawDataText(reference, reference_display, one_a_line, "Raw.txt").status,
+            RawReadStatus::Done);
+  for (const std::string& file :
+       {layout(2, " ", "\r\n"), layout(2048, ",", "\n"), layout(values.size(), " , ", ""),
+        layout(values.size(), "\t", "\r")}) {
+    for (std::size_t piece : {0, 64, 5000}) {
+      SCOPED_TRACE(file.substr(0, 20) + " in pieces of " + std::to_string(piece));
+      MeasurementState read;
+      read.BufferSize = 1024;
+      FakeDisplay read_display;
+      RawReadOutcome outcome;
+      if (piece == 0) {
+        WriteBytes(path, file);
+        outcome = ReadRawData(read, read_display, path);
+      } else {
+        outcome = ReadRawDataInPieces(read, read_display, file, "Raw.txt", piece);
+      }
+      EXPECT_EQ(outcome.status, RawReadStatus::Done) << outcome.message.text;
+      EXPECT_EQ(Row(read, 0, 2048) + Row(read, 2, 2048), Row(reference, 0, 2048) +
+                                                             Row(reference, 2, 2048));
+      EXPECT_EQ(read_display.log, reference_display.log);
+      EXPECT_LE(LastRawReadWork().scanned, 2 * file.size());
+      EXPECT_LE(LastRawReadWork().copied, 3 * file.size());
+    }
+  }
+}
+
+TEST_F(RawDataFileTest, FilesWhoseSizeReadsZeroAreReadToTheEnd) {
+  // A /proc file's size reads 0, and a number of the kernel's there reads as nothing more once
+  // a part of it has been read: it must come in one block, as it does to a plain reader.
+  int checked = 0;
+  for (const char* proc : {"/proc/sys/kernel/pid_max", "/proc/sys/vm/max_map_count"}) {
+    struct stat info {};
+    std::ifstream in(proc);
+    if (::stat(proc, &info) != 0 || info.st_size != 0 || !in) continue;
+    const std::string contents{std::istreambuf_iterator<char>(in), {}};
+    ASSERT_GE(contents.size(), 3u) << proc;
+    MeasurementState whole;
+    FakeDisplay whole_display;
+    const auto expected = ReadRawDataText(whole, whole_display, contents, proc);
+    const auto outcome = ReadRawData(state, display, proc);
+    EXPECT_EQ(outcome.status, expected.status) << proc;
+    EXPECT_EQ(outcome.message.text, expected.message.text);
+    ++checked;
+  }
+  if (checked == 0) GTEST_SKIP() << "no /proc file whose size reads 0";
 }
 
 TEST_F(RawDataFileTest, FullStoreFileReadsEveryFrame) {
@@ -521,6 +593,7 @@ TEST_F(RawDataFileTest, ReadingInSmallPiecesGivesTheSameOutcome) {
       " 1 \r\n 10,11 \r\n12 13\r\n 20 , 21\r\n 22\t,\t23,",
       " 1 \r\n 10 11 12 , 13 20,21\r\n 22,, 23\r\n",
       " 1 \r\n 10 11 12 , 13 20,21\r\n 22,",
+      " 1 \r\n 10 11 12 \r 13 \r20 21 22\t23\r",
   };
   for (const auto& file : files) {
     MeasurementState whole;
