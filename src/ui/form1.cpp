@@ -321,6 +321,9 @@ AveragingPanel Form1::PanelFromControls() const {
 void Form1::StartButton_Click() {
   BusyScope busy(*this);
   if (state_.hWaveIn == 0) {  // a change of the choice waits for the next run
+    // A run a window that died since start-up left behind comes first; once recovered, it is
+    // not overwritten by this Start.
+    if (!journal_.BeforeStart(state_, *this) || Ending()) return;
     restoring_pulses_ = mnuRestorePulses->isChecked();
     input_.RestorePulses(restoring_pulses_);
   }

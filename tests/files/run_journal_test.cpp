@@ -37,23 +37,25 @@ TEST(RunJournalTest, RoundTripReadsBackAsReadRawDataWould) {
   const std::time_t started = 1'765'000'000;
 
   RunJournal journal(dir / ".run-journal");
-  ASSERT_EQ(journal.TakeFile(true, nullptr), RunJournal::Take::Taken);
-  ASSERT_FALSE(journal.Begin(started, SettingsOf(recorded), 2 * kCaptureBufferSize));
+  const auto taken = journal.TakeFile(true);
+  ASSERT_TRUE(taken && taken.value() == RunJournal::Take::Taken);
+  ASSERT_TRUE(journal.Begin(started, SettingsOf(recorded), 2 * kCaptureBufferSize));
   for (int frame = 0; frame < 3; ++frame) {
     FillFrame(recorded, frame);
     recorded.FrameStartTime[frame] = 86398.5f + 4.0f * static_cast<float>(frame);
-    ASSERT_FALSE(journal.Append(frame, recorded.FrameStartTime[frame], recorded.Row(frame)));
+    ASSERT_TRUE(journal.Append(frame, recorded.FrameStartTime[frame], recorded.Row(frame)));
   }
   recorded.CurrentFrame = 2;
 
-  std::string problem;
-  const auto contents = ParseJournal(ReadBytes(dir / ".run-journal"), &problem);
-  ASSERT_TRUE(contents) << problem;
-  EXPECT_EQ(contents->started, started);
-  EXPECT_EQ(contents->settings, SettingsOf(recorded));
-  EXPECT_EQ(contents->start_times, (std::vector<float>{86398.5f, 86402.5f, 86406.5f}));
-  EXPECT_FALSE(contents->damaged);
-  EXPECT_EQ(JournalRawDataText(*contents), RawDataText(recorded));
+  const auto read = journal.Read(2 * kCaptureBufferSize);
+  ASSERT_TRUE(read) << read.error();
+  const JournalContents& contents = read.value();
+  EXPECT_EQ(contents.condition, JournalCondition::Whole);
+  EXPECT_EQ(contents.started, started);
+  EXPECT_EQ(contents.settings, SettingsOf(recorded));
+  EXPECT_EQ(contents.start_times, (std::vector<float>{86398.5f, 86402.5f, 86406.5f}));
+  const std::string journal_text = RawDataText(contents.frame(0), 3, contents.frame_bytes);
+  EXPECT_EQ(journal_text, RawDataText(recorded));
 
   // Recovery reads the frames exactly as Read Raw Data reads them from a file.
   const auto load = [](MeasurementState& state, FakeDisplay& display, const std::string& text) {
@@ -62,7 +64,7 @@ TEST(RunJournalTest, RoundTripReadsBackAsReadRawDataWould) {
   };
   MeasurementState from_journal, from_file;
   FakeDisplay journal_display, file_display;
-  EXPECT_EQ(load(from_journal, journal_display, JournalRawDataText(*contents)).frames_read, 3);
+  EXPECT_EQ(load(from_journal, journal_display, journal_text).frames_read, 3);
   EXPECT_EQ(load(from_file, file_display, RawDataText(recorded)).frames_read, 3);
   EXPECT_EQ(journal_display.log, file_display.log);
   EXPECT_EQ(std::count(journal_display.log.begin(), journal_display.log.end(), '\n'), 3);
@@ -79,36 +81,39 @@ TEST(RunJournalTest, CutOrDamagedJournalKeepsItsCompleteFrames) {
 
   // Every cut: in the header, in each field of a record, and on each boundary.
   for (std::size_t size = 0; size <= whole.size(); ++size) {
-    std::string problem;
-    const auto contents = ParseJournal(std::string_view(whole).substr(0, size), &problem);
+    const auto contents = ParseJournal(std::string_view(whole).substr(0, size), kBytes);
     if (size < kJournalHeaderBytes) {
-      EXPECT_FALSE(contents) << size;
-      EXPECT_EQ(problem, "it is shorter than its header");
+      EXPECT_EQ(contents.condition, JournalCondition::Unreadable) << size;
+      EXPECT_EQ(contents.problem, "it is shorter than its header");
       continue;
     }
-    ASSERT_TRUE(contents) << size;
     const std::size_t after_header = size - kJournalHeaderBytes;
-    EXPECT_EQ(contents->frame_count(), static_cast<int>(after_header / record)) << size;
-    EXPECT_EQ(contents->frames.size(), after_header / record * kBytes) << size;
-    EXPECT_EQ(contents->damaged, after_header % record != 0) << size;
+    EXPECT_EQ(contents.frame_count(), static_cast<int>(after_header / record)) << size;
+    EXPECT_EQ(contents.frames.size(), after_header / record * kBytes) << size;
+    EXPECT_EQ(contents.condition,
+              after_header % record != 0 ? JournalCondition::Cut : JournalCondition::Whole)
+        << size;
   }
 
-  const auto frames_of = [](const std::string& bytes) {
-    const auto contents = ParseJournal(bytes, nullptr);
-    return contents ? contents->frame_count() : -1;
+  const auto frames_of = [&](const std::string& bytes) {
+    const auto contents = ParseJournal(bytes, kBytes);
+    return contents.condition == JournalCondition::Unreadable ? -1 : contents.frame_count();
   };
+  // A damaged or misplaced record is passed over; the intact ones after it are kept.
   std::string flipped = whole;
   flipped[kJournalHeaderBytes + record + 10] ^= 0x40;  // a byte of frame 1
-  EXPECT_EQ(frames_of(flipped), 1);
+  const auto passed_over = ParseJournal(flipped, kBytes);
+  EXPECT_EQ(passed_over.condition, JournalCondition::Damaged);
+  EXPECT_EQ(passed_over.skipped, 1);
+  EXPECT_EQ(passed_over.start_times, (std::vector<float>{0.0f, 3.0f}));
   std::string misplaced = whole.substr(0, kJournalHeaderBytes + record) +
                           JournalRecordBytes(2, 0.0f, frame, kBytes);  // frame 1 missing
   EXPECT_EQ(frames_of(misplaced), 1);
   std::string bad_header = whole;
   bad_header[20] ^= 1;
-  std::string problem;
-  EXPECT_FALSE(ParseJournal(bad_header, &problem));
-  EXPECT_EQ(problem, "its header is damaged");
-  EXPECT_EQ(frames_of(JournalHeaderBytes(100, JournalSettings{}, 4097)), -1);
+  EXPECT_EQ(ParseJournal(bad_header, kBytes).condition, JournalCondition::Damaged);
+  EXPECT_EQ(ParseJournal(bad_header, kBytes).problem, "its header is damaged");
+  EXPECT_EQ(frames_of(JournalHeaderBytes(100, JournalSettings{}, 4097)), 0);
   EXPECT_EQ(frames_of("Raw data, not a journal: " + whole), -1);
 }
 
