@@ -1,9 +1,11 @@
 #include "files/run_journal.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
-
 #include <cstring>
 
 #include "files/raw_data_file.h"
@@ -16,6 +18,22 @@ namespace {
 using testing::FakeDisplay;
 using testing::ReadBytes;
 using testing::TempDir;
+using testing::WriteBytes;
+
+// A journal of `frames` records of `bytes` bytes each.
+std::string JournalOf(int frames, uint32_t bytes) {
+  const std::string frame(bytes, '\x7f');
+  std::string out = JournalHeaderBytes(100, JournalSettings{}, bytes);
+  for (int f = 0; f < frames; ++f) {
+    out += JournalRecordBytes(f, 4.0f * f, reinterpret_cast<const uint8_t*>(frame.data()), bytes);
+  }
+  return out;
+}
+
+bool TakesAs(RunJournal& journal, bool create, RunJournal::Take expected) {
+  const auto take = journal.TakeFile(create);
+  return take && take.value() == expected;
+}
 
 // A pulse train whose spacing changes from frame to frame, so every frame has its own line.
 void FillFrame(MeasurementState& state, int frame) {
@@ -115,6 +133,92 @@ TEST(RunJournalTest, CutOrDamagedJournalKeepsItsCompleteFrames) {
   EXPECT_EQ(ParseJournal(bad_header, kBytes).problem, "its header is damaged");
   EXPECT_EQ(frames_of(JournalHeaderBytes(100, JournalSettings{}, 4097)), 0);
   EXPECT_EQ(frames_of("Raw data, not a journal: " + whole), -1);
+}
+
+// Only a regular file at the path itself is ever opened: a link (to a file, or leading nowhere)
+// and a FIFO are refused untouched, and a file that can be read but not written is still read.
+TEST(RunJournalTest, TakesOnlyARegularFileAtItsOwnPath) {
+  TempDir dir;
+  const auto path = dir / ".run-journal";
+  WriteBytes(dir / "precious", std::string(10000, 'p'));
+  std::filesystem::create_symlink(dir / "precious", path);
+  RunJournal linked(path);
+  EXPECT_TRUE(TakesAs(linked, true, RunJournal::Take::NotRegular));
+  EXPECT_EQ(ReadBytes(dir / "precious"), std::string(10000, 'p'));
+
+  std::filesystem::remove(path);
+  std::filesystem::create_symlink(dir / "elsewhere", path);
+  RunJournal dangling(path);
+  EXPECT_TRUE(TakesAs(dangling, true, RunJournal::Take::NotRegular));
+  EXPECT_FALSE(std::filesystem::exists(dir / "elsewhere"));
+
+  std::filesystem::remove(path);
+  ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+  RunJournal fifo(path);
+  EXPECT_TRUE(TakesAs(fifo, false, RunJournal::Take::NotRegular));  // and it did not hang
+
+  // Read-only: tried as an ordinary user, since root may write any file.
+  std::filesystem::remove(path);
+  WriteBytes(path, JournalOf(3, 2048));
+  ::chmod(path.c_str(), 0444);
+  ::chmod(dir.path().c_str(), 0755);
+  const auto read_only = [&] {
+    RunJournal journal(path);
+    if (!TakesAs(journal, false, RunJournal::Take::Taken) || journal.writable()) return 1;
+    const auto read = journal.Read(2048);
+    if (!read || read.value().frame_count() != 3) return 2;
+    const Status begun = journal.Begin(0, JournalSettings{}, 2048);
+    return !begun && begun.error().find("Permission denied") != std::string::npos ? 0 : 3;
+  };
+  if (::geteuid() != 0) {
+    EXPECT_EQ(read_only(), 0);
+  } else {
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      const bool dropped = ::setgid(65534) == 0 && ::setuid(65534) == 0;
+      ::_exit(!dropped ? 9 : read_only());
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+  }
+  EXPECT_EQ(ReadBytes(path), JournalOf(3, 2048));
+}
+
+// However large the file says it is, no more than the header and the store's records are read,
+// and a journal of frames of another size is damaged, with none of its frames taken.
+TEST(RunJournalTest, ReadsWithinTheHeaderAndTheStore) {
+  const std::string header = JournalHeaderBytes(100, JournalSettings{}, 2048);
+  uint64_t furthest = 0;
+  const JournalReader sparse = [&](char* buffer, std::size_t size,
+                                   uint64_t offset) -> Result<std::size_t> {
+    furthest = std::max<uint64_t>(furthest, offset + size);
+    for (std::size_t i = 0; i < size; ++i) {
+      buffer[i] = offset + i < header.size() ? header[offset + i] : '\0';
+    }
+    return size;
+  };
+  const auto read = ReadJournal(sparse, uint64_t{2} << 30, 2048);
+  ASSERT_TRUE(read);
+  EXPECT_LE(furthest, kJournalHeaderBytes + kFrameCount * (2048 + kJournalRecordExtraBytes));
+  EXPECT_EQ(read.value().condition, JournalCondition::Damaged);
+  EXPECT_EQ(read.value().frame_count(), 0);
+
+  for (const uint32_t bytes : {1024u, 4094u}) {
+    const auto other = ParseJournal(JournalOf(3, bytes), 2048);
+    EXPECT_EQ(other.condition, JournalCondition::Damaged) << bytes;
+    EXPECT_EQ(other.frame_count(), 0) << bytes;
+  }
+  EXPECT_EQ(ParseJournal(JournalOf(3, 2048), 2048).frame_count(), 3);
+  // A reader's failure is the read's.
+  const JournalReader failing = [](char*, std::size_t, uint64_t) -> Result<std::size_t> {
+    return Error{"Could not read the journal: Input/output error."};
+  };
+  const auto failed = ReadJournal(failing, 5000, 2048);
+  ASSERT_FALSE(failed);
+  EXPECT_EQ(failed.error(), "Could not read the journal: Input/output error.");
 }
 
 }  // namespace
