@@ -34,15 +34,18 @@ int main(int argc, char** argv) {
   }
   const std::filesystem::path path = std::filesystem::path(argv[1]) / fc::kRunJournalFileName;
   fc::RunJournal journal(path);
-  std::string error;
-  if (journal.TakeFile(true, &error) != fc::RunJournal::Take::Taken) {
-    std::fprintf(stderr, "journal-bench: %s\n", error.c_str());
+  const auto taken = journal.TakeFile(true);
+  if (!taken || taken.value() != fc::RunJournal::Take::Taken) {
+    std::fprintf(stderr, "journal-bench: %s\n",
+                 taken ? "the journal is not a regular file, or another window holds it."
+                       : taken.error().c_str());
     return 1;
   }
   fc::MeasurementState state;
   fc::UpdateConsecutive(state);
-  if (auto failure = journal.Begin(0, fc::SettingsOf(state), 2 * fc::kCaptureBufferSize)) {
-    std::fprintf(stderr, "journal-bench: %s\n", failure->c_str());
+  if (const auto begun = journal.Begin(0, fc::SettingsOf(state), 2 * fc::kCaptureBufferSize);
+      !begun) {
+    std::fprintf(stderr, "journal-bench: %s\n", begun.error().c_str());
     return 1;
   }
   std::vector<double> ms;
@@ -53,15 +56,18 @@ int main(int argc, char** argv) {
       row[b] = static_cast<uint8_t>(b * 7 + frame);
     const auto start = std::chrono::steady_clock::now();
     const double processor_start = ProcessorMs();
-    if (auto failure = journal.Append(frame, 4.0f * static_cast<float>(frame), row)) {
-      std::fprintf(stderr, "journal-bench: %s\n", failure->c_str());
+    if (const auto appended = journal.Append(frame, 4.0f * static_cast<float>(frame), row);
+        !appended) {
+      std::fprintf(stderr, "journal-bench: %s\n", appended.error().c_str());
       return 1;
     }
     processor_ms += ProcessorMs() - processor_start;
     ms.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
                      .count());
   }
-  journal.Remove();
+  if (const auto removed = journal.Remove(); !removed) {
+    std::fprintf(stderr, "journal-bench: %s\n", removed.error().c_str());
+  }
   double sum = 0;
   for (double m : ms) sum += m;
   const double mean = sum / static_cast<double>(ms.size());

@@ -171,6 +171,31 @@ std::variant<OpenedTemporary, std::string> OpenTemporary(const std::filesystem::
 
 }  // namespace
 
+Result<std::filesystem::path> WriteNewFile(const std::filesystem::path& directory,
+                                           const std::string& stem, const std::string& extension,
+                                           std::string_view bytes) {
+  for (uint64_t n = 1;; ++n) {
+    const std::filesystem::path path =
+        directory / (n == 1 ? stem + extension
+                            : stem + " (" + std::to_string(n) + ")" + extension);
+    const int fd =
+        ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0 && errno == EEXIST) continue;  // taken (a link counts): the next number
+    if (fd < 0) {
+      return Error{"Could not write \"" + path.string() + "\": " + ErrorText(errno) + "."};
+    }
+    int error_number = WriteAll(fd, bytes);
+    if (error_number == 0 && ::fsync(fd) != 0) error_number = errno;
+    if (::close(fd) != 0 && error_number == 0) error_number = errno;
+    if (error_number != 0) {
+      ::unlink(path.c_str());  // ours alone: created above
+      return Error{"Could not write \"" + path.string() + "\": " + ErrorText(error_number) +
+                   ". Nothing was kept."};
+    }
+    return path;
+  }
+}
+
 ScopedWriteFailure::ScopedWriteFailure(std::size_t fail_after_bytes, int error_number) {
   g_fault = WriteFault{true, fail_after_bytes, error_number};
 }

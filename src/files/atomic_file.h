@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "analysis/result.h"
+
 namespace fc {
 
 // The system's text for an errno value ("No space left on device").
@@ -27,6 +29,14 @@ int WriteFully(int fd, std::string_view bytes);
 // and says that the file on disk was left as it was when there was one.
 std::optional<std::string> WriteFileAtomically(const std::filesystem::path& path,
                                                std::string_view bytes);
+
+// Writes `bytes` to a new file "<stem><extension>" in `directory`, or "<stem> (2)<extension>"
+// and on while a name is taken: each is created exclusively, so no file is ever replaced, and
+// the numbers have no end. Flushed to disk. The path written, or a sentence that names the
+// path and the reason; a file cut short by a write error is removed.
+Result<std::filesystem::path> WriteNewFile(const std::filesystem::path& directory,
+                                           const std::string& stem, const std::string& extension,
+                                           std::string_view bytes);
 
 // Whether WriteFileAtomically could write `path` now: the same checks and a temporary file
 // created and removed again; the target is not touched. Same result texts.

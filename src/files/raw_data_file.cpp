@@ -470,20 +470,47 @@ RawReadOutcome ReadFrom(ChunkedText& source, MeasurementState& state, Display& d
 
 }  // namespace
 
-std::string RawDataText(const MeasurementState& state) {
-  const int last = std::min<int>(state.CurrentFrame, kLastFrame);
-  std::string text = FormatPrintNumber(last) + "\r\n";
-  if (state.BufferSize <= 0 || last < 0) return text;
+namespace {
 
+// The raw data file's text for frames 0..last, each `frame_bytes` long, row f at `first` plus
+// f times `stride`.
+std::string RawDataTextOfRows(int last, const uint8_t* first, std::size_t stride,
+                              std::size_t frame_bytes) {
+  std::string text = FormatPrintNumber(last) + "\r\n";
+  if (last < 0) return text;
   std::array<std::string, 256> lines;
   for (int v = 0; v < 256; ++v) lines[static_cast<std::size_t>(v)] = FormatPrintNumber(v) + "\r\n";
-  const std::size_t frame_bytes = 2 * static_cast<std::size_t>(EffectiveBufferSize(state));
   text.reserve(text.size() + (static_cast<std::size_t>(last) + 1) * frame_bytes * 7);
   for (int frame = 0; frame <= last; ++frame) {
-    const uint8_t* row = state.Row(frame);
+    const uint8_t* row = first + static_cast<std::size_t>(frame) * stride;
     for (std::size_t b = 0; b < frame_bytes; ++b) text += lines[row[b]];
   }
   return text;
+}
+
+}  // namespace
+
+std::string RawDataText(const MeasurementState& state) {
+  const int last = std::min<int>(state.CurrentFrame, kLastFrame);
+  if (state.BufferSize <= 0 || last < 0) return FormatPrintNumber(last) + "\r\n";
+  return RawDataTextOfRows(last, state.Row(0), kFrameRowBytes,
+                           2 * static_cast<std::size_t>(EffectiveBufferSize(state)));
+}
+
+std::string RawDataText(const uint8_t* frames, int count, std::size_t frame_bytes) {
+  return RawDataTextOfRows(std::min(count, kFrameCount) - 1, frames, frame_bytes, frame_bytes);
+}
+
+void AnalyseStoredFrames(MeasurementState& state, Display& display, int count) {
+  display.ClearLog();
+  display.Trace().Clear();
+  display.Scope().Clear();
+  display.RunBegun(FrameTiming::FrameNumber);
+  state.CurrentFrame = 0;
+  for (int frame = 0; frame < count; ++frame) {
+    state.CurrentFrame = static_cast<int16_t>(frame);
+    AnalyzeFrame(state, display);
+  }
 }
 
 Message WriteRawData(const MeasurementState& state, const std::filesystem::path& path) {
@@ -614,11 +641,6 @@ RawReadOutcome ReadFrom(ChunkedText& source, MeasurementState& state, Display& d
   }
   if (source.error() != 0) return read_failed();
 
-  display.ClearLog();
-  display.Trace().Clear();
-  display.Scope().Clear();
-  display.RunBegun(FrameTiming::FrameNumber);
-  state.CurrentFrame = 0;
   state.QuillRecordFreq = kCaptureRate;
   if (state.BufferSize <= 0) state.BufferSize = kCaptureBufferSize;
 
@@ -626,9 +648,8 @@ RawReadOutcome ReadFrom(ChunkedText& source, MeasurementState& state, Display& d
   for (int frame = 0; frame < complete; ++frame) {
     std::memcpy(state.Row(frame), samples + static_cast<std::size_t>(frame) * frame_bytes,
                 frame_bytes);
-    state.CurrentFrame = static_cast<int16_t>(frame);
-    AnalyzeFrame(state, display);
   }
+  AnalyseStoredFrames(state, display, complete);
   const std::size_t partial = count % frame_bytes;
   if (partial > 0) {
     // The frame that ran into the end of the file keeps what was read into it.

@@ -19,6 +19,9 @@ inline constexpr std::string_view kRawDataFileName = "Raw.txt";
 // With BufferSize 0 the text is line 1 only; WriteRawData refuses that case.
 std::string RawDataText(const MeasurementState& state);
 
+// The same text for `count` frames of `frame_bytes` bytes each, stored one after another.
+std::string RawDataText(const uint8_t* frames, int count, std::size_t frame_bytes);
+
 // Write Raw Data. Returns "Done", or a warning (and leaves the file untouched) when nothing
 // has been captured or read yet (BufferSize 0) or when the file cannot be written. Changes
 // nothing in the state.
@@ -55,6 +58,11 @@ struct RawReadOutcome {
 RawReadOutcome ReadRawData(MeasurementState& state, Display& display,
                            const std::filesystem::path& path,
                            ReadableFiles accept = ReadableFiles::RegularOnly);
+
+// What Read Raw Data does once frames 0..count-1 are in the store: clears the log, the trace
+// and the scope, begins a run timed by frame number and runs AnalyzeFrame on each frame with
+// CurrentFrame set to its index (0 when there is none).
+void AnalyseStoredFrames(MeasurementState& state, Display& display, int count);
 
 // The same on file contents already in memory; `file_name` is used in the messages.
 RawReadOutcome ReadRawDataText(MeasurementState& state, Display& display, std::string_view text,

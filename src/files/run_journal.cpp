@@ -5,15 +5,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cerrno>
 #include <cstdio>
+#include <limits>
 #include <cstring>
+#include <utility>
 
-#include "analysis/number_text.h"
 #include "files/atomic_file.h"
-#include "files/raw_data_file.h"
 
 namespace fc {
 
@@ -78,17 +79,6 @@ int WriteAllAt(int fd, std::string_view bytes, off_t offset) {
   return 0;
 }
 
-// "<stem><extension>" in `directory`, or "<stem> (2)<extension>" and on when that is taken:
-// a run put aside never replaces another.
-std::filesystem::path FreeName(const std::filesystem::path& directory, const std::string& stem,
-                               const std::string& extension) {
-  std::filesystem::path name = directory / (stem + extension);
-  for (int n = 2; std::filesystem::exists(name) && n < 1000; ++n) {
-    name = directory / (stem + " (" + std::to_string(n) + ")" + extension);
-  }
-  return name;
-}
-
 }  // namespace
 
 JournalSettings SettingsOf(const MeasurementState& state) {
@@ -127,22 +117,36 @@ std::string JournalRecordBytes(int frame, float start_time, const uint8_t* bytes
   return out;
 }
 
-std::optional<JournalContents> ParseJournal(std::string_view bytes, std::string* problem) {
-  const auto fail = [&](const char* why) -> std::optional<JournalContents> {
-    if (problem != nullptr) *problem = why;
-    return std::nullopt;
-  };
-  if (bytes.size() < kJournalHeaderBytes) return fail("it is shorter than its header");
-  const std::string_view header = bytes.substr(0, kJournalHeaderBytes);
-  if (header.substr(0, kMagic.size()) != kMagic) return fail("it is not a journal of runs");
-  if (!CrcMatches(header)) return fail("its header is damaged");
-  if (GetLe(header, 8, 4) != kRunJournalVersion) return fail("it is of an unknown version");
-  JournalContents contents;
-  contents.frame_bytes = static_cast<uint32_t>(GetLe(header, 12, 4));
-  if (contents.frame_bytes == 0 || contents.frame_bytes % 2 != 0 ||
-      contents.frame_bytes > kMaxFrameBytes) {
-    return fail("its frame size is impossible");
+
+void ApplySettings(const JournalSettings& settings, MeasurementState& state) {
+  state.QuillRecordFreq = settings.QuillRecordFreq;
+  state.ConsecutivePoints = settings.ConsecutivePoints;
+  state.SecondPointOffset = settings.SecondPointOffset;
+  state.ThirdPointOffset = settings.ThirdPointOffset;
+  state.MaxLimitCounts = settings.MaxLimitCounts;
+  state.JumpCounts = settings.JumpCounts;
+  state.LookForZeroCrossing = settings.LookForZeroCrossing;
+  state.UseHiResTime = settings.UseHiResTime;
+  state.AnticCounts = settings.AnticCounts;
+}
+
+namespace {
+
+// Fills `buffer` from `offset` on as far as the file goes: the count read.
+Result<std::size_t> ReadAt(const JournalReader& read, std::string& buffer, uint64_t offset) {
+  std::size_t done = 0;
+  while (done < buffer.size()) {
+    auto got = read(buffer.data() + done, buffer.size() - done, offset + done);
+    if (!got) return got;
+    if (got.value() == 0) break;
+    done += got.value();
   }
+  return done;
+}
+
+// The header fields after the version, as version 1 lays them out.
+void ParseHeaderV1(std::string_view header, JournalContents& contents) {
+  contents.frame_bytes = static_cast<uint32_t>(GetLe(header, 12, 4));
   contents.started = static_cast<std::time_t>(static_cast<int64_t>(GetLe(header, 16, 8)));
   JournalSettings& s = contents.settings;
   s.QuillRecordFreq = GetF32(header, 24);
@@ -154,86 +158,177 @@ std::optional<JournalContents> ParseJournal(std::string_view bytes, std::string*
   s.LookForZeroCrossing = GetI16(header, 38);
   s.UseHiResTime = GetI16(header, 40);
   s.AnticCounts = GetF32(header, 44);
+}
 
-  const std::size_t record_size = contents.frame_bytes + kJournalRecordExtraBytes;
-  std::size_t at = kJournalHeaderBytes;
-  while (at + record_size <= bytes.size() && contents.frame_count() < kFrameCount) {
-    const std::string_view record = bytes.substr(at, record_size);
-    if (!CrcMatches(record) ||
-        GetLe(record, 0, 4) != static_cast<uint64_t>(contents.frame_count())) {
+}  // namespace
+
+Result<JournalContents> ReadJournal(const JournalReader& read, uint64_t file_size,
+                                    uint32_t frame_bytes) {
+  JournalContents contents;
+  const auto judged = [&](JournalCondition condition, std::string problem) {
+    contents.condition = condition;
+    contents.problem = std::move(problem);
+    return Result<JournalContents>(std::move(contents));
+  };
+  std::string header(kJournalHeaderBytes, '\0');
+  const auto got = ReadAt(read, header, 0);
+  if (!got) return Error{got.error()};
+  if (got.value() < kJournalHeaderBytes) {
+    return judged(JournalCondition::Unreadable, "it is shorter than its header");
+  }
+  if (std::string_view(header).substr(0, kMagic.size()) != kMagic) {
+    return judged(JournalCondition::Unreadable, "it is not a journal of runs");
+  }
+  if (!CrcMatches(header)) return judged(JournalCondition::Damaged, "its header is damaged");
+  contents.version = static_cast<uint32_t>(GetLe(header, 8, 4));
+  switch (contents.version) {
+    case 1:
+      ParseHeaderV1(header, contents);
+      break;
+    default:
+      return judged(JournalCondition::Unreadable,
+                    "it is of version " + std::to_string(contents.version) +
+                        ", which this program cannot read");
+  }
+  if (contents.frame_bytes == 0 || contents.frame_bytes % 2 != 0 ||
+      contents.frame_bytes > kMaxFrameBytes) {
+    return judged(JournalCondition::Damaged, "its frame size is impossible");
+  }
+  if (contents.frame_bytes != frame_bytes) {
+    return judged(JournalCondition::Damaged,
+                  "its frames are of " + std::to_string(contents.frame_bytes) + " bytes, not the " +
+                      std::to_string(frame_bytes) + " bytes this window records");
+  }
+
+  // Only what the header announces and the store holds is read, however large the file says
+  // it is.
+  const uint64_t record_size = contents.frame_bytes + kJournalRecordExtraBytes;
+  const uint64_t body = file_size > kJournalHeaderBytes ? file_size - kJournalHeaderBytes : 0;
+  uint64_t records = body / record_size;
+  bool cut = body % record_size != 0;
+  const bool beyond_store = records > static_cast<uint64_t>(kFrameCount);
+  if (beyond_store) {
+    records = kFrameCount;
+    cut = false;
+  }
+  std::string record(record_size, '\0');
+  for (uint64_t position = 0; position < records; ++position) {
+    const auto read_now = ReadAt(read, record, kJournalHeaderBytes + position * record_size);
+    if (!read_now) return Error{read_now.error()};
+    if (read_now.value() < record_size) {  // the file got shorter while it was read
+      cut = true;
       break;
     }
+    if (!CrcMatches(record) || GetLe(record, 0, 4) != position) {
+      ++contents.skipped;  // those after it may still be intact
+      continue;
+    }
     contents.start_times.push_back(GetF32(record, 4));
-    contents.frames.append(record.substr(8, contents.frame_bytes));
-    at += record_size;
+    contents.frames.append(record, 8, contents.frame_bytes);
   }
-  contents.damaged = at != bytes.size();
-  return contents;
+  if (beyond_store) {
+    return judged(JournalCondition::Damaged, "it holds more than the " +
+                                                 std::to_string(kFrameCount) +
+                                                 " frames of a run");
+  }
+  if (contents.skipped > 0) {
+    return judged(JournalCondition::Damaged,
+                  contents.skipped == 1
+                      ? std::string("1 of its frames is damaged or out of place")
+                      : std::to_string(contents.skipped) +
+                            " of its frames are damaged or out of place");
+  }
+  return judged(cut ? JournalCondition::Cut : JournalCondition::Whole, "");
 }
 
-std::string JournalRawDataText(const JournalContents& contents) {
-  MeasurementState run;
-  run.BufferSize = static_cast<int32_t>(contents.frame_bytes / 2);
-  run.CurrentFrame = static_cast<int16_t>(contents.frame_count() - 1);
-  for (int frame = 0; frame < contents.frame_count(); ++frame) {
-    std::memcpy(run.Row(frame),
-                contents.frames.data() + static_cast<std::size_t>(frame) * contents.frame_bytes,
-                contents.frame_bytes);
-  }
-  return RawDataText(run);
+JournalContents ParseJournal(std::string_view bytes, uint32_t frame_bytes) {
+  const JournalReader from_memory = [bytes](char* buffer, std::size_t size,
+                                            uint64_t offset) -> Result<std::size_t> {
+    if (offset >= bytes.size()) return std::size_t{0};
+    const std::size_t n = std::min<std::size_t>(size, bytes.size() - offset);
+    std::memcpy(buffer, bytes.data() + offset, n);
+    return n;
+  };
+  return std::move(ReadJournal(from_memory, bytes.size(), frame_bytes)).value();
 }
 
-std::string LocalTimeText(std::time_t time, char time_separator) {
+std::optional<std::string> LocalTimeText(std::time_t time, char time_separator) {
   std::tm local{};
-  localtime_r(&time, &local);
+  if (localtime_r(&time, &local) == nullptr || local.tm_year + 1900 < 1970 ||
+      local.tm_year + 1900 > 9999) {
+    return std::nullopt;
+  }
   char text[64];
   std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d%c%02d%c%02d", local.tm_year + 1900,
                 local.tm_mon + 1, local.tm_mday, local.tm_hour, time_separator, local.tm_min,
                 time_separator, local.tm_sec);
-  return text;
+  return std::string(text);
 }
 
 // --- RunJournal ---
 
 RunJournal::~RunJournal() { Release(); }
 
-std::string RunJournal::Problem(const char* what, int error_number) const {
-  return std::string("Could not ") + what + " the journal \"" + path_.string() +
-         "\": " + ErrorText(error_number) + ".";
+Error RunJournal::Problem(const char* what, int error_number) const {
+  return Error{std::string("Could not ") + what + " the journal \"" + path_.string() +
+               "\": " + ErrorText(error_number) + "."};
 }
 
-RunJournal::Take RunJournal::TakeFile(bool create, std::string* error) {
+Result<RunJournal::Take> RunJournal::TakeFile(bool create) {
   if (held()) return Take::Taken;
-  const auto failed = [&](int error_number) {
-    if (error != nullptr) *error = Problem("open", error_number);
-    return Take::Failed;
-  };
+  const auto is_regular = [](const struct stat& info) { return S_ISREG(info.st_mode); };
   // The holder may remove the file between our open and our lock: then the lock is on a file
   // nobody will see again, and the path is tried afresh.
   for (int attempt = 0; attempt < 20; ++attempt) {
-    const int fd = ::open(path_.c_str(), O_RDWR | O_CLOEXEC | (create ? O_CREAT : 0), 0666);
-    if (fd < 0) return errno == ENOENT && !create ? Take::Missing : failed(errno);
+    struct stat named_file {};
+    if (::lstat(path_.c_str(), &named_file) == 0 && !is_regular(named_file)) {
+      return Take::NotRegular;  // never opened: a link, a FIFO or a device is not ours to touch
+    }
+    // Non-blocking, so that something put in its place meanwhile cannot hang the open.
+    constexpr int kNoFollow = O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK;
+    int write_error = 0;
+    int fd = ::open(path_.c_str(), O_RDWR | kNoFollow | (create ? O_CREAT : 0), 0666);
+    if (fd < 0 && (errno == EACCES || errno == EROFS || errno == EPERM)) {
+      // A journal that can be read but not written is still a run to offer back.
+      write_error = errno;
+      fd = ::open(path_.c_str(), O_RDONLY | kNoFollow);
+      if (fd < 0 && errno == ENOENT) return Problem("create", write_error);
+    }
+    if (fd < 0) {
+      const int error_number = errno;
+      if (error_number == ENOENT && !create) return Take::Missing;
+      if (error_number == ELOOP || error_number == EISDIR || error_number == ENXIO) {
+        return Take::NotRegular;
+      }
+      return Problem("open", error_number);
+    }
+    struct stat held_file {};
+    if (::fstat(fd, &held_file) != 0 || !is_regular(held_file)) {
+      ::close(fd);
+      return Take::NotRegular;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
       const int error_number = errno;
       ::close(fd);
       if (error_number == EWOULDBLOCK) return Take::Busy;
       if (error_number == EINTR) continue;
-      return failed(error_number);
+      return Problem("lock", error_number);
     }
-    struct stat held_file {};
-    struct stat named_file {};
-    if (::fstat(fd, &held_file) == 0 && ::stat(path_.c_str(), &named_file) == 0 &&
-        held_file.st_dev == named_file.st_dev && held_file.st_ino == named_file.st_ino) {
+    if (::lstat(path_.c_str(), &named_file) == 0 && held_file.st_dev == named_file.st_dev &&
+        held_file.st_ino == named_file.st_ino) {
       fd_ = fd;
+      write_error_ = write_error;
       return Take::Taken;
     }
     ::close(fd);
   }
-  return failed(EAGAIN);
+  return Problem("open", EAGAIN);
 }
 
-std::optional<std::string> RunJournal::Begin(std::time_t started, const JournalSettings& settings,
-                                             uint32_t frame_bytes) {
+Status RunJournal::Begin(std::time_t started, const JournalSettings& settings,
+                         uint32_t frame_bytes) {
+  if (write_error_ != 0) return Problem("write", write_error_);
   frame_bytes_ = frame_bytes;
   int error_number = ::ftruncate(fd_, 0) == 0 ? 0 : errno;
   if (error_number == 0) {
@@ -247,10 +342,10 @@ std::optional<std::string> RunJournal::Begin(std::time_t started, const JournalS
     ::fsync(dir_fd);
     ::close(dir_fd);
   }
-  return std::nullopt;
+  return Ok();
 }
 
-std::optional<std::string> RunJournal::Append(int frame, float start_time, const uint8_t* bytes) {
+Status RunJournal::Append(int frame, float start_time, const uint8_t* bytes) {
   const off_t offset =
       static_cast<off_t>(kJournalHeaderBytes) +
       static_cast<off_t>(frame) * static_cast<off_t>(frame_bytes_ + kJournalRecordExtraBytes);
@@ -258,158 +353,64 @@ std::optional<std::string> RunJournal::Append(int frame, float start_time, const
       WriteAllAt(fd_, JournalRecordBytes(frame, start_time, bytes, frame_bytes_), offset);
   if (error_number == 0 && ::fdatasync(fd_) != 0) error_number = errno;
   if (error_number != 0) return Problem("write", error_number);
-  return std::nullopt;
+  return Ok();
 }
 
-std::optional<std::string> RunJournal::ReadAll(std::string* error) const {
-  std::string bytes;
-  char buffer[1 << 16];
-  off_t offset = 0;
-  for (;;) {
-    const ssize_t n = ::pread(fd_, buffer, sizeof buffer, offset);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      if (error != nullptr) *error = Problem("read", errno);
-      return std::nullopt;
+Result<uint64_t> RunJournal::Size() const {
+  struct stat info {};
+  if (::fstat(fd_, &info) != 0) return Problem("read", errno);
+  return static_cast<uint64_t>(info.st_size);
+}
+
+Result<JournalContents> RunJournal::Read(uint32_t frame_bytes) const {
+  const auto size = Size();
+  if (!size) return Error{size.error()};
+  const JournalReader from_file = [this](char* buffer, std::size_t want,
+                                         uint64_t offset) -> Result<std::size_t> {
+    for (;;) {
+      const ssize_t n = ::pread(fd_, buffer, want, static_cast<off_t>(offset));
+      if (n >= 0) return static_cast<std::size_t>(n);
+      if (errno != EINTR) return Problem("read", errno);
     }
-    if (n == 0) return bytes;
-    bytes.append(buffer, static_cast<std::size_t>(n));
-    offset += n;
+  };
+  return ReadJournal(from_file, size.value(), frame_bytes);
+}
+
+Result<std::filesystem::path> RunJournal::MoveAside(const std::string& name) {
+  const std::filesystem::path directory = path_.parent_path();
+  for (uint64_t n = 1;; ++n) {
+    const std::filesystem::path target =
+        directory / (n == 1 ? name : name + " (" + std::to_string(n) + ")");
+    int error_number = 0;
+    if (::renameat2(AT_FDCWD, path_.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) != 0) {
+      error_number = errno;
+      if (error_number == EINVAL || error_number == ENOSYS) {
+        // A file system without the no-replace rename: a link fails on a taken name too.
+        error_number = ::link(path_.c_str(), target.c_str()) == 0 ? 0 : errno;
+        if (error_number == 0) ::unlink(path_.c_str());
+      }
+    }
+    if (error_number == 0) {
+      Release();
+      return target;
+    }
+    if (error_number != EEXIST) return Problem("rename", error_number);
   }
 }
 
-void RunJournal::Remove() {
-  if (!held()) return;
-  ::unlink(path_.c_str());  // still locked: no other window can have taken it meanwhile
+Status RunJournal::Remove() {
+  if (!held()) return Ok();
+  // Still locked while it goes: no other window can have taken it meanwhile.
+  const int error_number = ::unlink(path_.c_str()) == 0 ? 0 : errno;
   Release();
+  if (error_number != 0) return Problem("remove", error_number);
+  return Ok();
 }
 
 void RunJournal::Release() {
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
-}
-
-// --- JournalKeeper ---
-
-Message RecoveryQuestion(int frames, std::time_t started) {
-  return Message{"The last run (" + std::to_string(frames) + (frames == 1 ? " frame" : " frames") +
-                     ", started " + LocalTimeText(started, ':') + ") was not saved. Recover it?",
-                 MessageButtons::YesNo, MessageIcon::None, ""};
-}
-
-void JournalKeeper::OfferRecovery(MeasurementState& state, Display& display) {
-  std::string error;
-  if (journal_.TakeFile(false, &error) != RunJournal::Take::Taken) return;  // none, or in use
-  const auto bytes = journal_.ReadAll(&error);
-  if (!bytes) {
-    journal_.Release();
-    disabled_ = true;
-    Tell(WarningMessage(error + " Runs are recorded without a journal until it is readable."));
-    return;
-  }
-  std::string problem;
-  const auto contents = ParseJournal(*bytes, &problem);
-  if (!contents && !bytes->empty()) {
-    // Not ours to judge: kept under another name for whoever wants to look at it.
-    const std::filesystem::path aside =
-        FreeName(directory_, std::string(kRunJournalFileName) + ".unreadable", "");
-    std::error_code ec;
-    std::filesystem::rename(journal_.path(), aside, ec);
-    journal_.Release();
-    std::string text = "The journal of the last run could not be read: " + problem + ". ";
-    if (ec) {
-      disabled_ = true;  // a new run would overwrite it
-      text += "It could not be renamed (" + ec.message() +
-              "); runs are recorded without a journal until it is moved.";
-    } else {
-      text += "It was kept as \"" + aside.string() + "\".";
-    }
-    Tell(WarningMessage(text));
-    return;
-  }
-  if (!contents || contents->frame_count() == 0) {
-    journal_.Remove();  // the run ended before its first frame: nothing to recover
-    return;
-  }
-  const MessageAnswer answer =
-      dialogs_.Show(RecoveryQuestion(contents->frame_count(), contents->started));
-  if (answer == MessageAnswer::Yes) {
-    Recover(*contents, state, display);
-  } else {
-    MoveAside(*contents);
-  }
-}
-
-void JournalKeeper::Recover(const JournalContents& contents, MeasurementState& state,
-                            Display& display) {
-  const RawReadOutcome outcome =
-      ReadRawDataText(state, display, JournalRawDataText(contents), journal_.path().string());
-  for (int frame = 0; frame < outcome.frames_read; ++frame) {
-    state.FrameStartTime[static_cast<std::size_t>(frame)] =
-        contents.start_times[static_cast<std::size_t>(frame)];
-  }
-  // The journal stays: it backs the recovered run until the window closes or a new run
-  // replaces it.
-  if (contents.damaged && outcome.status == RawReadStatus::Done) {
-    Tell(WarningMessage("The journal of the last run ends in a cut or damaged frame: its " +
-                        std::to_string(outcome.frames_read) + " complete frames were recovered."));
-  } else {
-    Tell(outcome.message);
-  }
-}
-
-void JournalKeeper::MoveAside(const JournalContents& contents) {
-  const std::filesystem::path target =
-      FreeName(directory_, "Recovered run " + LocalTimeText(contents.started, '-'), ".txt");
-  if (auto error = WriteFileAtomically(target, JournalRawDataText(contents))) {
-    journal_.Release();
-    disabled_ = true;  // a new run would overwrite the journal that could not be moved
-    Tell(WarningMessage(*error + " The last run stays in \"" + journal_.path().string() +
-                        "\"; runs are recorded without a journal until it is moved."));
-    return;
-  }
-  journal_.Remove();
-  std::string text = "The last run was kept as \"" + target.string() + "\", in the format of " +
-                     std::string(kRawDataFileName) + ".";
-  if (contents.damaged) {
-    text += " Its journal ended in a cut or damaged frame: its " +
-            std::to_string(contents.frame_count()) + " complete frames were kept.";
-  }
-  Tell(Message{text, MessageButtons::Ok, MessageIcon::None, ""});
-}
-
-void JournalKeeper::RunStarted(const MeasurementState& state) {
-  appending_ = false;
-  std::string error;
-  const RunJournal::Take take =
-      disabled_ ? RunJournal::Take::Failed : journal_.TakeFile(true, &error);
-  if (take == RunJournal::Take::Taken) {
-    const auto failure = journal_.Begin(std::time(nullptr), SettingsOf(state),
-                                        static_cast<uint32_t>(2 * state.BufferSize));
-    if (!failure) {
-      appending_ = true;
-      return;
-    }
-    error = *failure;
-  }
-  if (told_no_journal_) return;
-  told_no_journal_ = true;
-  if (take == RunJournal::Take::Busy) {
-    Tell(WarningMessage(
-        "Another window of the program holds the run journal in this directory. This run is "
-        "recorded without a journal: a crash would lose it."));
-  } else if (!disabled_) {
-    Tell(WarningMessage(error + " This run is recorded without a journal: a crash would lose it."));
-  }
-}
-
-void JournalKeeper::FrameAnalysed(const MeasurementState& state, int frame) {
-  if (!appending_) return;
-  if (auto error = journal_.Append(frame, state.FrameStartTime[static_cast<std::size_t>(frame)],
-                                   state.Row(frame))) {
-    appending_ = false;
-    Tell(WarningMessage(*error + " The rest of this run is recorded without a journal."));
-  }
+  write_error_ = 0;
 }
 
 }  // namespace fc

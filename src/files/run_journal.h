@@ -3,22 +3,21 @@
 #include <cstdint>
 #include <ctime>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "analysis/display.h"
 #include "analysis/measurement_state.h"
-#include "analysis/message.h"
-#include "capture/capture.h"
+#include "analysis/result.h"
 
 namespace fc {
 
 // A hidden file in the program directory that holds the run being recorded, frame by frame, so
 // that a crash, a killed process or a power cut loses at most the frame being recorded.
 //
-// Layout, all numbers little-endian:
+// Layout of version 1, all numbers little-endian:
 //   header, 64 bytes:
 //     0  "FCRUNJNL"   8  version (u32, 1)   12  bytes per frame F (u32, even, 2..4096)
 //     16 run start (i64, seconds since 1970 UTC)   24  QuillRecordFreq (f32)
@@ -28,9 +27,9 @@ namespace fc {
 //   then one record of F + 12 bytes per frame, frame 0 first:
 //     0  frame index (u32)   4  FrameStartTime (f32)   8  the F frame bytes
 //     8 + F  CRC-32 of the record's bytes before it
-// A record is complete when it is whole, its CRC matches and its index is its position.
+// A record is intact when it is whole, its CRC matches and its index is its position.
 inline constexpr std::string_view kRunJournalFileName = ".run-journal";
-inline constexpr uint32_t kRunJournalVersion = 1;
+inline constexpr uint32_t kRunJournalVersion = 1;  // the version written
 inline constexpr std::size_t kJournalHeaderBytes = 64;
 inline constexpr std::size_t kJournalRecordExtraBytes = 12;
 
@@ -49,17 +48,35 @@ struct JournalSettings {
 };
 
 JournalSettings SettingsOf(const MeasurementState& state);
+// Puts the settings back into the state, as they were when the run was recorded.
+void ApplySettings(const JournalSettings& settings, MeasurementState& state);
 
-// What a journal holds: its complete frames, and whether anything followed them.
+// How much of a journal could be read.
+enum class JournalCondition {
+  Whole,       // the header and every record are intact
+  Cut,         // intact, but the file ends inside its last record (a crash while writing it)
+  Damaged,     // a journal, but not all of it can be read: a damaged header, a frame size other
+               // than the reader's, damaged or misplaced records, or more than the store holds
+  Unreadable,  // no journal header at all, or one of a version this program does not know
+};
+
+// What a journal holds: its intact frames, in order, and what stood in the way of the rest.
 struct JournalContents {
+  JournalCondition condition = JournalCondition::Whole;
+  std::string problem;  // for Damaged and Unreadable: why, as a clause ("its header is damaged")
+  uint32_t version = 0;
   std::time_t started = 0;
   JournalSettings settings;
   uint32_t frame_bytes = 0;
-  std::vector<float> start_times;  // one per complete frame
-  std::string frames;              // the complete frames' bytes, frame_bytes each
-  bool damaged = false;            // a cut or damaged record follows the complete frames
+  std::vector<float> start_times;  // one per intact frame
+  std::string frames;              // the intact frames' bytes, frame_bytes each
+  int skipped = 0;                 // damaged or misplaced records passed over
 
   int frame_count() const { return static_cast<int>(start_times.size()); }
+  const uint8_t* frame(int index) const {
+    return reinterpret_cast<const uint8_t*>(frames.data()) +
+           static_cast<std::size_t>(index) * frame_bytes;
+  }
 };
 
 // The header and the records of one frame, as written.
@@ -68,19 +85,26 @@ std::string JournalHeaderBytes(std::time_t started, const JournalSettings& setti
 std::string JournalRecordBytes(int frame, float start_time, const uint8_t* bytes,
                                uint32_t frame_bytes);
 
-// Reads journal bytes. nullopt, with `problem` set, when the header is missing or not a
-// journal's; otherwise every complete frame up to the first record that is not.
-std::optional<JournalContents> ParseJournal(std::string_view bytes, std::string* problem);
+// Reads up to `size` bytes at `offset` into `buffer`: the count read (less only at the end of
+// the file), or the sentence of a read error.
+using JournalReader = std::function<Result<std::size_t>(char* buffer, std::size_t size,
+                                                        uint64_t offset)>;
 
-// The complete frames in the raw data file format (as Write Raw Data writes them). Needs at
-// least one frame.
-std::string JournalRawDataText(const JournalContents& contents);
+// Reads a journal of `file_size` bytes piece by piece: the header, then each record in its
+// place, never more than the header and the frame store (kFrameCount records) allow. A journal
+// whose frames are not `frame_bytes` long is Damaged. Fails only when the reader does.
+Result<JournalContents> ReadJournal(const JournalReader& read, uint64_t file_size,
+                                    uint32_t frame_bytes);
+// The same on bytes in memory.
+JournalContents ParseJournal(std::string_view bytes, uint32_t frame_bytes);
 
-// "YYYY-MM-DD HH-MM-SS" (file names) or "YYYY-MM-DD HH:MM:SS" (texts) in local time.
-std::string LocalTimeText(std::time_t time, char time_separator);
+// "YYYY-MM-DD HH-MM-SS" (file names) or "YYYY-MM-DD HH:MM:SS" (texts) in local time; nullopt
+// for a time that is no date a run could have started on (before 1970 or after 9999).
+std::optional<std::string> LocalTimeText(std::time_t time, char time_separator);
 
 // The journal file of one window, held under an exclusive flock while this window owns it: a
-// second window on the same directory cannot take it, and never reads nor writes it.
+// second window on the same directory cannot take it, and never reads nor writes it. The path
+// is never followed when it is a symbolic link, and only a regular file is taken.
 class RunJournal {
  public:
   explicit RunJournal(std::filesystem::path path) : path_(std::move(path)) {}
@@ -88,71 +112,43 @@ class RunJournal {
   RunJournal(const RunJournal&) = delete;
   RunJournal& operator=(const RunJournal&) = delete;
 
-  enum class Take { Taken, Missing, Busy, Failed };
-  // Locks the file at the path (creating it when `create`). Busy: another window holds it.
-  // `error` says why on Failed.
-  Take TakeFile(bool create, std::string* error);
+  enum class Take {
+    Taken,       // held now (read-only when the file or its directory cannot be written)
+    Missing,     // there is no file (and `create` was false)
+    Busy,        // another window holds it
+    NotRegular,  // a symbolic link, a directory, a device or the like: left alone
+  };
+  // Locks the file at the path, creating it when `create`.
+  Result<Take> TakeFile(bool create);
 
   // Truncates the held file and writes the header of a new run, flushed to disk.
-  std::optional<std::string> Begin(std::time_t started, const JournalSettings& settings,
-                                   uint32_t frame_bytes);
+  Status Begin(std::time_t started, const JournalSettings& settings, uint32_t frame_bytes);
   // Writes frame `frame` of the run in its place and flushes it to disk before returning.
-  std::optional<std::string> Append(int frame, float start_time, const uint8_t* bytes);
-  // The whole content of the held file.
-  std::optional<std::string> ReadAll(std::string* error) const;
-  // Removes the held file and lets go of it.
-  void Remove();
+  Status Append(int frame, float start_time, const uint8_t* bytes);
+  // The held file's size (0 for an empty one).
+  Result<uint64_t> Size() const;
+  // Reads the held file as ReadJournal does.
+  Result<JournalContents> Read(uint32_t frame_bytes) const;
+  // Renames the held file to "<name>" beside it, or "<name> (2)" and on, never replacing a
+  // file, and lets go of it. The new path, or why not (the file then stays held).
+  Result<std::filesystem::path> MoveAside(const std::string& name);
+  // Removes the held file and lets go of it. Fails when the directory cannot be written; the
+  // file is let go of either way.
+  Status Remove();
   // Lets go of the file and leaves it in place.
   void Release();
 
   bool held() const { return fd_ >= 0; }
+  bool writable() const { return held() && write_error_ == 0; }
   const std::filesystem::path& path() const { return path_; }
 
  private:
-  std::string Problem(const char* what, int error_number) const;
+  Error Problem(const char* what, int error_number) const;
 
   std::filesystem::path path_;
   int fd_ = -1;
+  int write_error_ = 0;  // why the held file was opened read-only
   uint32_t frame_bytes_ = 0;
 };
-
-// The window's side of the journal: a new one at every Start, a record for every analysed
-// frame, removal at the endings the user chose, and the offer of a run left behind.
-class JournalKeeper : public RunListener {
- public:
-  JournalKeeper(const std::filesystem::path& program_directory, Dialogs& dialogs)
-      : directory_(program_directory),
-        journal_(program_directory / kRunJournalFileName),
-        dialogs_(dialogs) {}
-
-  // At start-up: asks about a run that did not end normally ("Recover it?"). Yes loads its
-  // frames as Read Raw Data loads a file and keeps the journal for them; No writes them to
-  // "Recovered run <start>.txt" and removes the journal. A journal another window holds is
-  // left alone; one without a frame is removed; one without a readable header is renamed.
-  void OfferRecovery(MeasurementState& state, Display& display);
-
-  void RunStarted(const MeasurementState& state) override;
-  void FrameAnalysed(const MeasurementState& state, int frame) override;
-
-  // The run ended in a way the user chose (the window closed, Cancel at the time-out).
-  void EndedNormally() { journal_.Remove(); }
-
-  const RunJournal& journal() const { return journal_; }
-
- private:
-  void Tell(Message message) { dialogs_.Show(message); }
-  void Recover(const JournalContents& contents, MeasurementState& state, Display& display);
-  void MoveAside(const JournalContents& contents);
-
-  std::filesystem::path directory_;
-  RunJournal journal_;
-  Dialogs& dialogs_;
-  bool appending_ = false;        // the run in progress has a journal
-  bool told_no_journal_ = false;  // a Start without a journal was reported once
-  bool disabled_ = false;         // a run left behind could not be moved aside: keep off it
-};
-
-// "The last run (N frames, started DATE TIME) was not saved. Recover it?" Yes/No.
-Message RecoveryQuestion(int frames, std::time_t started);
 
 }  // namespace fc

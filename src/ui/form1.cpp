@@ -321,6 +321,13 @@ AveragingPanel Form1::PanelFromControls() const {
 void Form1::StartButton_Click() {
   BusyScope busy(*this);
   if (state_.hWaveIn == 0) {  // a change of the choice waits for the next run
+    // A run a window that died since start-up left behind comes first; once recovered, it is
+    // not overwritten by this Start.
+    if (!journal_.BeforeStart(state_, *this)) {
+      if (!Ending()) FlushRunChart();  // the recovered run, as after Read Raw Data
+      return;
+    }
+    if (Ending()) return;
     restoring_pulses_ = mnuRestorePulses->isChecked();
     input_.RestorePulses(restoring_pulses_);
   }
@@ -463,6 +470,7 @@ void Form1::showEvent(QShowEvent* event) {
       if (Ending()) return;
       BusyScope busy(*this);
       journal_.OfferRecovery(state_, *this);
+      if (!Ending()) FlushRunChart();
     });
   }
 }

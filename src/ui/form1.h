@@ -16,8 +16,8 @@
 #include "capture/host.h"
 #include "capture/wave_input.h"
 #include "chart/run_series.h"
-#include "files/run_journal.h"
 #include "analysis/averaging_panel.h"
+#include "ui/journal_keeper.h"
 #include "ui/picture_box.h"
 
 class QAction;

@@ -217,5 +217,29 @@ TEST(AtomicFileTest, ReadWholeFile) {
   EXPECT_NE(proc->find("Name:"), std::string::npos);
 }
 
+// A new file takes the first free number, however many are taken, and never replaces one: not
+// a file, not what a link names; a failed write leaves nothing.
+TEST(AtomicFileTest, WriteNewFileNeverReplaces) {
+  TempDir dir;
+  WriteBytes(dir / "Run.txt", "first");
+  for (int n = 2; n <= 1000; ++n) WriteBytes(dir / ("Run (" + std::to_string(n) + ").txt"), "old");
+  std::filesystem::create_symlink(dir / "target", dir / "Run (1001).txt");
+  const auto written = WriteNewFile(dir.path(), "Run", ".txt", "new");
+  ASSERT_TRUE(written) << written.error();
+  EXPECT_EQ(written.value(), dir / "Run (1002).txt");
+  EXPECT_EQ(ReadBytes(dir / "Run (1002).txt"), "new");
+  EXPECT_EQ(ReadBytes(dir / "Run.txt"), "first");
+  EXPECT_EQ(ReadBytes(dir / "Run (1000).txt"), "old");
+  EXPECT_FALSE(std::filesystem::exists(dir / "target"));
+
+  {
+    const ScopedWriteFailure full_disk(1);
+    const auto failed = WriteNewFile(dir.path(), "Run", ".txt", "newer");
+    ASSERT_FALSE(failed);
+    EXPECT_NE(failed.error().find("Run (1003).txt"), std::string::npos) << failed.error();
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir / "Run (1003).txt"));
+}
+
 }  // namespace
 }  // namespace fc

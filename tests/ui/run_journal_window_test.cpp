@@ -40,6 +40,22 @@ bool AskedAbout(const Message& message, int frames) {
          message.buttons == MessageButtons::YesNo;
 }
 
+// A journal as a run of `frames` square frames of `bytes` bytes leaves it.
+std::string SquareJournal(int frames, std::time_t started, uint32_t bytes = 2048) {
+  std::vector<uint8_t> frame = SquareFrame();
+  frame.resize(bytes, 128);
+  const JournalSettings settings{kCaptureRate, 3, 2, 4, 5, 80, 0, 0, 50.0f};
+  std::string out = JournalHeaderBytes(started, settings, bytes);
+  for (int f = 0; f < frames; ++f) out += JournalRecordBytes(f, 4.0f * f, frame.data(), bytes);
+  return out;
+}
+
+bool Holds(const std::string& text, const std::string& part) {
+  if (text.find(part) != std::string::npos) return true;
+  qWarning("\"%s\" not in \"%s\"", part.c_str(), text.c_str());
+  return false;
+}
+
 int LineCount(const std::string& text) {
   return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
 }
@@ -161,6 +177,131 @@ class RunJournalWindowTest : public QObject {
     QCOMPARE(JournalSize(rig->Home()), first_run);
     QVERIFY(rig->form->close());
     QVERIFY(!std::filesystem::exists(rig->File(".run-journal")));
+  }
+
+  // A journal is only ever a regular file at its own path: a link is neither followed when
+  // Start writes nor created through when it leads nowhere; the run records without one.
+  void LinksAreNeverFollowed() {
+    WriteFile(rig->File("precious"), std::string(10000, 'p'));
+    std::filesystem::create_symlink(rig->File("precious"), rig->File(".run-journal"));
+    rig->Open();
+    RunFrames(2);
+    QCOMPARE(rig->form->LogText(), SquareLog(2));
+    QVERIFY(Holds(rig->dialogs.shown.at(0).text, "is not a regular file"));
+    QCOMPARE(ReadFile(rig->File("precious")), std::string(10000, 'p'));
+    rig->form.reset();
+
+    std::filesystem::remove(rig->File(".run-journal"));
+    std::filesystem::create_symlink(rig->File("outside"), rig->File(".run-journal"));
+    rig->Open();
+    RunFrames(1);
+    QVERIFY(!std::filesystem::exists(rig->File("outside")));
+    QVERIFY(std::filesystem::is_symlink(rig->File(".run-journal")));
+  }
+
+  // A window that was open while another recorded offers that one's run, once it died, at its
+  // own Start, before its new run replaces the journal.
+  void StartOffersARunLeftBehindMeanwhile() {
+    rig->Open();
+    RunFrames(3);
+    FakeClock clock(0.0);
+    ScriptedWaveInput input(clock);
+    ScriptedDialogs dialogs;
+    Form1 second(rig->Home(), dialogs, input, clock);
+    second.SetQuitFunction([](int) {});
+    second.show();
+    QTest::qWait(50);
+    QVERIFY(dialogs.shown.empty());
+    rig->form.reset();  // the first window dies
+
+    dialogs.answers = {MessageAnswer::No};
+    fc::uitest::RunFrames(second, input, 2);
+    QVERIFY(!dialogs.shown.empty());
+    QVERIFY(AskedAbout(dialogs.shown[0], 3));
+    const auto aside = RecoveredFiles(rig->Home());
+    QCOMPARE(aside.size(), std::size_t(1));
+    const std::vector<uint8_t> square = SquareFrame();
+    QCOMPARE(ReadFile(aside[0]), RawFileText(2, {square, square, square}));
+    QCOMPARE(second.LogText(), SquareLog(2));
+    QCOMPARE(JournalSize(rig->Home()), kJournalHeaderBytes + 2 * kRecordBytes);
+  }
+
+  // A journal that cannot be read whole is kept under a name of its own, never deleted; the
+  // intact records after a damaged one come back; frames of another size are none of ours.
+  void DamagedJournalsAreKeptAside() {
+    std::string damaged = SquareJournal(3, 1'765'000'000);
+    damaged[kJournalHeaderBytes + 100] ^= 0x01;  // a byte of frame 0
+    WriteFile(rig->File(".run-journal"), damaged);
+    rig->dialogs.answers = {MessageAnswer::Yes};
+    rig->Open();
+    QTRY_COMPARE(rig->dialogs.shown.size(), std::size_t(2));
+    QVERIFY(AskedAbout(rig->dialogs.shown[0], 2));
+    const std::string told = rig->dialogs.shown[1].text;
+    QVERIFY(Holds(told, rig->File(".run-journal.damaged").string()));
+    QVERIFY(Holds(told, "1 of its frames is damaged"));
+    QVERIFY(Holds(told, "Its 2 intact frames were recovered."));
+    QCOMPARE(rig->form->LogText(), SquareLog(2));
+    QCOMPARE(ReadFile(rig->File(".run-journal.damaged")), damaged);
+    QVERIFY(!std::filesystem::exists(rig->File(".run-journal")));
+    rig->form.reset();
+
+    for (const uint32_t bytes : {1024u, 4094u}) {
+      const std::string other = SquareJournal(3, 1'765'000'000, bytes);
+      WriteFile(rig->File(".run-journal"), other);
+      ClearDialogs();
+      rig->Open();
+      QTRY_COMPARE(rig->dialogs.shown.size(), std::size_t(1));  // nothing is offered
+      const auto kept = rig->File(bytes == 1024u ? ".run-journal.damaged (2)"
+                                                 : ".run-journal.damaged (3)");
+      QVERIFY(Holds(rig->dialogs.shown[0].text, kept.string()));
+      QVERIFY(Holds(rig->dialogs.shown[0].text, std::to_string(bytes) + " bytes"));
+      QCOMPARE(ReadFile(kept), other);
+      QCOMPARE(rig->form->LogText(), std::string("Text1"));
+      rig->form.reset();
+    }
+  }
+
+  // The frames come back analysed with the settings the run recorded with, which are in force
+  // again afterwards, not with the older ones of the configuration file.
+  void RecoveryUsesTheRunsSettings() {
+    rig->Open();
+    rig->form->state().LookForZeroCrossing = 1;
+    rig->form->state().UseHiResTime = 1;
+    rig->form->state().AnticCounts = 70.0f;
+    RunFrames(3);
+    const std::string logged = rig->form->LogText();
+    rig->form.reset();  // a crash: the settings never reach the configuration file
+
+    ClearDialogs();
+    rig->dialogs.answers = {MessageAnswer::Yes};
+    rig->Open();
+    QTRY_COMPARE(rig->dialogs.shown.size(), std::size_t(2));
+    QCOMPARE(rig->form->LogText(), logged);
+    QCOMPARE(rig->form->state().LookForZeroCrossing, int16_t(1));
+    QCOMPARE(rig->form->state().UseHiResTime, int16_t(1));
+    QCOMPARE(rig->form->state().AnticCounts, 70.0f);
+  }
+
+  // One frame is one frame, and a start time no run can have is said to be unknown.
+  void TextsOfOneFrameAndAnUnknownStart() {
+    const std::string one =
+        SquareJournal(2, std::time_t{1} << 52).substr(0, kJournalHeaderBytes + kRecordBytes + 100);
+    WriteFile(rig->File(".run-journal"), one);
+    rig->dialogs.answers = {MessageAnswer::Yes};
+    rig->Open();
+    QTRY_COMPARE(rig->dialogs.shown.size(), std::size_t(2));
+    QCOMPARE(rig->dialogs.shown[0].text,
+             std::string("The last run (1 frame, start time unknown) was not saved. Recover it?"));
+    QVERIFY(Holds(rig->dialogs.shown[1].text, ": its 1 complete frame was recovered."));
+    rig->form.reset();
+
+    ClearDialogs();
+    rig->dialogs.answers = {MessageAnswer::No};
+    rig->Open();
+    QTRY_COMPARE(rig->dialogs.shown.size(), std::size_t(2));
+    QVERIFY(Holds(rig->dialogs.shown[1].text, ": its 1 complete frame was kept."));
+    QCOMPARE(ReadFile(rig->File("Recovered run of unknown start.txt")),
+             RawFileText(0, {SquareFrame()}));
   }
 
   // The real program recording from a real sound server, killed outright: every frame it had
