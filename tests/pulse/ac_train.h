@@ -19,7 +19,8 @@ namespace fc::testing {
 // `duty` of each period), through the one-pole high-pass of an AC-coupled input with its corner
 // at `corner_hz` (0: DC-coupled), plus white noise of `noise_rms`, clipped to full scale as a
 // sound card clips. Stereo at `rate`: the first channel carries the train, the second the
-// clean square.
+// clean square. With `edge_samples` > 0 each edge is a half sine that long, centred on the true
+// edge time, as an input's anti-alias filter leaves an edge between samples.
 struct AcTrain {
   double period_points = 100;  // at the recording rate of 256 Hz
   double duty = 0.5;
@@ -28,6 +29,7 @@ struct AcTrain {
   double noise_rms = 0.0;
   uint32_t rate = 48000;
   unsigned seed = 1;
+  double edge_samples = 0.0;
 
   // Enough pairs for `frames` frames at the recording rate.
   std::vector<float> Samples(int frames) const {
@@ -50,7 +52,16 @@ struct AcTrain {
       const double t =
           static_cast<double>(n) - static_cast<double>(lead) + (1.0 + duty) / 2 * period;
       const double phase = t / period - std::floor(t / period);
-      const double x = phase < duty ? level : -level;
+      double x = phase < duty ? level : -level;
+      if (edge_samples > 0) {
+        const double rise = t - period * std::round(t / period);
+        const double fall = t - duty * period - period * std::round((t - duty * period) / period);
+        if (std::abs(rise) < edge_samples / 2) {
+          x = level * std::sin(std::numbers::pi * rise / edge_samples);
+        } else if (std::abs(fall) < edge_samples / 2) {
+          x = -level * std::sin(std::numbers::pi * fall / edge_samples);
+        }
+      }
       y = corner_hz > 0 ? a * (y + x - previous_x) : x;
       previous_x = x;
       if (n < lead) continue;
