@@ -65,9 +65,11 @@ TEST(EdgeTimerTest, ReadsGeneratedTrainsWithinTheirBounds) {
       {"5 % level", 0.05, 0.3, 0.05, 0.002, 0, 3, 48000, false, 3, 3, 2e-5},
       {"AC-coupled 50 ms", 0.05, 0.5, 0.2, 0.01, 50, 0, 48000, true, 3, 3, 1e-4},
       {"AC-coupled 0.3 s", 0.3, 0.25, 0.2, 0.01, 50, 0, 48000, true, 3, 3, 1e-4},
-      // Rising edges at 1.5 s (the trigger arms on it), 7.5, 13.5 and 19.5 s: frames 3 and 4
-      // each close an interval opened in an earlier frame.
-      {"longer than a frame", 6.0, 0.5, 0.99, 0, 0, 3, 48000, false, 5, 2, 2e-6},
+      // Few edges a frame: timing to the nearest sample would be off by some 3e-6.
+      {"DC 1.23456789 s", 1.23456789, 0.5, 0.99, 0, 0, 3, 48000, false, 3, 3, 2e-6},
+      // Rising edges at 1.36 s (the trigger arms on it), 6.79, 12.22 and 17.65 s: frames 3 and
+      // 4 each close an interval opened in an earlier frame.
+      {"longer than a frame", 5.43211, 0.5, 0.99, 0, 0, 3, 48000, false, 5, 2, 2e-6},
   };
   for (const auto& t : trains) {
     SCOPED_TRACE(t.name);
@@ -106,7 +108,7 @@ TEST(EdgeTimerTest, ReadsGeneratedTrainsWithinTheirBounds) {
         .Push(input.data(), input.size() / 2,
               [&](const uint8_t* pair) { averaged.insert(averaged.end(), pair, pair + 2); });
     averaged.resize(filled.bytes.size());
-    EXPECT_EQ(filled.bytes, averaged);
+    EXPECT_TRUE(filled.bytes == averaged) << "the frame bytes differ from the averaging alone";
 
     // The leading edges are timed: falling ones when the pulses go low.
     EdgeTimer timer(t.rate);
