@@ -36,7 +36,7 @@ double ProcessorMs() {
 std::vector<fc::PreciseReading> Fill(const std::vector<float>& samples, uint32_t rate,
                                      bool restore) {
   const uint32_t length = 2 * fc::kCaptureBufferSize;
-  fc::BufferFiller filler(rate, static_cast<uint32_t>(fc::kCaptureRate), 2, rate / 4, restore);
+  fc::BufferFiller filler(rate, static_cast<uint32_t>(fc::kCaptureRate), 2, 64, restore);
   std::vector<uint8_t> data(length);
   fc::WaveHeader header;
   header.data = data.data();

@@ -24,7 +24,7 @@ struct Filled {
 // after the piece that completed the last one, as a backend's callback and the capture loop do.
 Filled Fill(const std::vector<float>& samples, uint32_t rate, bool restore) {
   const uint32_t length = 2 * kCaptureBufferSize;
-  BufferFiller filler(rate, static_cast<uint32_t>(kCaptureRate), 2, rate / 4, restore);
+  BufferFiller filler(rate, static_cast<uint32_t>(kCaptureRate), 2, 64, restore);
   std::vector<uint8_t> data(length);
   WaveHeader header;
   header.data = data.data();
