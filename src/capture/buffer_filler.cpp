@@ -6,14 +6,17 @@ namespace fc {
 
 BufferFiller::BufferFiller(uint32_t input_rate, uint32_t output_rate, int channels,
                            size_t carry_frames, bool restore_pulses)
-    : averager_(input_rate, output_rate, channels) {
+    : averager_(input_rate, output_rate, channels), timer_(input_rate) {
   if (restore_pulses) restorer_.emplace(input_rate);
   carry_.reserve(carry_frames * static_cast<size_t>(channels));
 }
 
 void BufferFiller::Queue(WaveHeader& header) {
   header.flags.fetch_and(~WaveHeader::kDone, std::memory_order_release);
+  header.precise = PreciseReading{};
   if (header.data == nullptr || header.buffer_length == 0) return;
+  // A buffer that does not continue the last one starts its timer frame now.
+  if (!carrying_) timer_.RestartFrame();
   header_ = &header;
   filled_ = 0;
   // The input that followed the previous buffer without a gap goes first.
@@ -54,14 +57,26 @@ void BufferFiller::Push(const float* samples, size_t frame_count) {
     restorer_->RestoreFirstChannel(restored_.data(), frame_count, Channels());
     samples = restored_.data();
   }
-  averager_.Push(samples, frame_count, [this](const uint8_t* frame) { WriteFrame(frame); });
+  // One input frame at a time, the timer first, so that a buffer completed by the averager
+  // takes the timer's frame up to the very sample that completed it.
+  const auto channels = static_cast<size_t>(Channels());
+  const auto write = [this](const uint8_t* frame) { WriteFrame(frame); };
+  for (size_t f = 0; f < frame_count; ++f) {
+    timer_.Feed(samples[f * channels]);
+    averager_.Push(samples + f * channels, 1, write);
+  }
 }
 
 void BufferFiller::PushSilence(size_t frame_count) {
-  averager_.PushSilence(frame_count, [this](const uint8_t* frame) { WriteFrame(frame); });
+  const auto write = [this](const uint8_t* frame) { WriteFrame(frame); };
+  for (size_t f = 0; f < frame_count; ++f) {
+    timer_.Gap(1);
+    averager_.PushSilence(1, write);
+  }
 }
 
 void BufferFiller::Complete() {
+  header_->precise = timer_.EndFrame();
   header_->flags.fetch_or(WaveHeader::kDone, std::memory_order_release);
   header_ = nullptr;
   carrying_ = true;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "capture/block_averager.h"
+#include "capture/edge_timer.h"
 #include "capture/pulse_restorer.h"
 #include "capture/wave_input.h"
 
@@ -14,7 +15,9 @@ namespace fc {
 // What every sound backend does with the samples it records: restores the pulses of an
 // AC-coupled input when asked to (PulseRestorer, at the input rate), averages them down to the
 // requested rate (BlockAverager) and writes the bytes into the queued buffer header, marking it
-// done when it is full. What follows a completed buffer is kept for the next one, as long as it
+// done when it is full. Beside the averaging, the edge timer sees the first channel at the input
+// rate (after the restorer); each buffer carries the timer's reading of exactly the input
+// samples its points were averaged from, up to the one that completed its last point. What follows a completed buffer is kept for the next one, as long as it
 // fits and the caller queues that buffer before more arrives; otherwise it is dropped, so that a
 // buffer never holds a gap. Not thread-safe: the backend guards it with its own lock.
 class BufferFiller {
@@ -44,6 +47,7 @@ class BufferFiller {
   void WriteFrame(const uint8_t* frame);
 
   BlockAverager averager_;
+  EdgeTimer timer_;
   std::optional<PulseRestorer> restorer_;  // only when asked for
   std::vector<float> restored_;            // the restored copy of the samples pushed
   WaveHeader* header_ = nullptr;

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "capture/edge_timer.h"
+
 namespace fc {
 
 // The recording format handed to the device when it is opened.
@@ -34,6 +36,9 @@ struct WaveHeader {
   uint8_t* data = nullptr;
   uint32_t buffer_length = 0;
   std::atomic<uint32_t> flags{0};
+  // The edge timer's reading of the samples this buffer was averaged from; set before kDone by
+  // a backend that times edges (a default reading, without one, from any other).
+  PreciseReading precise;
 
   bool Done() const { return (flags.load(std::memory_order_acquire) & kDone) != 0; }
 };
