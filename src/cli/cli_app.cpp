@@ -228,11 +228,18 @@ class BatchHost : public HeadlessHost, public Dialogs {
         out_(out),
         err_(err),
         sound_(sound),
-        raw_path_(std::move(raw_path)) {}
+        raw_path_(std::move(raw_path)),
+        raw_(raw_path_) {}
 
   bool timed_out() const { return timed_out_; }
   bool input_lost() const { return input_lost_; }
   bool output_failed() const { return output_failed_; }
+
+  // The run's whole raw file, as WriteRawData writes it, by appending to the file kept during
+  // the run.
+  Status WriteFinalRawData(const MeasurementState& state) {
+    return raw_.Write(state, std::min<int>(state.CurrentFrame, kLastFrame));
+  }
 
   Dialogs& dialogs() override { return *this; }
   MessageAnswer Show(const Message& message) override {
@@ -269,10 +276,10 @@ class BatchHost : public HeadlessHost, public Dialogs {
   // A kill or a power cut then loses at most the frame being recorded. A failure is told once;
   // the copy before it stays, and the run goes on.
   void BetweenFrames(const MeasurementState& state) override {
-    if (raw_path_.empty()) return;
-    const Message written = WriteRawData(state, raw_path_);
-    if (written != DoneMessage() && !raw_failure_told_) {
-      err_ << written.text << "\n";
+    if (raw_path_.empty() || state.CurrentFrame <= 0) return;
+    const Status written = raw_.Write(state, state.CurrentFrame - 1);
+    if (!written && !raw_failure_told_) {
+      err_ << written.error() << "\n";
       raw_failure_told_ = true;
     }
   }
@@ -282,6 +289,7 @@ class BatchHost : public HeadlessHost, public Dialogs {
   std::ostream& err_;
   const SoundEnvironment& sound_;
   std::filesystem::path raw_path_;
+  RawDataAppender raw_;
   bool timed_out_ = false;
   bool input_lost_ = false;
   bool output_failed_ = false;
@@ -445,8 +453,8 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
                    "and SIGHUP stop after the frame being recorded)")
       ->check(CLI::Range(1, kFrameCount));
   record->add_option("--raw", raw_out,
-                     "Write the raw data file here; checked before the run and rewritten after "
-                     "every frame, so that it always holds the run so far");
+                     "Write the raw data file here; checked before the run and brought up to date "
+                     "after every frame, so that it always holds the frames recorded so far");
   bool restore_pulses = false;
   record->add_flag("--restore-pulses", restore_pulses,
                    "Restore the pulses of an AC-coupled input (a sound card or microphone "
@@ -582,9 +590,9 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
                 ? "was left as it was.\n"
                 : "was not written.\n");
   } else if (!raw_out.empty()) {
-    const Message written = WriteRawData(state, raw_out);
-    if (written != DoneMessage()) {
-      err << written.text << "\n";
+    const Status written = host.WriteFinalRawData(state);
+    if (!written) {
+      err << written.error() << "\n";
       status = kExitBadInput;
     }
   }

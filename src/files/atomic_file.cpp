@@ -53,15 +53,6 @@ std::string WriteError(const std::filesystem::path& path, int error_number, OldF
   return Refusal(path, ErrorText(error_number), old);
 }
 
-// WriteFully, failing as ScopedWriteFailure asks while one is in force.
-int WriteAll(int fd, std::string_view bytes) {
-  if (!g_fault.active || bytes.size() <= g_fault.fail_after) return WriteFully(fd, bytes);
-  if (const int error_number = WriteFully(fd, bytes.substr(0, g_fault.fail_after))) {
-    return error_number;
-  }
-  return g_fault.error_number;
-}
-
 // A name beside the target that no other writer (thread or process) is using right now.
 std::filesystem::path TemporaryName(const std::filesystem::path& target) {
   static std::atomic<unsigned> counter{0};
@@ -184,7 +175,7 @@ Result<std::filesystem::path> WriteNewFile(const std::filesystem::path& director
     if (fd < 0) {
       return Error{"Could not write \"" + path.string() + "\": " + ErrorText(errno) + "."};
     }
-    int error_number = WriteAll(fd, bytes);
+    int error_number = WriteFileBytes(fd, bytes);
     if (error_number == 0 && ::fsync(fd) != 0) error_number = errno;
     if (::close(fd) != 0 && error_number == 0) error_number = errno;
     if (error_number != 0) {
@@ -196,6 +187,19 @@ Result<std::filesystem::path> WriteNewFile(const std::filesystem::path& director
   }
 }
 
+int WriteFileBytes(int fd, std::string_view bytes, std::size_t written) {
+  if (!g_fault.active || written + bytes.size() <= g_fault.fail_after) {
+    return WriteFully(fd, bytes);
+  }
+  const std::size_t room = g_fault.fail_after > written ? g_fault.fail_after - written : 0;
+  if (const int error_number = WriteFully(fd, bytes.substr(0, room))) return error_number;
+  return g_fault.error_number;
+}
+
+std::string WriteFailureText(const std::filesystem::path& path, int error_number) {
+  return WriteError(path, error_number, OldFile::Kept);
+}
+
 ScopedWriteFailure::ScopedWriteFailure(std::size_t fail_after_bytes, int error_number) {
   g_fault = WriteFault{true, fail_after_bytes, error_number};
 }
@@ -204,11 +208,26 @@ ScopedWriteFailure::~ScopedWriteFailure() { g_fault = WriteFault{}; }
 
 std::optional<std::string> WriteFileAtomically(const std::filesystem::path& path,
                                                std::string_view bytes) {
+  bool given = false;
+  return WriteFileAtomically(path, [&]() -> std::string_view {
+    if (given) return {};
+    given = true;
+    return bytes;
+  });
+}
+
+std::optional<std::string> WriteFileAtomically(const std::filesystem::path& path,
+                                               const std::function<std::string_view()>& next) {
   auto opened = OpenTemporary(path);
   if (auto* error = std::get_if<std::string>(&opened)) return std::move(*error);
   const OpenedTemporary& temp = std::get<OpenedTemporary>(opened);
 
-  int error_number = WriteAll(temp.fd, bytes);
+  int error_number = 0;
+  std::size_t written = 0;
+  for (std::string_view piece = next(); error_number == 0 && !piece.empty(); piece = next()) {
+    error_number = WriteFileBytes(temp.fd, piece, written);
+    written += piece.size();
+  }
   if (error_number == 0 && ::fsync(temp.fd) != 0) error_number = errno;
   if (::close(temp.fd) != 0 && error_number == 0) error_number = errno;
   if (error_number == 0 && ::rename(temp.path.c_str(), temp.target.c_str()) != 0) {

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -17,6 +18,14 @@ std::string ErrorText(int error_number);
 // Writes all of `bytes` to `fd`, retrying interrupted and short writes. Returns 0, or the errno
 // of the failure (EIO when the descriptor takes nothing).
 int WriteFully(int fd, std::string_view bytes);
+
+// WriteFully for the file writers, which a ScopedWriteFailure in force on the calling thread
+// makes fail as it asks; `written` counts the bytes of the file written before these.
+int WriteFileBytes(int fd, std::string_view bytes, std::size_t written = 0);
+
+// The text of a failed write: it names `path` and the reason, and says the file was left as
+// it was.
+std::string WriteFailureText(const std::filesystem::path& path, int error_number);
 
 // Replaces the file at `path` with `bytes`: writes a temporary file beside it, flushes it to
 // disk and renames it over the target, so the target is either the old file or the whole new
@@ -37,6 +46,11 @@ std::optional<std::string> WriteFileAtomically(const std::filesystem::path& path
 Result<std::filesystem::path> WriteNewFile(const std::filesystem::path& directory,
                                            const std::string& stem, const std::string& extension,
                                            std::string_view bytes);
+
+// The same with the bytes handed over in pieces, so that a large file is never held whole:
+// `next` returns each piece in turn and an empty one after the last.
+std::optional<std::string> WriteFileAtomically(const std::filesystem::path& path,
+                                               const std::function<std::string_view()>& next);
 
 // Whether WriteFileAtomically could write `path` now: the same checks and a temporary file
 // created and removed again; the target is not touched. Same result texts.
@@ -59,9 +73,10 @@ std::optional<std::string> ReadWholeFile(const std::filesystem::path& path, std:
                                          std::size_t max_bytes = SIZE_MAX,
                                          ReadableFiles accept = ReadableFiles::RegularOnly);
 
-// For tests: while an instance lives, atomic writes on the calling thread fail after
-// `fail_after_bytes` bytes of the temporary file were written, as if the disk had reported
-// `error_number` (ENOSPC by default). Instances do not nest.
+// For tests: while an instance lives, writes through WriteFileBytes on the calling thread (the
+// atomic writes, the raw file's appends) fail after `fail_after_bytes` bytes of the file (the
+// temporary file, the appended lines) were written, as if the disk had reported `error_number`
+// (ENOSPC by default). Instances do not nest.
 class ScopedWriteFailure {
  public:
   explicit ScopedWriteFailure(std::size_t fail_after_bytes, int error_number = 28 /* ENOSPC */);

@@ -472,33 +472,56 @@ RawReadOutcome ReadFrom(ChunkedText& source, MeasurementState& state, Display& d
 
 namespace {
 
-// The raw data file's text for frames 0..last, each `frame_bytes` long, row f at `first` plus
-// f times `stride`.
-std::string RawDataTextOfRows(int last, const uint8_t* first, std::size_t stride,
-                              std::size_t frame_bytes) {
-  std::string text = FormatPrintNumber(last) + "\r\n";
-  if (last < 0) return text;
-  std::array<std::string, 256> lines;
-  for (int v = 0; v < 256; ++v) lines[static_cast<std::size_t>(v)] = FormatPrintNumber(v) + "\r\n";
-  text.reserve(text.size() + (static_cast<std::size_t>(last) + 1) * frame_bytes * 7);
-  for (int frame = 0; frame <= last; ++frame) {
-    const uint8_t* row = first + static_cast<std::size_t>(frame) * stride;
+// A sample's line in the file, " v " and CR LF, by value.
+const std::array<std::string, 256>& SampleLines() {
+  static const std::array<std::string, 256> lines = [] {
+    std::array<std::string, 256> made;
+    for (int v = 0; v < 256; ++v) made[static_cast<std::size_t>(v)] = FormatPrintNumber(v) + "\r\n";
+    return made;
+  }();
+  return lines;
+}
+
+std::string IndexLine(int last) { return FormatPrintNumber(last) + "\r\n"; }
+
+// Appends the lines of frames first..last, each `frame_bytes` long, row f at `rows` plus f
+// times `stride`.
+void AppendRowLines(const uint8_t* rows, std::size_t stride, std::size_t frame_bytes, int first,
+                    int last, std::string& text) {
+  const auto& lines = SampleLines();
+  text.reserve(text.size() + static_cast<std::size_t>(last - first + 1) * frame_bytes * 7);
+  for (int frame = first; frame <= last; ++frame) {
+    const uint8_t* row = rows + static_cast<std::size_t>(frame) * stride;
     for (std::size_t b = 0; b < frame_bytes; ++b) text += lines[row[b]];
   }
-  return text;
+}
+
+// Appends the lines of the state's frames first..last.
+void AppendFrameLines(const MeasurementState& state, int first, int last, std::string& text) {
+  AppendRowLines(state.Row(0), kFrameRowBytes,
+                 2 * static_cast<std::size_t>(EffectiveBufferSize(state)), first, last, text);
+}
+
+std::string NothingToWrite(const std::filesystem::path& path) {
+  return "There is no raw data to write yet: nothing has been captured or read. \"" +
+         path.string() + "\" was not changed.";
 }
 
 }  // namespace
 
 std::string RawDataText(const MeasurementState& state) {
   const int last = std::min<int>(state.CurrentFrame, kLastFrame);
-  if (state.BufferSize <= 0 || last < 0) return FormatPrintNumber(last) + "\r\n";
-  return RawDataTextOfRows(last, state.Row(0), kFrameRowBytes,
-                           2 * static_cast<std::size_t>(EffectiveBufferSize(state)));
+  std::string text = IndexLine(last);
+  if (state.BufferSize <= 0 || last < 0) return text;
+  AppendFrameLines(state, 0, last, text);
+  return text;
 }
 
 std::string RawDataText(const uint8_t* frames, int count, std::size_t frame_bytes) {
-  return RawDataTextOfRows(std::min(count, kFrameCount) - 1, frames, frame_bytes, frame_bytes);
+  const int last = std::min(count, kFrameCount) - 1;
+  std::string text = IndexLine(last);
+  if (last >= 0) AppendRowLines(frames, frame_bytes, frame_bytes, 0, last, text);
+  return text;
 }
 
 void AnalyseStoredFrames(MeasurementState& state, Display& display, int count) {
@@ -514,15 +537,86 @@ void AnalyseStoredFrames(MeasurementState& state, Display& display, int count) {
 }
 
 Message WriteRawData(const MeasurementState& state, const std::filesystem::path& path) {
-  if (state.BufferSize <= 0) {
-    return WarningMessage(
-        "There is no raw data to write yet: nothing has been captured or read. \"" + path.string() +
-        "\" was not changed.");
-  }
+  if (state.BufferSize <= 0) return WarningMessage(NothingToWrite(path));
   if (auto error = WriteFileAtomically(path, RawDataText(state))) {
     return WarningMessage(std::move(*error));
   }
   return DoneMessage();
+}
+
+RawDataAppender::~RawDataAppender() { Close(); }
+
+void RawDataAppender::Close() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+}
+
+bool RawDataAppender::StillWritten(bool& longer) const {
+  struct stat named {};
+  if (::stat(path_.c_str(), &named) != 0 || named.st_dev != device_ || named.st_ino != inode_ ||
+      named.st_size < size_) {
+    return false;
+  }
+  longer = named.st_size > size_;
+  return true;
+}
+
+Status RawDataAppender::Write(const MeasurementState& state, int last) {
+  if (state.BufferSize <= 0) return Error{NothingToWrite(path_)};
+  const std::size_t frame_bytes = 2 * static_cast<std::size_t>(EffectiveBufferSize(state));
+  const std::string index = IndexLine(last);
+  std::string text;
+  bool longer = false;
+  if (fd_ >= 0 && frame_bytes == frame_bytes_ && last >= last_ && index.size() == index_size_ &&
+      StillWritten(longer)) {
+    if (last == last_ && !longer) return Ok();
+    AppendFrameLines(state, last_ + 1, last, text);
+    // What a failed append left is cut off, so that a lasting failure (a full disk) costs a
+    // frame's lines per frame, not the whole file. The frames reach the disk before line 1
+    // announces them.
+    int error_number = longer && ::ftruncate(fd_, size_) != 0 ? errno : 0;
+    if (error_number == 0 && ::lseek(fd_, size_, SEEK_SET) < 0) error_number = errno;
+    if (error_number == 0) error_number = WriteFileBytes(fd_, text);
+    if (error_number == 0 && ::fdatasync(fd_) != 0) error_number = errno;
+    if (error_number == 0 && ::lseek(fd_, 0, SEEK_SET) < 0) error_number = errno;
+    if (error_number == 0) error_number = WriteFileBytes(fd_, index);
+    if (error_number == 0 && ::fdatasync(fd_) != 0) error_number = errno;
+    if (error_number != 0) return Error{WriteFailureText(path_, error_number)};
+    size_ += static_cast<long long>(text.size());
+    last_ = last;
+    return Ok();
+  }
+
+  // The whole file, one frame's text at a time.
+  Close();
+  long long size = static_cast<long long>(index.size());
+  int next_frame = -1;
+  auto error = WriteFileAtomically(path_, [&]() -> std::string_view {
+    if (next_frame < 0) {
+      next_frame = 0;
+      return index;
+    }
+    if (next_frame > last) return {};
+    text.clear();
+    AppendFrameLines(state, next_frame, next_frame, text);
+    ++next_frame;
+    size += static_cast<long long>(text.size());
+    return text;
+  });
+  if (error) return Error{std::move(*error)};
+  // The file is whole on disk; should it not open now, the next call replaces it again.
+  fd_ = ::open(path_.c_str(), O_WRONLY | O_CLOEXEC);
+  struct stat opened {};
+  if (fd_ >= 0 && ::fstat(fd_, &opened) != 0) Close();
+  if (fd_ >= 0) {
+    device_ = opened.st_dev;
+    inode_ = opened.st_ino;
+  }
+  frame_bytes_ = frame_bytes;
+  index_size_ = index.size();
+  size_ = size;
+  last_ = last;
+  return Ok();
 }
 
 RawReadOutcome ReadRawData(MeasurementState& state, Display& display,

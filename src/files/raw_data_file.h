@@ -7,6 +7,7 @@
 #include "analysis/display.h"
 #include "analysis/measurement_state.h"
 #include "analysis/message.h"
+#include "analysis/result.h"
 #include "files/atomic_file.h"
 
 namespace fc {
@@ -26,6 +27,42 @@ std::string RawDataText(const uint8_t* frames, int count, std::size_t frame_byte
 // has been captured or read yet (BufferSize 0) or when the file cannot be written. Changes
 // nothing in the state.
 Message WriteRawData(const MeasurementState& state, const std::filesystem::path& path);
+
+// Keeps the raw data file of a run current frame by frame at a cost per frame that does not
+// grow with the run. The first write replaces the file atomically, as WriteRawData does, with
+// the same refusals and texts; after that the frames written since are appended and flushed to
+// disk, and only then is line 1 overwritten in place and flushed, so that a kill or a power
+// cut at any point leaves a whole file of the frames before: the reader ignores what follows
+// the frames line 1 announces. When line 1 would change its width (at 10, 100 and 1000), or the
+// file is no longer the one written (replaced, removed, cut short), the file is replaced
+// atomically again. The file is never held whole in memory.
+class RawDataAppender {
+ public:
+  explicit RawDataAppender(std::filesystem::path path) : path_(std::move(path)) {}
+  ~RawDataAppender();
+  RawDataAppender(const RawDataAppender&) = delete;
+  RawDataAppender& operator=(const RawDataAppender&) = delete;
+
+  // Makes the file announce frame `last` and hold frames 0..last of `state`, the text
+  // RawDataText would give for CurrentFrame `last`. Frames already written are taken as
+  // unchanged. A failure leaves the file readable as it was, and the next call tries again.
+  Status Write(const MeasurementState& state, int last);
+
+ private:
+  void Close();
+  // Whether the path still names the file written, at least as long as written (`longer`
+  // says whether longer: a failed append's lines).
+  bool StillWritten(bool& longer) const;
+
+  std::filesystem::path path_;
+  int fd_ = -1;
+  int last_ = -1;                // the last frame in the file
+  std::size_t frame_bytes_ = 0;  // bytes per frame in the file
+  std::size_t index_size_ = 0;   // bytes of line 1, with its CR LF
+  long long size_ = 0;           // bytes of the file
+  unsigned long long device_ = 0;
+  unsigned long long inode_ = 0;
+};
 
 enum class RawReadStatus {
   Done,        // every announced frame was read and analysed (or line 1 was negative)

@@ -17,6 +17,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <utility>
 #include <vector>
 
 #include "files/atomic_file.h"
@@ -133,6 +134,65 @@ TEST_F(RawDataFileTest, WriteFailureHalfWayKeepsOldFile) {
   EXPECT_NE(message.text.find(path.string()), std::string::npos) << message.text;
   EXPECT_NE(message.text.find("No space left on device"), std::string::npos) << message.text;
   EXPECT_EQ(ReadBytes(path), "old raw file");
+}
+
+// The file a run keeps, frame by frame: at every step the text RawDataText gives for it, across
+// the widths of line 1, a file replaced behind the writer's back and a stale longer file, with
+// the texts and refusals of WriteRawData.
+TEST_F(RawDataFileTest, AppenderKeepsTheTextRawDataTextGives) {
+  state.BufferSize = 1024;
+  for (int f = 0; f <= kLastFrame; ++f) {
+    for (int b = 0; b < 2048; ++b) state.Row(f)[b] = static_cast<uint8_t>((f * 7 + b * 13) % 256);
+  }
+  const auto expected = [&](int last) {
+    const int16_t current = std::exchange(state.CurrentFrame, static_cast<int16_t>(last));
+    std::string text = RawDataText(state);
+    state.CurrentFrame = current;
+    return text;
+  };
+  WriteBytes(path, expected(20) + "a longer file of an earlier run");
+  {
+    RawDataAppender appender(path);
+    for (int last : {0, 1, 8, 9, 10, 11, 60, 99, 100, 101, 102, 998, 999, 999, 1000}) {
+      if (last == 60) WriteBytes(path, "replaced by someone else");
+      ASSERT_TRUE(appender.Write(state, last)) << last;
+      // Compared, not printed: a diff of two files this long takes gigabytes.
+      ASSERT_TRUE(ReadBytes(path) == expected(last)) << "the file differs after frame " << last;
+    }
+  }
+  // Refusals stay those of a whole write, also when the file turns into one mid-run.
+  RawDataAppender appender(path);
+  ASSERT_TRUE(appender.Write(state, 2));
+  std::filesystem::remove(path);
+  ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+  const Status refused = appender.Write(state, 3);
+  ASSERT_FALSE(refused);
+  EXPECT_EQ(refused.error(), WriteRawData(state, path).text);
+  state.BufferSize = 0;
+  EXPECT_EQ(RawDataAppender(path).Write(state, 0).error(), WriteRawData(state, path).text);
+}
+
+// What a kill or a power cut can leave while frame 3 is added to frames 0..2: the new lines cut
+// at any byte under the old line 1, which is overwritten only once they are on disk. Each such
+// file reads frames 0..2 in full.
+TEST_F(RawDataFileTest, AppendCutAtAnyByteReadsItsCompleteFrames) {
+  state.BufferSize = 8;
+  for (int b = 0; b < 4 * 16; ++b) state.Row(b / 16)[b % 16] = static_cast<uint8_t>(b * 37 % 256);
+  const std::filesystem::path kept = dir / "kept.txt";
+  RawDataAppender appender(kept);
+  ASSERT_TRUE(appender.Write(state, 2));
+  const std::string before = ReadBytes(kept);
+  ASSERT_TRUE(appender.Write(state, 3));
+  const std::string after = ReadBytes(kept);
+  ASSERT_EQ(after.substr(0, 5), " 3 \r\n");
+  ASSERT_EQ(after.substr(5, before.size() - 5), before.substr(5));
+  const std::string added = after.substr(before.size());
+  for (std::size_t cut = 0; cut < added.size(); ++cut) {
+    const RawReadOutcome outcome = Read(before + added.substr(0, cut));
+    EXPECT_EQ(outcome.status, RawReadStatus::Done) << cut;
+    EXPECT_EQ(outcome.frames_read, 3) << cut;
+  }
+  EXPECT_EQ(Read(after).frames_read, 4);
 }
 
 TEST_F(RawDataFileTest, ReadsFramesAndAnalysesEach) {
