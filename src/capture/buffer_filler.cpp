@@ -1,19 +1,36 @@
 #include "capture/buffer_filler.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace fc {
 
 BufferFiller::BufferFiller(uint32_t input_rate, uint32_t output_rate, int channels,
                            size_t carry_frames, bool restore_pulses)
-    : averager_(input_rate, output_rate, channels) {
+    : input_rate_(input_rate),
+      output_rate_(output_rate),
+      averager_(input_rate, output_rate, channels) {
   if (restore_pulses) restorer_.emplace(input_rate);
   carry_.reserve(carry_frames * static_cast<size_t>(channels));
+}
+
+void BufferFiller::KeepInto(std::shared_ptr<RecordingSink> sink, SampleWidth width) {
+  sink_ = std::move(sink);
+  sink_width_ = width;
+  keeping_ = false;
 }
 
 void BufferFiller::Queue(WaveHeader& header) {
   header.flags.fetch_and(~WaveHeader::kDone, std::memory_order_release);
   if (header.data == nullptr || header.buffer_length == 0) return;
+  if (sink_ && !keeping_) {
+    keeping_ = true;
+    averager_ = BlockAverager(input_rate_, output_rate_, Channels());
+    if (restorer_) restorer_.emplace(input_rate_);
+    carry_.clear();
+    carrying_ = false;
+    sink_->Begin(input_rate_, Channels(), sink_width_);
+  }
   header_ = &header;
   filled_ = 0;
   // The input that followed the previous buffer without a gap goes first.
@@ -47,6 +64,7 @@ void BufferFiller::Release(const WaveHeader* only) {
 }
 
 void BufferFiller::Push(const float* samples, size_t frame_count) {
+  if (keeping_) sink_->Write(samples, frame_count);
   if (restorer_) {
     // The backend's samples may be read-only (the server's buffer): the restored copy goes into
     // one kept for the purpose.
@@ -58,6 +76,7 @@ void BufferFiller::Push(const float* samples, size_t frame_count) {
 }
 
 void BufferFiller::PushSilence(size_t frame_count) {
+  if (keeping_) sink_->WriteSilence(frame_count);
   averager_.PushSilence(frame_count, [this](const uint8_t* frame) { WriteFrame(frame); });
 }
 

@@ -1,9 +1,11 @@
-// frequency-counter-cli-sound: the batch program with the sound inputs linked in. The
-// frequency-counter-cli that users run hands `devices` and `record` over to it, so that the
-// file commands do not pay for loading the sound libraries at every start.
+// frequency-counter-cli-sound: the batch program with the sound inputs and libsndfile linked
+// in. The frequency-counter-cli that users run hands `devices`, `record` and `analyze-audio`
+// over to it, so that the file commands do not pay for loading those libraries at every start.
 #include <iostream>
 #include <memory>
 
+#include "capture/audiofile/audio_file_input.h"
+#include "capture/audiofile/audio_recording.h"
 #include "capture/backends/sound_input.h"
 #include "capture/clock.h"
 #include "cli/cli_app.h"
@@ -16,5 +18,13 @@ int main(int argc, char** argv) {
   sound.server_reachable = fc::SoundServerReachable;
   sound.clock = &clock;
   sound.interrupted = [] { return fc::StopSignalFlag().load(); };
+  sound.make_file_input = [](const std::string& path, const fc::AudioFileOptions& options) {
+    return std::make_unique<fc::AudioFileInput>(path, options);
+  };
+  sound.keep_recording = [](const std::string& path) -> fc::Result<std::shared_ptr<fc::KeptRecording>> {
+    auto made = fc::AudioRecording::Create(path);
+    if (!made) return fc::Error{made.error()};
+    return std::shared_ptr<fc::KeptRecording>(std::move(made.value()));
+  };
   return fc::RunCli(argc, argv, std::cout, std::cerr, sound);
 }
