@@ -435,6 +435,24 @@ TEST_F(AudioFileTest, AKeptRecordingReplaysToTheRunsFrames) {
   }
 }
 
+// A disk that fills up (here a file size limit) stops the keeping with one message; the run
+// records all its frames.
+TEST_F(AudioFileTest, AFullDiskStopsOnlyTheKeeping) {
+  const std::string kept = (dir / "full.flac").string();
+  const std::string err = (dir / "err.txt").string();
+  int status = -1;
+  const std::string recorded =
+      Shell("trap '' XFSZ; ulimit -f 50; exec " + std::string(FC_CLI) +
+                " record --audio alsa --frames 6 --keep-audio '" + kept + "' 2>'" + err + "'",
+            &status);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(Lines(recorded).size(), 6u);
+  const std::string report = ReadText(err);
+  const size_t told = report.find("Keeping the recording in \"" + kept + "\" stopped:");
+  EXPECT_NE(told, std::string::npos) << report;
+  EXPECT_EQ(report.find("Keeping the recording", told + 1), std::string::npos) << report;
+}
+
 // A run killed with SIGKILL leaves a kept file that reads back, holding at least the frames
 // the run had printed a second before, which replay to the same lines.
 TEST_F(AudioFileTest, AKilledRunKeepsItsRecording) {
