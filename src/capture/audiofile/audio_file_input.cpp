@@ -31,6 +31,17 @@ bool FloatFormat(int format) {
   }
 }
 
+bool AtMost16Bits(int format) {
+  switch (format & SF_FORMAT_SUBMASK) {
+    case SF_FORMAT_PCM_S8:
+    case SF_FORMAT_PCM_U8:
+    case SF_FORMAT_PCM_16:
+      return true;
+    default:
+      return false;
+  }
+}
+
 std::string Seconds(double seconds) {
   char text[32];
   std::snprintf(text, sizeof text, "%.3f", seconds);
@@ -120,9 +131,17 @@ std::optional<std::string> AudioFileInput::OpenFile(const WaveFormat& format) {
   }
   first_ = options_.channel - 1;
   second_ = options_.channel < info_.channels ? options_.channel : first_;
-  read_floats_ = FloatFormat(info_.format);
-  ints_.resize(kChunkFrames * static_cast<size_t>(info_.channels));
-  floats_.resize(kChunkFrames * static_cast<size_t>(info_.channels));
+  const size_t samples = kChunkFrames * static_cast<size_t>(info_.channels);
+  if (FloatFormat(info_.format)) {
+    reading_ = Reading::Floats;
+    floats_.resize(samples);
+  } else if (AtMost16Bits(info_.format)) {
+    reading_ = Reading::Shorts;
+    shorts_.resize(samples);
+  } else {
+    reading_ = Reading::Ints;
+    ints_.resize(samples);
+  }
   pair_.resize(kChunkFrames * 2);
 
   const auto start = static_cast<sf_count_t>(std::llround(options_.start_seconds * info_.samplerate));
@@ -135,9 +154,10 @@ std::optional<std::string> AudioFileInput::OpenFile(const WaveFormat& format) {
     if (sf_seek(file_.get(), start, SEEK_SET) < 0) {
       // Not seekable (a pipe): read up to the start.
       sf_count_t skipped = 0;
+      std::vector<float> skip(samples);
       while (skipped < start) {
         const sf_count_t want = std::min<sf_count_t>(start - skipped, kChunkFrames);
-        const sf_count_t got = sf_readf_float(file_.get(), floats_.data(), want);
+        const sf_count_t got = sf_readf_float(file_.get(), skip.data(), want);
         if (got <= 0) break;
         skipped += got;
       }
@@ -163,12 +183,17 @@ std::optional<std::string> AudioFileInput::OpenFile(const WaveFormat& format) {
 
 size_t AudioFileInput::ReadChunk() {
   if (at_end_) return 0;
-  const size_t channels = static_cast<size_t>(info_.channels);
   sf_count_t got = 0;
-  if (read_floats_) {
-    got = sf_readf_float(file_.get(), floats_.data(), kChunkFrames);
-  } else {
-    got = sf_readf_int(file_.get(), ints_.data(), kChunkFrames);
+  switch (reading_) {
+    case Reading::Shorts:
+      got = sf_readf_short(file_.get(), shorts_.data(), kChunkFrames);
+      break;
+    case Reading::Ints:
+      got = sf_readf_int(file_.get(), ints_.data(), kChunkFrames);
+      break;
+    case Reading::Floats:
+      got = sf_readf_float(file_.get(), floats_.data(), kChunkFrames);
+      break;
   }
   if (got <= 0) {
     at_end_ = true;
@@ -176,16 +201,36 @@ size_t AudioFileInput::ReadChunk() {
     return 0;
   }
   const auto frames = static_cast<size_t>(got);
+  const size_t channels = static_cast<size_t>(info_.channels);
   const size_t out_channels = static_cast<size_t>(filler_->Channels());
-  for (size_t f = 0; f < frames; ++f) {
-    const size_t at = f * channels;
-    const auto sample = [&](int channel) {
-      const size_t i = at + static_cast<size_t>(channel);
-      // Exact for up to 24 bits: the same floats as a card's 8- or 16-bit samples give.
-      return read_floats_ ? floats_[i] : static_cast<float>(ints_[i]) * kIntScale;
-    };
-    pair_[f * out_channels] = sample(first_);
-    if (out_channels > 1) pair_[f * out_channels + 1] = sample(second_);
+  const auto pick = [&](const auto* in, float scale) {
+    const auto* first = in + first_;
+    const auto* second = in + second_;
+    float* out = pair_.data();
+    if (out_channels == 2 && channels == 2 && first_ == 0 && second_ == 1) {
+      // The common case as one plain conversion, which the compiler vectorises.
+      for (size_t i = 0; i < 2 * frames; ++i) out[i] = static_cast<float>(in[i]) * scale;
+    } else if (out_channels == 2) {
+      for (size_t f = 0; f < frames; ++f) {
+        out[2 * f] = static_cast<float>(first[f * channels]) * scale;
+        out[2 * f + 1] = static_cast<float>(second[f * channels]) * scale;
+      }
+    } else {
+      for (size_t f = 0; f < frames; ++f) out[f] = static_cast<float>(first[f * channels]) * scale;
+    }
+  };
+  // Exact: the same floats as a card's 8- or 16-bit samples give, and up to 24 bits of wider
+  // ones.
+  switch (reading_) {
+    case Reading::Shorts:
+      pick(shorts_.data(), 1.0f / 32768.0f);
+      break;
+    case Reading::Ints:
+      pick(ints_.data(), kIntScale);
+      break;
+    case Reading::Floats:
+      pick(floats_.data(), 1.0f);
+      break;
   }
   frames_read_ += frames;
   return frames;

@@ -59,10 +59,13 @@ class AudioFileInput final : public FileInput {
 
   std::unique_ptr<SNDFILE, Closer> file_;
   SF_INFO info_{};
-  bool read_floats_ = false;  // float formats are read as floats, integer ones exactly as ints
+  // Float formats are read as floats, integer ones exactly as shorts or ints.
+  enum class Reading { Shorts, Ints, Floats };
+  Reading reading_ = Reading::Ints;
   int first_ = 0;             // the file's channels that become the first and the second
   int second_ = 0;
   std::optional<BufferFiller> filler_;
+  std::vector<short> shorts_;
   std::vector<int> ints_;
   std::vector<float> floats_;
   std::vector<float> pair_;
