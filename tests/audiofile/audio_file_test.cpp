@@ -21,11 +21,15 @@
 
 #include "capture/audio_replay.h"
 #include "capture/audiofile/audio_file_input.h"
+#include "capture/audiofile/audio_recording.h"
 #include "capture/buffer_filler.h"
 #include "capture/capture.h"
 #include "capture/fake_host.h"
+#include "capture/pulse/pulse_wave_input.h"
 #include "capture/scripted_wave_input.h"
 #include "cli/cli_app.h"
+#include "pulse/private_server.h"
+#include "support/wave_format.h"
 
 namespace fc::testing {
 namespace {
@@ -433,6 +437,55 @@ TEST_F(AudioFileTest, AKeptRecordingReplaysToTheRunsFrames) {
       fs::remove(kept);
     }
   }
+}
+
+// What the PulseAudio input kept (floats, in 24-bit FLAC) replays to the frame it recorded,
+// from its first sample on, restorer on.
+TEST_F(AudioFileTest, APulseAudioRecordingReplaysToItsFrame) {
+  PrivateServer server;
+  if (!server.Start(312500, 31250)) {
+    if (PrivateServer::required()) FAIL() << server.problem();
+    GTEST_SKIP() << server.problem();
+  }
+  PulseWaveInput::Options options;
+  options.server = server.address();
+  PulseWaveInput input(options);
+  int device = -1;
+  const auto devices = input.Devices();
+  for (size_t id = 0; id < devices.size(); ++id) {
+    if (devices[id].name.find("Test-pulse-input") != std::string::npos) device = static_cast<int>(id);
+  }
+  ASSERT_GE(device, 0);
+  const fs::path kept_path = dir / "pulse.flac";
+  auto kept = AudioRecording::Create(kept_path);
+  ASSERT_TRUE(kept) << kept.error();
+  input.KeepRecording(kept.value());
+  input.RestorePulses(true);
+  const WaveInHandle handle = input.Open(device, EightBitStereo());
+  ASSERT_NE(handle, 0);
+  input.Start(handle);
+  // Samples before the first queueing are not kept and not in the frame.
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  std::vector<uint8_t> frame(2 * kCaptureBufferSize);
+  WaveHeader header;
+  header.data = frame.data();
+  header.buffer_length = static_cast<uint32_t>(frame.size());
+  input.AddBuffer(handle, header);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!header.Done() && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_TRUE(header.Done());
+  input.UnprepareHeader(handle, header);
+  input.Reset(handle);
+  input.Close(handle);
+  kept.value()->Finish();
+  ASSERT_FALSE(kept.value()->TakeFailure());
+
+  const Replayed replayed = Replay(kept_path, {}, true);
+  ASSERT_EQ(replayed.error, "");
+  ASSERT_EQ(replayed.outcome.frames, 1);
+  EXPECT_EQ(0, std::memcmp(replayed.state->Row(0), frame.data(), frame.size()));
 }
 
 // A disk that fills up (here a file size limit) stops the keeping with one message; the run
