@@ -489,7 +489,8 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
       "analyze-audio",
       "Replay an audio file (WAV, RF64, W64, FLAC, Ogg, AIFF, CAF, ...) through the capture's own "
       "path and print the line of every frame as 'record' prints it; the stop report goes to "
-      "standard error");
+      "standard error. Exit status 3 when the file ends before its header says (the complete "
+      "frames are used)");
   analyze_audio->add_option("FILE", audio_file, "Audio file")->required();
   analyze_audio
       ->add_option("--channel", file_options.channel,
