@@ -1,7 +1,7 @@
 // The processor time keeping a recording costs: 120 s of 48 kHz stereo samples, as a card
 // delivers them (16-bit, in pieces of 40 ms), handed to the kept recording a hundred times faster
-// than real time, in FLAC on the disk of the given directory. Prints the process's processor time per
-// second of input, as a share of one core.
+// than real time, in FLAC on the disk of the given directory. Prints the process's processor time
+// per second of input, as a share of one core.
 #include <sys/resource.h>
 
 #include <chrono>
@@ -60,10 +60,11 @@ int main(int argc, char** argv) {
     }
   }
   const double used = ProcessorSeconds() - before;
-  std::printf("keeping a recording, 48 kHz stereo 16-bit FLAC: %.3f s of processor time for %d s "
-              "of input, %.2f %% of a core (goal at most 1 %%); file %ju bytes\n",
-              used, kSeconds, 100.0 * used / kSeconds,
-              static_cast<uintmax_t>(std::filesystem::file_size(path)));
+  std::printf(
+      "keeping a recording, 48 kHz stereo 16-bit FLAC: %.3f s of processor time for %d s "
+      "of input, %.2f %% of a core (goal at most 1 %%); file %ju bytes\n",
+      used, kSeconds, 100.0 * used / kSeconds,
+      static_cast<uintmax_t>(std::filesystem::file_size(path)));
   std::filesystem::remove(path);
   return 0;
 }

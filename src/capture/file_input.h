@@ -26,8 +26,8 @@ class FileInput : public WaveInput {
   virtual std::string OpenError() const = 0;
 
   struct Position {
-    uint64_t frames_read = 0;   // at the file's rate, since the start of the replay
-    uint64_t frames_total = 0;  // from the start of the replay to the end; 0 when unknown
+    uint64_t frames_read = 0;        // at the file's rate, since the start of the replay
+    uint64_t frames_total = 0;       // from the start of the replay to the end; 0 when unknown
     double seconds_left_over = 0.0;  // read after the last complete buffer (a partial frame)
     bool ended_early = false;        // the file ended before its header said, or failed
     std::string ended_early_why;     // then: a sentence saying so

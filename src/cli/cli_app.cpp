@@ -6,8 +6,8 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstdio>
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <limits>
 #include <optional>
@@ -533,8 +533,8 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
 
   if (analyze->parsed()) return delivered(ReadRaw(raw, state, &out, err, explain));
   if (analyze_audio->parsed()) {
-    return delivered(AnalyzeAudio(audio_file, file_options, restore_pulses, raw_out, sound, state,
-                                  out, err));
+    return delivered(
+        AnalyzeAudio(audio_file, file_options, restore_pulses, raw_out, sound, state, out, err));
   }
   if (chart_command->parsed()) return WriteChart(raw, state, chart_output, image, chart, err);
 

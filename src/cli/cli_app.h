@@ -6,8 +6,8 @@
 #include <memory>
 #include <string>
 
-#include "capture/audio_backend.h"
 #include "analysis/result.h"
+#include "capture/audio_backend.h"
 #include "capture/clock.h"
 #include "capture/file_input.h"
 #include "capture/recording_sink.h"

@@ -21,7 +21,8 @@ int main(int argc, char** argv) {
   sound.make_file_input = [](const std::string& path, const fc::AudioFileOptions& options) {
     return std::make_unique<fc::AudioFileInput>(path, options);
   };
-  sound.keep_recording = [](const std::string& path) -> fc::Result<std::shared_ptr<fc::KeptRecording>> {
+  sound.keep_recording =
+      [](const std::string& path) -> fc::Result<std::shared_ptr<fc::KeptRecording>> {
     auto made = fc::AudioRecording::Create(path);
     if (!made) return fc::Error{made.error()};
     return std::shared_ptr<fc::KeptRecording>(std::move(made.value()));

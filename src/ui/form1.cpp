@@ -5,12 +5,12 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QFileDialog>
 #include <QFont>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
-#include <QFileDialog>
 #include <QPlainTextEdit>
 #include <QProgressDialog>
 #include <QPushButton>
@@ -444,8 +444,8 @@ void Form1::ReadAudioFile(const std::filesystem::path& path) {
   if (state_.hWaveIn != 0) return;  // a run records into the store
   BusyScope busy(*this);
   AudioFileInput input(path, AudioFileOptions{});
-  QProgressDialog progress(QStringLiteral("Reading the audio file\u2026"),
-                           QStringLiteral("Cancel"), 0, kFrameCount, this);
+  QProgressDialog progress(QStringLiteral("Reading the audio file\u2026"), QStringLiteral("Cancel"),
+                           0, kFrameCount, this);
   progress.setWindowModality(Qt::WindowModal);
   progress.setMinimumDuration(500);
   ReplayOptions options;

@@ -256,7 +256,8 @@ TEST_F(AudioFileTest, FileAndLiveInputGiveTheSameFrames) {
     capture.Start(0);
     ASSERT_EQ(state.CurrentFrame, kFrames);
     for (int frame = 0; frame < kFrames; ++frame) {
-      EXPECT_EQ(0, std::memcmp(state.Row(frame), replayed.state->Row(frame), 2 * kCaptureBufferSize))
+      EXPECT_EQ(0,
+                std::memcmp(state.Row(frame), replayed.state->Row(frame), 2 * kCaptureBufferSize))
           << "frame " << frame;
     }
     EXPECT_EQ(display.log, replayed.display.log);
@@ -384,7 +385,8 @@ TEST_F(AudioFileTest, LongFilesAreAnalysedPastTheStore) {
     return at;
   };
   ASSERT_GT(frame_text, 0u);
-  EXPECT_EQ(from.substr(nth_line(from, 1), 4096), whole.substr(nth_line(whole, 1 + 2 * 2048), 4096));
+  EXPECT_EQ(from.substr(nth_line(from, 1), 4096),
+            whole.substr(nth_line(whole, 1 + 2 * 2048), 4096));
 }
 
 // --- Through the programs: record from the ALSA test input, keep, replay. ---
@@ -395,7 +397,8 @@ std::string Shell(const std::string& command, int* status = nullptr) {
   FILE* pipe = ::popen(command.c_str(), "r");
   if (pipe == nullptr) return output;
   char buffer[4096];
-  for (size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) output.append(buffer, got);
+  for (size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+    output.append(buffer, got);
   const int raw = ::pclose(pipe);
   if (status != nullptr) *status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
   return output;
@@ -453,7 +456,8 @@ TEST_F(AudioFileTest, APulseAudioRecordingReplaysToItsFrame) {
   int device = -1;
   const auto devices = input.Devices();
   for (size_t id = 0; id < devices.size(); ++id) {
-    if (devices[id].name.find("Test-pulse-input") != std::string::npos) device = static_cast<int>(id);
+    if (devices[id].name.find("Test-pulse-input") != std::string::npos)
+      device = static_cast<int>(id);
   }
   ASSERT_GE(device, 0);
   const fs::path kept_path = dir / "pulse.flac";

@@ -64,14 +64,17 @@ bool AwaitFifo(int fd, double seconds) {
 
 }  // namespace
 
+void AudioFileInput::Descriptor::Reset(int next) {
+  if (fd >= 0) ::close(fd);
+  fd = next;
+}
+
 AudioFileInput::AudioFileInput(std::filesystem::path path, AudioFileOptions options)
     : path_(std::move(path)), options_(options) {}
 
 AudioFileInput::~AudioFileInput() = default;
 
-std::vector<WaveInDevice> AudioFileInput::Devices() {
-  return {{path_.filename().string(), true}};
-}
+std::vector<WaveInDevice> AudioFileInput::Devices() { return {{path_.filename().string(), true}}; }
 
 WaveInHandle AudioFileInput::Open(int device_id, const WaveFormat& format) {
   open_error_.clear();
@@ -81,6 +84,7 @@ WaveInHandle AudioFileInput::Open(int device_id, const WaveFormat& format) {
   }
   if (auto error = OpenFile(format)) {
     file_.reset();
+    fd_.Reset();
     open_error_ = std::move(*error);
     return 0;
   }
@@ -89,15 +93,15 @@ WaveInHandle AudioFileInput::Open(int device_id, const WaveFormat& format) {
 
 std::optional<std::string> AudioFileInput::OpenFile(const WaveFormat& format) {
   const std::string name = "\"" + path_.string() + "\"";
-  const int fd = ::open(path_.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  file_.reset();
+  fd_.Reset(::open(path_.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  const int fd = fd_.fd;
   if (fd < 0) return "The audio file " + name + " could not be opened: " + ErrorText(errno) + ".";
   struct stat st {};
   if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-    ::close(fd);
     return name + " is a directory, not an audio file.";
   }
   if (S_ISFIFO(st.st_mode) && !AwaitFifo(fd, options_.fifo_wait_seconds)) {
-    ::close(fd);
     return "The FIFO " + name + " delivered nothing within " +
            std::to_string(std::lround(options_.fifo_wait_seconds)) +
            " seconds; start the program that writes to it first.";
@@ -105,9 +109,8 @@ std::optional<std::string> AudioFileInput::OpenFile(const WaveFormat& format) {
   // From here on reads wait for a FIFO's writer, as for a slow disk.
   ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   info_ = SF_INFO{};
-  file_.reset(sf_open_fd(fd, SFM_READ, &info_, SF_TRUE));
+  file_.reset(sf_open_fd(fd, SFM_READ, &info_, SF_FALSE));
   if (!file_) {
-    ::close(fd);
     return name + " is not an audio file that can be read (" + sf_strerror(nullptr) +
            "); give a WAV, FLAC, Ogg, AIFF or CAF file.";
   }
@@ -144,7 +147,8 @@ std::optional<std::string> AudioFileInput::OpenFile(const WaveFormat& format) {
   }
   pair_.resize(kChunkFrames * 2);
 
-  const auto start = static_cast<sf_count_t>(std::llround(options_.start_seconds * info_.samplerate));
+  const auto start =
+      static_cast<sf_count_t>(std::llround(options_.start_seconds * info_.samplerate));
   if (start > 0) {
     if (length_known && start >= info_.frames) {
       return "The audio file " + name + " lasts " +
@@ -176,8 +180,8 @@ std::optional<std::string> AudioFileInput::OpenFile(const WaveFormat& format) {
   const size_t carry =
       kChunkFrames * format.samples_per_sec / static_cast<size_t>(info_.samplerate) + 2;
   output_rate_ = format.samples_per_sec;
-  filler_.emplace(static_cast<uint32_t>(info_.samplerate), format.samples_per_sec,
-                  format.channels, carry, restore_pulses_);
+  filler_.emplace(static_cast<uint32_t>(info_.samplerate), format.samples_per_sec, format.channels,
+                  carry, restore_pulses_);
   return std::nullopt;
 }
 
@@ -260,6 +264,7 @@ void AudioFileInput::Close(WaveInHandle handle) {
   if (handle != kHandle) return;
   filler_.reset();
   file_.reset();
+  fd_.Reset();
 }
 
 FileInput::Position AudioFileInput::Where(WaveInHandle handle) const {

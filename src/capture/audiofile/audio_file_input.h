@@ -57,12 +57,22 @@ class AudioFileInput final : public FileInput {
   bool restore_pulses_ = false;
   std::string open_error_;
 
+  // The descriptor outlives the SNDFILE read from it (declared first, destroyed last).
+  struct Descriptor {
+    int fd = -1;
+    Descriptor() = default;
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    ~Descriptor() { Reset(); }
+    void Reset(int next = -1);
+  };
+  Descriptor fd_;
   std::unique_ptr<SNDFILE, Closer> file_;
   SF_INFO info_{};
   // Float formats are read as floats, integer ones exactly as shorts or ints.
   enum class Reading { Shorts, Ints, Floats };
   Reading reading_ = Reading::Ints;
-  int first_ = 0;             // the file's channels that become the first and the second
+  int first_ = 0;  // the file's channels that become the first and the second
   int second_ = 0;
   std::optional<BufferFiller> filler_;
   std::vector<short> shorts_;
@@ -76,7 +86,7 @@ class AudioFileInput final : public FileInput {
   uint64_t output_rate_ = 1;
   bool at_end_ = false;
   bool cut_short_ = false;  // the samples end before the header says
-  std::string failure_;  // a read that failed
+  std::string failure_;     // a read that failed
 };
 
 }  // namespace fc

@@ -3,9 +3,9 @@
 #include <sndfile.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cmath>
-#include <cctype>
 #include <utility>
 
 #include "files/atomic_file.h"
@@ -56,8 +56,7 @@ int ToInt(float sample) {
 
 }  // namespace
 
-Result<std::shared_ptr<AudioRecording>> AudioRecording::Create(
-    const std::filesystem::path& path) {
+Result<std::shared_ptr<AudioRecording>> AudioRecording::Create(const std::filesystem::path& path) {
   if (auto problem = CheckWritable(path)) return Error{*problem};
   std::shared_ptr<AudioRecording> recording(new AudioRecording(path));
   recording->writer_ = std::thread([raw = recording.get()] { raw->Run(); });
