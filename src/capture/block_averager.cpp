@@ -17,9 +17,9 @@ BlockAverager::BlockAverager(uint32_t input_rate, uint32_t output_rate, int chan
       sums_(static_cast<size_t>(channels), 0.0),
       out_(static_cast<size_t>(channels), 128) {}
 
-bool BlockAverager::Advance() {
-  ++input_index_;
-  ++in_block_;
+bool BlockAverager::AdvanceBy(uint64_t count) {
+  input_index_ += count;
+  in_block_ += count;
   if (input_index_ < next_boundary_) return false;
   for (int c = 0; c < channels_; ++c) {
     out_[c] = ToUnsigned8(sums_[c] / static_cast<double>(in_block_));

@@ -1,20 +1,41 @@
 #include "capture/buffer_filler.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace fc {
 
 BufferFiller::BufferFiller(uint32_t input_rate, uint32_t output_rate, int channels,
                            size_t carry_frames, bool restore_pulses)
-    : averager_(input_rate, output_rate, channels), timer_(input_rate) {
+    : input_rate_(input_rate),
+      output_rate_(output_rate),
+      averager_(input_rate, output_rate, channels),
+      timer_(input_rate) {
   if (restore_pulses) restorer_.emplace(input_rate);
   carry_.reserve(carry_frames * static_cast<size_t>(channels));
+}
+
+void BufferFiller::KeepInto(std::shared_ptr<RecordingSink> sink, SampleWidth width) {
+  sink_ = std::move(sink);
+  sink_width_ = width;
+  keeping_ = false;
 }
 
 void BufferFiller::Queue(WaveHeader& header) {
   header.flags.fetch_and(~WaveHeader::kDone, std::memory_order_release);
   header.precise = PreciseReading{};
   if (header.data == nullptr || header.buffer_length == 0) return;
+  if (sink_ && !keeping_) {
+    // The kept recording starts with the first sample of this buffer: so do the averaging, the
+    // restorer and the timer, so that a replay of the recording gives the same frames.
+    keeping_ = true;
+    averager_ = BlockAverager(input_rate_, output_rate_, Channels());
+    if (restorer_) restorer_.emplace(input_rate_);
+    timer_ = EdgeTimer(input_rate_);
+    carry_.clear();
+    carrying_ = false;
+    sink_->Begin(input_rate_, Channels(), sink_width_);
+  }
   // A buffer that does not continue the last one starts its timer frame now.
   if (!carrying_) timer_.RestartFrame();
   header_ = &header;
@@ -50,6 +71,7 @@ void BufferFiller::Release(const WaveHeader* only) {
 }
 
 void BufferFiller::Push(const float* samples, size_t frame_count) {
+  if (keeping_) sink_->Write(samples, frame_count);
   if (restorer_) {
     // The backend's samples may be read-only (the server's buffer): the restored copy goes into
     // one kept for the purpose.
@@ -68,6 +90,7 @@ void BufferFiller::Push(const float* samples, size_t frame_count) {
 }
 
 void BufferFiller::PushSilence(size_t frame_count) {
+  if (keeping_) sink_->WriteSilence(frame_count);
   const auto write = [this](const uint8_t* frame) { WriteFrame(frame); };
   for (size_t f = 0; f < frame_count; ++f) {
     timer_.Gap(1);

@@ -2,12 +2,14 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <vector>
 
 #include "capture/block_averager.h"
 #include "capture/edge_timer.h"
 #include "capture/pulse_restorer.h"
+#include "capture/recording_sink.h"
 #include "capture/wave_input.h"
 
 namespace fc {
@@ -27,6 +29,11 @@ class BufferFiller {
                bool restore_pulses = false);
 
   int Channels() const { return averager_.Channels(); }
+
+  // Hands every sample pushed from the first queueing on to `sink`, before the restorer and
+  // the averaging. So that a replay of what was kept gives the same frames, the averager and
+  // the restorer start afresh at that queueing: frame 0 begins with the first sample kept.
+  void KeepInto(std::shared_ptr<RecordingSink> sink, SampleWidth width);
   // True while a buffer is queued and not yet full.
   bool Queued() const { return header_ != nullptr; }
 
@@ -46,6 +53,8 @@ class BufferFiller {
   void Complete();
   void WriteFrame(const uint8_t* frame);
 
+  uint32_t input_rate_;
+  uint32_t output_rate_;
   BlockAverager averager_;
   EdgeTimer timer_;
   std::optional<PulseRestorer> restorer_;  // only when asked for
@@ -54,6 +63,9 @@ class BufferFiller {
   uint32_t filled_ = 0;
   bool carrying_ = false;  // the frames since the last completed buffer are kept
   std::vector<uint8_t> carry_;
+  std::shared_ptr<RecordingSink> sink_;
+  SampleWidth sink_width_ = SampleWidth::Signed16;
+  bool keeping_ = false;  // the first buffer has been queued: the sink gets the samples
 };
 
 }  // namespace fc

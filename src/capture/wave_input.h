@@ -2,10 +2,12 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "capture/edge_timer.h"
+#include "capture/recording_sink.h"
 
 namespace fc {
 
@@ -78,6 +80,10 @@ class WaveInput {
   // back into full-scale pulses on the first channel, at the input's own rate before it is
   // brought down to the recording rate. An input without a higher rate of its own ignores it.
   virtual void RestorePulses(bool /*on*/) {}
+  // From the next Open on, hands the samples of the run, as the input delivers them from the
+  // first queued buffer on, to `sink`; null stops that. An input that has no samples of its
+  // own (a replayed file) ignores it.
+  virtual void KeepRecording(std::shared_ptr<RecordingSink> /*sink*/) {}
   // Sample pairs (at the opened rate) the device had to drop since Start because they were not
   // read in time (overruns). Asked before Close; 0 for a device that never drops any.
   virtual uint64_t SamplesLost(WaveInHandle /*handle*/) { return 0; }

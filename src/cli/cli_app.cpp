@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <limits>
 #include <optional>
@@ -21,6 +22,7 @@
 #include "analysis/measurement_state.h"
 #include "analysis/message.h"
 #include "analysis/number_text.h"
+#include "capture/audio_replay.h"
 #include "capture/capture.h"
 #include "capture/device_list.h"
 #include "capture/headless_host.h"
@@ -223,13 +225,21 @@ extern "C" void OnStopSignal(int signal) {
 class BatchHost : public HeadlessHost, public Dialogs {
  public:
   BatchHost(std::ostream& out, std::ostream& err, const SoundEnvironment& sound,
-            MeasurementState& state, int frames, std::filesystem::path raw_path)
+            MeasurementState& state, int frames, std::filesystem::path raw_path,
+            KeptRecording* kept = nullptr)
       : HeadlessHost(state, frames),
         out_(out),
         err_(err),
         sound_(sound),
         raw_path_(std::move(raw_path)),
-        raw_(raw_path_) {}
+        raw_(raw_path_),
+        kept_(kept) {}
+
+  // The keeping's failure, told once (it stops only the keeping).
+  void TellKeepingFailure() {
+    if (kept_ == nullptr) return;
+    if (auto failure = kept_->TakeFailure()) err_ << *failure << "\n";
+  }
 
   bool timed_out() const { return timed_out_; }
   bool input_lost() const { return input_lost_; }
@@ -276,6 +286,7 @@ class BatchHost : public HeadlessHost, public Dialogs {
   // A kill or a power cut then loses at most the frame being recorded. A failure is told once;
   // the copy before it stays, and the run goes on.
   void BetweenFrames(const MeasurementState& state) override {
+    TellKeepingFailure();
     if (raw_path_.empty() || state.CurrentFrame <= 0) return;
     const Status written = raw_.Write(state, state.CurrentFrame - 1);
     if (!written && !raw_failure_told_) {
@@ -290,11 +301,73 @@ class BatchHost : public HeadlessHost, public Dialogs {
   const SoundEnvironment& sound_;
   std::filesystem::path raw_path_;
   RawDataAppender raw_;
+  KeptRecording* kept_;
   bool timed_out_ = false;
   bool input_lost_ = false;
   bool output_failed_ = false;
   bool raw_failure_told_ = false;
 };
+
+// `analyze-audio`: the file through the audio-file input, every frame's line as it is analysed,
+// the stop report on `err`. With `raw_out`, the first 1001 frames are written there.
+int AnalyzeAudio(const std::string& path, const AudioFileOptions& file_options, bool restore_pulses,
+                 const std::string& raw_out, const SoundEnvironment& sound, MeasurementState& state,
+                 std::ostream& out, std::ostream& err) {
+  if (!sound.make_file_input) {
+    err << "This program cannot read audio files; run it as frequency-counter-cli.\n";
+    return kExitBadInput;
+  }
+  if (!raw_out.empty()) {
+    if (auto problem = CheckWritable(raw_out)) {
+      err << *problem << "\n";
+      return kExitBadInput;
+    }
+  }
+  const std::unique_ptr<FileInput> input = sound.make_file_input(path, file_options);
+  StreamDisplay display(&out, true);
+  std::optional<std::string> raw_failure;
+  bool any_frame = false;
+  ReplayOptions options;
+  options.restore_pulses = restore_pulses;
+  options.beyond_store = true;
+  options.go_on = [&](int64_t) {
+    any_frame = true;
+    return !sound.interrupted();
+  };
+  options.store_filled = [&] {
+    if (raw_out.empty() || !any_frame) return;
+    const Message written = WriteRawData(state, raw_out);
+    if (written != DoneMessage()) raw_failure = written.text;
+  };
+  const Result<ReplayOutcome> replay = ReplayAudio(state, display, *input, options);
+  if (!replay) {
+    err << replay.error() << "\n";
+    return kExitBadInput;
+  }
+  const ReplayOutcome& outcome = replay.value();
+  const FileInput::Position& position = outcome.position;
+  if (position.ended_early) err << position.ended_early_why << "\n";
+  if (outcome.frames == 0) {
+    if (!position.ended_early) {
+      err << "The audio file \"" << path
+          << "\" holds less than one frame (4 seconds); nothing was analysed.\n";
+    }
+    return kExitBadInput;
+  }
+  err << "Frames: " << outcome.frames << ".";
+  if (position.seconds_left_over > 0.0) {
+    char left[32];
+    std::snprintf(left, sizeof left, "%.3f", position.seconds_left_over);
+    err << " " << left << " seconds after the last frame were left over (a partial frame is not "
+        << "a frame).";
+  }
+  err << "\n";
+  if (raw_failure) {
+    err << *raw_failure << "\n";
+    return kExitBadInput;
+  }
+  return position.ended_early ? kExitEndedEarly : kExitOk;
+}
 
 // `chart`: RAW's frames as a PNG or SVG picture of the run chart, or as its CSV table.
 int WriteChart(const std::string& raw, MeasurementState& state, const std::string& output,
@@ -351,7 +424,7 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
            const SoundEnvironment& sound, const ChartEnvironment& chart) {
   CLI::App app{
       "Pulse-period counter without a window: analyses raw recordings, writes results, "
-      "averages, charts a run, lists sound inputs and records from one.",
+      "averages, charts a run, lists sound inputs and records from one, and replays audio files.",
       "frequency-counter-cli"};
   app.require_subcommand(1);
 
@@ -460,8 +533,38 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
                    "Restore the pulses of an AC-coupled input (a sound card or microphone "
                    "input that leaves only a spike at each edge) before the averaging; the "
                    "first channel then holds the restored pulses");
+  std::string keep_audio;
+  record->add_option("--keep-audio", keep_audio,
+                     "Keep the run's samples as the input delivered them, at its own rate and "
+                     "width, in this FLAC file (WAV when the name ends in .wav); analyze-audio "
+                     "of it prints the run's frame lines again");
   add_audio_option(*record);
   AddSettingsOptions(*record, settings);
+
+  std::string audio_file;
+  AudioFileOptions file_options;
+  auto* analyze_audio = app.add_subcommand(
+      "analyze-audio",
+      "Replay an audio file (WAV, RF64, W64, FLAC, Ogg, AIFF, CAF, ...) through the capture's own "
+      "path and print the line of every frame as 'record' prints it; the stop report goes to "
+      "standard error. Exit status 3 when the file ends before its header says (the complete "
+      "frames are used)");
+  analyze_audio->add_option("FILE", audio_file, "Audio file")->required();
+  analyze_audio
+      ->add_option("--channel", file_options.channel,
+                   "The file's channel read as the first channel (from 1, default 1); the second "
+                   "is the next one, or the same one when there is none")
+      ->check(CLI::Range(1, 1024));
+  analyze_audio
+      ->add_option("--start", file_options.start_seconds,
+                   "Begin the replay this many seconds into the file (default 0)")
+      ->check(CLI::NonNegativeNumber);
+  analyze_audio->add_option("--raw", raw_out,
+                            "Write the raw data file (Raw.txt) of the first 1001 frames here");
+  analyze_audio->add_flag("--restore-pulses", restore_pulses,
+                          "Restore the pulses of an AC-coupled input, as 'record --restore-pulses'"
+                          " does");
+  AddSettingsOptions(*analyze_audio, settings);
 
   app.footer(
       "Exit status: 0 success; 1 the raw file is missing or invalid, the configuration file "
@@ -487,6 +590,10 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
   };
 
   if (analyze->parsed()) return delivered(ReadRaw(raw, state, &out, err, explain));
+  if (analyze_audio->parsed()) {
+    return delivered(
+        AnalyzeAudio(audio_file, file_options, restore_pulses, raw_out, sound, state, out, err));
+  }
   if (chart_command->parsed()) return WriteChart(raw, state, chart_output, image, chart, err);
 
   if (results->parsed()) {
@@ -556,8 +663,22 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
   }
 
   // record
+  std::shared_ptr<KeptRecording> kept;
+  if (!keep_audio.empty()) {
+    if (!sound.keep_recording) {
+      err << "This program cannot keep recordings; run it as frequency-counter-cli.\n";
+      return kExitBadInput;
+    }
+    auto made = sound.keep_recording(keep_audio);
+    if (!made) {
+      err << made.error() << "\n";
+      return kExitBadInput;
+    }
+    kept = std::move(made.value());
+    input->KeepRecording(kept);
+  }
   StreamDisplay display(&out, true);
-  BatchHost host(out, err, sound, state, frames, raw_out);
+  BatchHost host(out, err, sound, state, frames, raw_out, kept.get());
   Capture capture(state, display, *input, host, *sound.clock);
   host.Attach(capture);
   const DeviceList& devices = capture.InitDevices();
@@ -570,6 +691,10 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
   input->RestorePulses(restore_pulses);
   capture.Start(device);
   if (!state.RunStarted) return kExitBadInput;  // the device did not open; the message is out
+  if (kept) {
+    kept->Finish();
+    host.TellKeepingFailure();
+  }
   if (restore_pulses) err << "Pulse restorer: on (the first channel holds the restored pulses).\n";
   if (capture.samples_lost() > 0) {
     err << "Samples lost to input overruns: " << capture.samples_lost()

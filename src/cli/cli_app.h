@@ -6,8 +6,11 @@
 #include <memory>
 #include <string>
 
+#include "analysis/result.h"
 #include "capture/audio_backend.h"
 #include "capture/clock.h"
+#include "capture/file_input.h"
+#include "capture/recording_sink.h"
 #include "capture/wave_input.h"
 #include "chart/run_series.h"
 
@@ -31,6 +34,11 @@ struct SoundEnvironment {
   Clock* clock = nullptr;
   // Asked between frames of `record`; true ends the run after the frame (Ctrl-C).
   std::function<bool()> interrupted = [] { return false; };
+  // The audio-file input of `analyze-audio` and the recording `record --keep-audio` keeps;
+  // only the sound helper, which links libsndfile, supplies them.
+  std::function<std::unique_ptr<FileInput>(const std::string& path, const AudioFileOptions&)>
+      make_file_input;
+  std::function<Result<std::shared_ptr<KeptRecording>>(const std::string& path)> keep_recording;
 };
 
 // Makes Ctrl-C, SIGTERM and SIGHUP end the program at once while nothing is recorded yet (the
@@ -55,7 +63,7 @@ struct ChartEnvironment {
 };
 
 // The batch program on the same core as the window: analyze, results, average, chart, devices,
-// record.
+// record, analyze-audio.
 int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
            const SoundEnvironment& sound, const ChartEnvironment& chart = {});
 

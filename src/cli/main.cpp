@@ -17,7 +17,9 @@ namespace {
 
 // The helper program that runs a command, or nullptr for the commands run here.
 const char* HelperFor(const std::string& word) {
-  if (word == "devices" || word == "record") return "frequency-counter-cli-sound";
+  if (word == "devices" || word == "record" || word == "analyze-audio") {
+    return "frequency-counter-cli-sound";
+  }
   if (word == "chart") return "frequency-counter-cli-chart";
   return nullptr;
 }

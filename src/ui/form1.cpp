@@ -5,22 +5,28 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QFileDialog>
 #include <QFont>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QResizeEvent>
 #include <QScrollBar>
 #include <QSettings>
 #include <QTextCursor>
 #include <cmath>
+#include <ctime>
 #include <memory>
 
 #include "analysis/frame_analysis.h"
 #include "analysis/frame_diagnosis.h"
+#include "capture/audio_replay.h"
+#include "capture/audiofile/audio_file_input.h"
+#include "capture/audiofile/audio_recording.h"
 #include "files/config_file.h"
 #include "files/raw_data_file.h"
 #include "files/results_file.h"
@@ -68,6 +74,7 @@ std::unique_ptr<QSettings> WindowSettings() {
   return std::make_unique<QSettings>(kSettingsOrganization, kSettingsApplication);
 }
 const QString kRestorePulsesKey = QStringLiteral("RestorePulses");
+const QString kKeepRecordingsKey = QStringLiteral("KeepRecordings");
 
 }  // namespace
 
@@ -195,6 +202,18 @@ void Form1::CreateMenu() {
     object->setObjectName(QString::fromLatin1(name));
     return object;
   };
+  // File comes first, where desktop users look for opening a file.
+  mnuFile = named(menuBar()->addMenu(QStringLiteral("File")), "mnuFile");
+  mnuReadAudioFile =
+      named(mnuFile->addAction(QStringLiteral("Read Audio File\u2026")), "mnuReadAudioFile");
+  mnuReadAudioFile->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+  connect(mnuReadAudioFile, &QAction::triggered, this, &Form1::mnuReadAudioFile_Click);
+  mnuKeepRecordings =
+      named(mnuFile->addAction(QStringLiteral("Keep Recordings")), "mnuKeepRecordings");
+  mnuKeepRecordings->setCheckable(true);
+  mnuKeepRecordings->setChecked(WindowSettings()->value(kKeepRecordingsKey, false).toBool());
+  connect(mnuKeepRecordings, &QAction::toggled, this, &Form1::mnuKeepRecordings_Click);
+
   mnuPreferences = named(menuBar()->addMenu(QStringLiteral("Preferences")), "mnuPreferences");
   mnuConsecutive =
       named(mnuPreferences->addMenu(QStringLiteral("Consecutive Points")), "mnuConsecutive");
@@ -331,7 +350,24 @@ void Form1::StartButton_Click() {
     restoring_pulses_ = mnuRestorePulses->isChecked();
     input_.RestorePulses(restoring_pulses_);
   }
+  std::shared_ptr<AudioRecording> kept;
+  if (state_.hWaveIn == 0 && mnuKeepRecordings->isChecked()) {
+    auto made = AudioRecording::Create(NewRecordingPath());
+    if (made) {
+      kept = std::move(made.value());
+    } else {
+      dialogs_.Show(WarningMessage(made.error() + " The run is recorded without keeping it."));
+    }
+    input_.KeepRecording(kept);
+  }
   capture_.Start(DevicesBox->currentIndex());
+  if (kept) {
+    input_.KeepRecording(nullptr);
+    kept->Finish();
+    if (auto failure = kept->TakeFailure(); failure && !Ending()) {
+      dialogs_.Show(WarningMessage(*failure));
+    }
+  }
   if (!Ending()) FlushRunChart();
   // However the run ended (between frames, input lost, stopped during a wait), a close asked
   // for while a frame was awaited is carried out now and never left for a later run.
@@ -396,6 +432,58 @@ void Form1::Command5_Click(int index) {
     dialogs_.Show(outcome.message);
   }
 }
+
+// --- File ---
+
+std::filesystem::path Form1::NewRecordingPath() const {
+  return FilePath("Recording " + LocalTimeText(std::time(nullptr), '-') + ".flac");
+}
+
+void Form1::mnuReadAudioFile_Click() {
+  const QString chosen = QFileDialog::getOpenFileName(
+      this, QStringLiteral("Read Audio File"), QString::fromStdString(program_directory_.string()),
+      QStringLiteral("Audio files (*.wav *.flac *.ogg *.oga *.opus *.aif *.aiff *.caf *.w64 "
+                     "*.rf64);;All files (*)"));
+  if (!chosen.isEmpty()) ReadAudioFile(chosen.toStdString());
+}
+
+void Form1::ReadAudioFile(const std::filesystem::path& path) {
+  if (state_.hWaveIn != 0) return;  // a run records into the store
+  BusyScope busy(*this);
+  AudioFileInput input(path, AudioFileOptions{});
+  QProgressDialog progress(QStringLiteral("Reading the audio file\u2026"), QStringLiteral("Cancel"),
+                           0, kFrameCount, this);
+  progress.setWindowModality(Qt::WindowModal);
+  progress.setMinimumDuration(500);
+  ReplayOptions options;
+  options.restore_pulses = mnuRestorePulses->isChecked();
+  options.go_on = [&progress](int64_t frames) {
+    progress.setValue(static_cast<int>(frames));
+    QCoreApplication::processEvents();
+    return !progress.wasCanceled();
+  };
+  const Result<ReplayOutcome> replay = ReplayAudio(state_, *this, input, options);
+  progress.reset();
+  if (!replay) {
+    dialogs_.Show(WarningMessage(replay.error()));
+    return;
+  }
+  FlushRunChart();  // the whole replay at once
+  const ReplayOutcome& outcome = replay.value();
+  if (outcome.position.ended_early) {
+    dialogs_.Show(WarningMessage(outcome.position.ended_early_why));
+  } else if (outcome.frames == 0) {
+    dialogs_.Show(WarningMessage("The audio file \"" + path.string() +
+                                 "\" holds less than one frame (4 seconds); nothing was read."));
+  } else if (outcome.cancelled) {
+    dialogs_.Show(WarningMessage("Reading was cancelled after " + std::to_string(outcome.frames) +
+                                 " frames; those frames were kept."));
+  } else {
+    dialogs_.Show(DoneMessage());
+  }
+}
+
+void Form1::mnuKeepRecordings_Click(bool on) { WindowSettings()->setValue(kKeepRecordingsKey, on); }
 
 // --- Preferences ---
 
@@ -647,6 +735,7 @@ void Form1::ShowCommand3() { Command3->show(); }
 void Form1::SetAverageLabel(const std::string& text) { Label2->setText(Q(text)); }
 
 void Form1::SetFileButtonsEnabled(bool enabled) {
+  mnuReadAudioFile->setEnabled(enabled);
   Command1->setEnabled(enabled);
   Command5[0]->setEnabled(enabled);
   Command5[1]->setEnabled(enabled);

@@ -78,6 +78,13 @@ class Form1 : public QMainWindow, public Display, public Host {
   // The "Run Chart" window once it has been opened.
   RunChartWindow* run_chart_window() const { return run_chart_; }
 
+  // Read Audio File (File menu): replays the file into the store as a capture would fill it,
+  // at file speed with a progress dialog, then everything works as after Read Raw Data.
+  void ReadAudioFile(const std::filesystem::path& path);
+  // Where the window's kept recordings go; the default names a new file in the program
+  // directory.
+  std::filesystem::path NewRecordingPath() const;
+
   // --- Event handlers (also called by the tests) ---
   void StartButton_Click();
   void StopButton_Click();
@@ -97,6 +104,8 @@ class Form1 : public QMainWindow, public Display, public Host {
   void mnuHiRes_Click(bool yes);
   void mnuRestorePulses_Click(bool on);
   void mnuRunChart_Click();
+  void mnuReadAudioFile_Click();
+  void mnuKeepRecordings_Click(bool on);
   // The handling of a finished change of size (runs after the debounce).
   void Form_Resize();
 
@@ -140,6 +149,9 @@ class Form1 : public QMainWindow, public Display, public Host {
   QPushButton* Command4 = nullptr;
   std::array<QPushButton*, 2> Command5{};
 
+  QMenu* mnuFile = nullptr;
+  QAction* mnuReadAudioFile = nullptr;
+  QAction* mnuKeepRecordings = nullptr;
   QMenu* mnuPreferences = nullptr;
   QMenu* mnuConsecutive = nullptr;
   QAction* mnu3 = nullptr;

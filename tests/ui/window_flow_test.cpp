@@ -6,7 +6,10 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include <sndfile.h>
 #include <sys/stat.h>
+
+#include <cmath>
 
 #include "ui_support.h"
 
@@ -238,6 +241,42 @@ class WindowFlowTest : public QObject {
     form.resize(form.width() + 30, form.height() + 30);
     QTest::qWait(500);
     QCOMPARE(form.LogText(), kSquareLine0);
+  }
+
+  // Read Audio File fills the store as a replay would: Write Raw Data writes its frames, and
+  // reading them back gives the same log. A file that is no audio changes nothing.
+  void ReadAudioFileWorksAsReadRawData() {
+    rig->Open();
+    Form1& form = *rig->form;
+    const std::filesystem::path wav = rig->File("train.wav");
+    SF_INFO info{};
+    info.samplerate = 8000;
+    info.channels = 1;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    SNDFILE* file = sf_open(wav.c_str(), SFM_WRITE, &info);
+    QVERIFY(file != nullptr);
+    std::vector<short> samples(8000 * 9);
+    for (size_t n = 0; n < samples.size(); ++n) {
+      samples[n] = std::fmod(n / 8000.0, 0.3125) < 0.03125 ? 32767 : -32768;
+    }
+    sf_write_short(file, samples.data(), static_cast<sf_count_t>(samples.size()));
+    sf_close(file);
+
+    const std::string two_frames = " 0   .3125   .000\r\n 1   .3125   .000\r\n";
+    form.ReadAudioFile(wav);
+    QCOMPARE(form.LogText(), two_frames);
+    QCOMPARE(rig->dialogs.ShownTexts(), std::vector<std::string>{"Done"});
+    form.Command5[0]->click();
+    QCOMPARE(ReadFile(rig->File("Raw.txt")).substr(0, 5), std::string(" 1 \r\n"));
+    form.Command5[1]->click();
+    QCOMPARE(form.LogText(), two_frames);
+
+    WriteFile(rig->File("notes.wav"), "not audio");
+    rig->dialogs.shown.clear();
+    form.ReadAudioFile(rig->File("notes.wav"));
+    QCOMPARE(form.LogText(), two_frames);
+    QCOMPARE(rig->dialogs.shown.size(), std::size_t(1));
+    QVERIFY(rig->dialogs.shown[0].text.find("is not an audio file") != std::string::npos);
   }
 
   // After a run, each finished change of size analyses frame CurrentFrame once more.

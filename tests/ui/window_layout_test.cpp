@@ -118,11 +118,13 @@ class WindowLayoutTest : public QObject {
   void MenuTree() {
     Form1& form = *rig->form;
     const QList<QAction*> bar = form.menuBar()->actions();
-    QCOMPARE(bar.size(), 2);
-    QCOMPARE(bar[0]->text(), QStringLiteral("Preferences"));
-    QCOMPARE(bar[0]->menu(), form.mnuPreferences);
-    QCOMPARE(bar[1]->text(), QStringLiteral("View"));
-    QCOMPARE(bar[1]->menu(), form.mnuView);
+    QCOMPARE(bar.size(), 3);
+    QCOMPARE(bar[0]->text(), QStringLiteral("File"));
+    QCOMPARE(bar[0]->menu(), form.mnuFile);
+    QCOMPARE(bar[1]->text(), QStringLiteral("Preferences"));
+    QCOMPARE(bar[1]->menu(), form.mnuPreferences);
+    QCOMPARE(bar[2]->text(), QStringLiteral("View"));
+    QCOMPARE(bar[2]->menu(), form.mnuView);
 
     auto captions = [](const QMenu* menu) {
       QStringList texts;
@@ -138,6 +140,10 @@ class WindowLayoutTest : public QObject {
     QCOMPARE(captions(form.mnuZeroCrossing), (QStringList{"Yes", "No"}));
     QCOMPARE(captions(form.mnuHiRes), (QStringList{"Yes", "No"}));
     QCOMPARE(captions(form.mnuView), (QStringList{"Run Chart"}));
+    QCOMPARE(captions(form.mnuFile),
+             (QStringList{QString::fromUtf8("Read Audio File\u2026"), "Keep Recordings"}));
+    QCOMPARE(form.mnuReadAudioFile->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_O));
+    QVERIFY(form.mnuKeepRecordings->isCheckable());
     QCOMPARE(form.mnuPreferences->actions()[0]->menu(), form.mnuConsecutive);
     QCOMPARE(form.mnuPreferences->actions()[3]->menu(), form.mnuZeroCrossing);
     QCOMPARE(form.mnuPreferences->actions()[4]->menu(), form.mnuHiRes);

@@ -240,11 +240,17 @@ class AlsaWaveInput::Session {
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
 
-  bool Open(const std::string& name, const WaveFormat& format, bool restore_pulses) {
+  bool Open(const std::string& name, const WaveFormat& format, bool restore_pulses,
+            std::shared_ptr<RecordingSink> keep) {
     snd_pcm_t* pcm = nullptr;
     if (OpenCapturePcm(&pcm, name) < 0) return false;
     pcm_.reset(pcm);
     if (!Configure(format, restore_pulses)) return false;
+    if (keep) {
+      filler_->KeepInto(std::move(keep), sample_format_ == NativeSampleFormat::Signed16
+                                             ? SampleWidth::Signed16
+                                             : SampleWidth::Unsigned8);
+    }
     // A device that cannot run is found out here rather than in the middle of a run.
     if (snd_pcm_start(pcm_.get()) < 0) return false;
     snd_pcm_drop(pcm_.get());
@@ -523,7 +529,7 @@ WaveInHandle AlsaWaveInput::Open(int device_id, const WaveFormat& format) {
   if (pcm_names_.empty()) Devices();
   if (device_id < 0 || static_cast<size_t>(device_id) >= pcm_names_.size()) return 0;
   auto session = std::make_unique<Session>(options_);
-  if (!session->Open(pcm_names_[static_cast<size_t>(device_id)], format, restore_pulses_)) {
+  if (!session->Open(pcm_names_[static_cast<size_t>(device_id)], format, restore_pulses_, keep_)) {
     return 0;
   }
   return sessions_.Add(std::move(session));

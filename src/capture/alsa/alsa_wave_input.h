@@ -3,6 +3,7 @@
 #include <chrono>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "capture/session_table.h"
@@ -56,6 +57,7 @@ class AlsaWaveInput final : public WaveInput {
   bool Lost(WaveInHandle handle) override;
   uint64_t SamplesLost(WaveInHandle handle) override;
   void RestorePulses(bool on) override { restore_pulses_ = on; }
+  void KeepRecording(std::shared_ptr<RecordingSink> sink) override { keep_ = std::move(sink); }
 
  private:
   class Session;
@@ -65,6 +67,7 @@ class AlsaWaveInput final : public WaveInput {
   SessionTable<Session> sessions_;
   bool restore_pulses_ = false;
   bool server_reached_ = true;
+  std::shared_ptr<RecordingSink> keep_;
 };
 
 }  // namespace fc

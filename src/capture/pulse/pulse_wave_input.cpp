@@ -125,7 +125,8 @@ class PulseWaveInput::Session {
   // Connects a record stream to the source at its own rate and waits for its first data, so
   // that a source (or server) that takes a while to get going does not eat into the first frame.
   // Until Start, what arrives is dropped.
-  bool OpenStream(const SourceEntry& source, const WaveFormat& format, bool restore_pulses) {
+  bool OpenStream(const SourceEntry& source, const WaveFormat& format, bool restore_pulses,
+                  const std::shared_ptr<RecordingSink>& keep) {
     if (source.rate < format.samples_per_sec) return false;
     const int channels = format.channels;
     const pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, source.rate, static_cast<uint8_t>(channels)};
@@ -142,6 +143,7 @@ class PulseWaveInput::Session {
     const auto carry_frames =
         static_cast<size_t>((0.125 + 2.0 * fragment_seconds) * format.samples_per_sec) + 1;
     filler_.emplace(source.rate, format.samples_per_sec, channels, carry_frames, restore_pulses);
+    if (keep) filler_->KeepInto(keep, SampleWidth::Float32);  // the server delivers floats
 
     Lock lock(*this);
     stream_.reset(pa_stream_new(context_.get(), "frequency counter input", &spec, &map));
@@ -348,7 +350,7 @@ WaveInHandle PulseWaveInput::Open(int device_id, const WaveFormat& format) {
   const bool reached = session->Connect();
   std::optional<SourceEntry> source;
   if (reached) source = session->Source(source_names_[static_cast<size_t>(device_id)]);
-  if (!source || !session->OpenStream(*source, format, restore_pulses_)) {
+  if (!source || !session->OpenStream(*source, format, restore_pulses_, keep_)) {
     // A server that refused the source still answered; one that was not reached, or fell
     // silent, is named as such.
     server_reached_ = reached && !session->Late();

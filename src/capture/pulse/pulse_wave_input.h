@@ -3,6 +3,7 @@
 #include <chrono>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "capture/session_table.h"
@@ -55,6 +56,7 @@ class PulseWaveInput final : public WaveInput {
   // True once the connection or the stream has failed or ended; also for an unknown handle.
   bool Lost(WaveInHandle handle) override;
   void RestorePulses(bool on) override { restore_pulses_ = on; }
+  void KeepRecording(std::shared_ptr<RecordingSink> sink) override { keep_ = std::move(sink); }
 
  private:
   class Session;
@@ -68,6 +70,7 @@ class PulseWaveInput final : public WaveInput {
   bool server_reached_ = true;             // nothing has been asked yet
   SessionTable<Session> sessions_;
   bool restore_pulses_ = false;
+  std::shared_ptr<RecordingSink> keep_;
 };
 
 }  // namespace fc
