@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <memory>
 
+#include "analysis/precise_reading.h"
+
 namespace fc {
 
 inline constexpr int kFrameCount = 1001;  // frames 0..1000
@@ -50,6 +52,9 @@ struct MeasurementState {
   std::unique_ptr<uint8_t[], FreeStore> RawData;
   std::array<float, kFrameCount> FrameStartTime{};
   std::array<double, kFrameCount> FrameResults{};
+  // The edge timer's reading of each recorded frame, beside FrameResults; none for a frame
+  // read back from a raw data file.
+  std::array<PreciseReading, kFrameCount> PreciseResults{};
 
   // Capture
   int16_t CurrentFrame = 0;

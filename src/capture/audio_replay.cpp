@@ -83,6 +83,7 @@ Result<ReplayOutcome> ReplayAudio(MeasurementState& state, Display& display, Fil
       break;
     }
     state.CurrentFrame = static_cast<int16_t>(row);
+    state.PreciseResults[static_cast<std::size_t>(row)] = header.precise;
     if (outcome.frames > kLastFrame) {
       beyond.Number(outcome.frames);
       AnalyzeFrame(state, beyond);

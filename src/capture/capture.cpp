@@ -180,6 +180,7 @@ void Capture::RecordFrames() {
     }
     input_.UnprepareHeader(state_.hWaveIn, header_);
 
+    state_.PreciseResults[static_cast<std::size_t>(state_.CurrentFrame)] = header_.precise;
     AnalyzeFrame(state_, display_);
     if (listener_ != nullptr) listener_->FrameAnalysed(state_, state_.CurrentFrame);
     ++state_.CurrentFrame;

@@ -4,19 +4,9 @@
 #include <cstdint>
 #include <vector>
 
-namespace fc {
+#include "analysis/precise_reading.h"
 
-// What the edge timer read over one frame. Times are in seconds of the input's own sample
-// clock (the card's clock, uncorrected).
-struct PreciseReading {
-  bool has_reading = false;  // at least two edges, so one interval, closed in this frame
-  bool no_signal = false;    // no edge at all for more than kNoSignalSeconds
-  double period_s = 0.0;       // least-squares slope of edge time against edge number
-  double uncertainty_s = 0.0;  // standard uncertainty of that slope
-  int32_t edges = 0;           // edges in the fit, the opening one from an earlier frame included
-  double shortest_s = 0.0;     // shortest and longest single interval in the fit
-  double longest_s = 0.0;
-};
+namespace fc {
 
 // Times the pulses of the first channel at the input's own rate, beside the frame detector that
 // sees them only averaged down. A trigger with hysteresis switches at 25 % and 75 % of the span

@@ -532,6 +532,7 @@ void AnalyseStoredFrames(MeasurementState& state, Display& display, int count) {
   state.CurrentFrame = 0;
   for (int frame = 0; frame < count; ++frame) {
     state.CurrentFrame = static_cast<int16_t>(frame);
+    state.PreciseResults[static_cast<std::size_t>(frame)] = PreciseReading{};  // 256 Hz only
     AnalyzeFrame(state, display);
   }
 }

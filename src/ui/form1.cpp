@@ -436,7 +436,7 @@ void Form1::Command5_Click(int index) {
 // --- File ---
 
 std::filesystem::path Form1::NewRecordingPath() const {
-  return FilePath("Recording " + LocalTimeText(std::time(nullptr), '-') + ".flac");
+  return FilePath("Recording " + LocalTimeText(std::time(nullptr), '-').value_or("of unknown start") + ".flac");
 }
 
 void Form1::mnuReadAudioFile_Click() {

@@ -26,7 +26,7 @@
 #include "capture/capture.h"
 #include "capture/fake_host.h"
 #include "capture/pulse/pulse_wave_input.h"
-#include "capture/scripted_wave_input.h"
+#include "support/scripted_wave_input.h"
 #include "cli/cli_app.h"
 #include "pulse/private_server.h"
 #include "support/wave_format.h"
