@@ -48,6 +48,9 @@ class BlockAverager {
     }
   }
 
+  // How many more input frames complete the output frame being averaged (at least 1).
+  size_t FramesToBoundary() const { return static_cast<size_t>(next_boundary_ - input_index_); }
+
   // Feeds frames of silence (a gap in the input counts as mid level).
   template <typename Sink>
   void PushSilence(size_t frame_count, Sink&& sink) {

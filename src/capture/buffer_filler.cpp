@@ -79,22 +79,27 @@ void BufferFiller::Push(const float* samples, size_t frame_count) {
     restorer_->RestoreFirstChannel(restored_.data(), frame_count, Channels());
     samples = restored_.data();
   }
-  // One input frame at a time, the timer first, so that a buffer completed by the averager
-  // takes the timer's frame up to the very sample that completed it.
+  // Up to one output frame at a time, the timer first, so that a buffer completed by the
+  // averager takes the timer's frame up to the very sample that completed it.
   const auto channels = static_cast<size_t>(Channels());
   const auto write = [this](const uint8_t* frame) { WriteFrame(frame); };
-  for (size_t f = 0; f < frame_count; ++f) {
-    timer_.Feed(samples[f * channels]);
-    averager_.Push(samples + f * channels, 1, write);
+  while (frame_count > 0) {
+    const size_t take = std::min(frame_count, std::max<size_t>(1, averager_.FramesToBoundary()));
+    for (size_t f = 0; f < take; ++f) timer_.Feed(samples[f * channels]);
+    averager_.Push(samples, take, write);
+    samples += take * channels;
+    frame_count -= take;
   }
 }
 
 void BufferFiller::PushSilence(size_t frame_count) {
   if (keeping_) sink_->WriteSilence(frame_count);
   const auto write = [this](const uint8_t* frame) { WriteFrame(frame); };
-  for (size_t f = 0; f < frame_count; ++f) {
-    timer_.Gap(1);
-    averager_.PushSilence(1, write);
+  while (frame_count > 0) {
+    const size_t take = std::min(frame_count, std::max<size_t>(1, averager_.FramesToBoundary()));
+    timer_.Gap(take);
+    averager_.PushSilence(take, write);
+    frame_count -= take;
   }
 }
 
