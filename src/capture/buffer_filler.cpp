@@ -83,6 +83,10 @@ void BufferFiller::Push(const float* samples, size_t frame_count) {
   // averager takes the timer's frame up to the very sample that completed it.
   const auto channels = static_cast<size_t>(Channels());
   const auto write = [this](const uint8_t* frame) { WriteFrame(frame); };
+  if (!timing_) {
+    averager_.Push(samples, frame_count, write);
+    return;
+  }
   while (frame_count > 0) {
     const size_t take = std::min(frame_count, std::max<size_t>(1, averager_.FramesToBoundary()));
     for (size_t f = 0; f < take; ++f) timer_.Feed(samples[f * channels]);
@@ -95,6 +99,10 @@ void BufferFiller::Push(const float* samples, size_t frame_count) {
 void BufferFiller::PushSilence(size_t frame_count) {
   if (keeping_) sink_->WriteSilence(frame_count);
   const auto write = [this](const uint8_t* frame) { WriteFrame(frame); };
+  if (!timing_) {
+    averager_.PushSilence(frame_count, write);
+    return;
+  }
   while (frame_count > 0) {
     const size_t take = std::min(frame_count, std::max<size_t>(1, averager_.FramesToBoundary()));
     timer_.Gap(take);
@@ -104,7 +112,7 @@ void BufferFiller::PushSilence(size_t frame_count) {
 }
 
 void BufferFiller::Complete() {
-  header_->precise = timer_.EndFrame();
+  header_->precise = timing_ ? timer_.EndFrame() : PreciseReading{};
   header_->flags.fetch_or(WaveHeader::kDone, std::memory_order_release);
   header_ = nullptr;
   carrying_ = true;

@@ -29,6 +29,9 @@ class BufferFiller {
                bool restore_pulses = false);
 
   int Channels() const { return averager_.Channels(); }
+  // Whether the edge timer reads each buffer (on unless turned off); off, buffers carry an
+  // empty PreciseReading.
+  void TimeEdges(bool on) { timing_ = on; }
 
   // Hands every sample pushed from the first queueing on to `sink`, before the restorer and
   // the averaging. So that a replay of what was kept gives the same frames, the averager and
@@ -57,6 +60,7 @@ class BufferFiller {
   uint32_t output_rate_;
   BlockAverager averager_;
   EdgeTimer timer_;
+  bool timing_ = true;
   std::optional<PulseRestorer> restorer_;  // only when asked for
   std::vector<float> restored_;            // the restored copy of the samples pushed
   WaveHeader* header_ = nullptr;

@@ -182,6 +182,7 @@ std::optional<std::string> AudioFileInput::OpenFile(const WaveFormat& format) {
   output_rate_ = format.samples_per_sec;
   filler_.emplace(static_cast<uint32_t>(info_.samplerate), format.samples_per_sec, format.channels,
                   carry, restore_pulses_);
+  filler_->TimeEdges(options_.time_edges);
   return std::nullopt;
 }
 
