@@ -252,15 +252,18 @@ class BatchHost : public HeadlessHost, public Dialogs {
   }
 
   Dialogs& dialogs() override { return *this; }
+  MessageAnswer TimedOut() override {
+    err_ << "Timed out: the input delivered no frame within 5 seconds; the run ends.\n";
+    timed_out_ = true;
+    // The unfinished frame is no measurement: the run ends before it.
+    StopRun();
+    return MessageAnswer::No;
+  }
+  void InputLost() override {
+    input_lost_ = true;
+    Host::InputLost();
+  }
   MessageAnswer Show(const Message& message) override {
-    if (message == TimedOutQuestion()) {
-      err_ << "Timed out: the input delivered no frame within 5 seconds; the run ends.\n";
-      timed_out_ = true;
-      // The unfinished frame is no measurement: the run ends before it.
-      StopRun();
-      return MessageAnswer::No;
-    }
-    if (message == InputLostMessage()) input_lost_ = true;
     err_ << message.text << "\n";
     return MessageAnswer::Ok;
   }
