@@ -39,6 +39,10 @@ std::string AverageLabelText(double average) {
   return "Average = " + FormatPattern(average, kAveragePattern);
 }
 
+// Host's defaults live beside the texts they show.
+MessageAnswer Host::TimedOut() { return dialogs().Show(TimedOutQuestion()); }
+void Host::InputLost() { dialogs().Show(InputLostMessage()); }
+
 Capture::Capture(MeasurementState& state, Display& display, WaveInput& input, Host& host,
                  Clock& clock)
     : state_(state), display_(display), input_(input), host_(host), clock_(clock) {}
@@ -133,7 +137,7 @@ Capture::WaitEnd Capture::AwaitFrame() {
       return header_.Done() ? WaitEnd::DoneThenLost : WaitEnd::Lost;
     }
     if (clock_.MonotonicSeconds() > deadline_) {
-      const MessageAnswer answer = host_.dialogs().Show(TimedOutQuestion());
+      const MessageAnswer answer = host_.TimedOut();
       if (answer == MessageAnswer::Cancel) {
         // No unload handling and no stop report, but the device must let go of the frame
         // store before the program frees it.
@@ -197,7 +201,7 @@ void Capture::RecordFrames() {
 }
 
 void Capture::ReportLoss() {
-  host_.dialogs().Show(InputLostMessage());
+  host_.InputLost();
   if (host_.Ending()) return;
   Stop();
 }

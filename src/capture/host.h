@@ -15,6 +15,16 @@ class Host {
   // Modal message boxes.
   virtual Dialogs& dialogs() = 0;
 
+  // The run's events that the host must tell apart. By default they are the window's message
+  // boxes; a host without a user to ask (the batch program) overrides them.
+  //
+  // No frame came within five seconds of its queueing. Yes queues the same frame again, No
+  // analyses what it holds and goes on, Cancel ends the program. Default: "Timed Out.  Continue?"
+  virtual MessageAnswer TimedOut();
+  // The device or the sound server went away during a run; the capture then stops the run
+  // (unless the program is ending). Default: InputLostMessage() with OK.
+  virtual void InputLost();
+
   // Let the window handle all pending input once (clicks, keys, menu choices, resizes, the
   // closing of the window). A click of Stop runs Capture::Stop from in here.
   virtual void ProcessPendingInput() = 0;

@@ -252,15 +252,18 @@ class BatchHost : public HeadlessHost, public Dialogs {
   }
 
   Dialogs& dialogs() override { return *this; }
+  MessageAnswer TimedOut() override {
+    err_ << "Timed out: the input delivered no frame within 5 seconds; the run ends.\n";
+    timed_out_ = true;
+    // The unfinished frame is no measurement: the run ends before it.
+    StopRun();
+    return MessageAnswer::No;
+  }
+  void InputLost() override {
+    input_lost_ = true;
+    Host::InputLost();
+  }
   MessageAnswer Show(const Message& message) override {
-    if (message == TimedOutQuestion()) {
-      err_ << "Timed out: the input delivered no frame within 5 seconds; the run ends.\n";
-      timed_out_ = true;
-      // The unfinished frame is no measurement: the run ends before it.
-      StopRun();
-      return MessageAnswer::No;
-    }
-    if (message == InputLostMessage()) input_lost_ = true;
     err_ << message.text << "\n";
     return MessageAnswer::Ok;
   }
@@ -406,6 +409,398 @@ int WriteChart(const std::string& raw, MeasurementState& state, const std::strin
   return status;
 }
 
+
+// What every command runs with: the two streams and the programs' environments.
+struct CliContext {
+  std::ostream& out;
+  std::ostream& err;
+  const SoundEnvironment& sound;
+  const ChartEnvironment& chart;
+
+  // Standard output must have arrived in full, or the run failed.
+  int Delivered(int status) const { return OutputDelivered(out, err) ? status : kExitBadInput; }
+};
+
+// One subcommand: Define adds it with its options to the program, Run carries it out once the
+// command line is parsed and the settings are applied. Run returns the exit status.
+class Command {
+ public:
+  virtual ~Command() = default;
+  virtual void Define(CLI::App& app) = 0;
+  virtual int Run(MeasurementState& state, const CliContext& context) = 0;
+
+  bool parsed() const { return command_ != nullptr && command_->parsed(); }
+  const SettingsOptions& settings() const { return settings_; }
+
+ protected:
+  CLI::App* command_ = nullptr;
+  SettingsOptions settings_;
+};
+
+// A raw file that cannot be written is found out before the run, not after it. No path: none
+// is written.
+Status CheckRawOut(const std::string& raw_out) {
+  if (raw_out.empty()) return Ok();
+  if (auto problem = CheckWritable(raw_out)) return Error{*problem};
+  return Ok();
+}
+
+void AddAudioOption(CLI::App& command, std::string& audio) {
+  command
+      .add_option("--audio", audio,
+                  "Sound system: 'pulse' (a PulseAudio or PipeWire server) or 'alsa' (the sound "
+                  "cards directly). Default: FREQUENCY_COUNTER_AUDIO when set, otherwise pulse "
+                  "when a server answers and alsa when none does")
+      ->check(CLI::IsMember({"alsa", "pulse"}));
+}
+
+struct SoundInput {
+  AudioBackend backend;
+  std::unique_ptr<WaveInput> input;
+};
+
+// The input of the sound system that --audio names, or of the one chosen without it.
+SoundInput ChosenSoundInput(const std::string& audio, const CliContext& context) {
+  const AudioBackend backend = ChooseAudioBackend(
+      audio.empty() ? AudioBackendFromEnvironment(context.err) : *ParseAudioBackend(audio),
+      context.sound.server_reachable);
+  return SoundInput{backend, context.sound.make_input(backend)};
+}
+
+class AnalyzeCommand : public Command {
+ public:
+  void Define(CLI::App& app) override {
+    command_ = app.add_subcommand(
+        "analyze",
+        "Read a raw data file (Raw.txt) and print the line of every frame as the log shows it");
+    command_->add_option("RAW", raw_, "Raw data file")->required();
+    command_->add_flag("--explain", explain_,
+                       "For each frame without a reading, print on standard error why: the "
+                       "detector's reason and the input's lowest and highest sample against the "
+                       "zones");
+    AddSettingsOptions(*command_, settings_);
+  }
+  int Run(MeasurementState& state, const CliContext& context) override {
+    return context.Delivered(ReadRaw(raw_, state, &context.out, context.err, explain_));
+  }
+
+ private:
+  std::string raw_;
+  bool explain_ = false;
+};
+
+class ResultsCommand : public Command {
+ public:
+  void Define(CLI::App& app) override {
+    command_ = app.add_subcommand(
+        "results", "Read a raw data file and write the results file (RPM.txt) of its frames");
+    command_->add_option("RAW", raw_, "Raw data file")->required();
+    command_->add_option("-o,--output", output_,
+                         "Results file to write; '-' for standard output (default: RPM.txt in "
+                         "the program directory, which FREQUENCY_COUNTER_HOME names when set)");
+    AddSettingsOptions(*command_, settings_);
+  }
+  int Run(MeasurementState& state, const CliContext& context) override {
+    std::ostream& err = context.err;
+    if (output_ != "-" && !output_.empty() && SameFile(raw_, output_)) {
+      err << "The results file \"" << output_ << "\" is the raw data file \"" << raw_
+          << "\"; it is not overwritten.\n";
+      return kExitUsage;
+    }
+    const int status = ReadRaw(raw_, state, nullptr, err);
+    if (status == kExitBadInput) return status;
+    if (output_ == "-") {
+      context.out << ResultsText(state);
+      return context.Delivered(status);
+    }
+    const std::filesystem::path path =
+        output_.empty() ? ProgramDirectory(DefaultPerUserDirectory()) / kResultsFileName
+                        : std::filesystem::path(output_);
+    const Message written = WriteResults(state, path);
+    if (written != DoneMessage()) {
+      err << written.text << "\n";
+      return kExitBadInput;
+    }
+    return status;
+  }
+
+ private:
+  std::string raw_;
+  std::string output_;
+};
+
+class AverageCommand : public Command {
+ public:
+  void Define(CLI::App& app) override {
+    command_ = app.add_subcommand(
+        "average", "Read a raw data file and print the average period over a range of frames");
+    command_->add_option("RAW", raw_, "Raw data file")->required();
+    // The window reads a box's leading number; a text with none would silently mean frame 0.
+    const CLI::Validator typed_number(
+        [](std::string& text) {
+          return FindLeadingNumber(text) ? std::string() : "\"" + text + "\" is not a number";
+        },
+        "");
+    command_
+        ->add_option("--first", first_text_,
+                     "First frame of the range, read as the window reads it")
+        ->required()
+        ->check(typed_number);
+    command_
+        ->add_option("--last", last_text_,
+                     "Last frame of the range (capped at the frame before the last one read, as "
+                     "after a read-back in the window)")
+        ->required()
+        ->check(typed_number);
+    command_->add_flag("--remove-bad", remove_bad_,
+                       "Leave out readings 20 % or more away from the plain average");
+    AddSettingsOptions(*command_, settings_);
+  }
+  int Run(MeasurementState& state, const CliContext& context) override {
+    const int status = ReadRaw(raw_, state, nullptr, context.err);
+    if (status == kExitBadInput) return status;
+    AveragingPanel panel{first_text_, last_text_, remove_bad_ ? 1 : 0};
+    const AverageOutcome outcome = DoAverage(state, panel);
+    if (outcome.warning) {
+      context.err << outcome.warning->text << "\n";
+      return kExitUsage;
+    }
+    if (outcome.label) context.out << *outcome.label << "\n";
+    return context.Delivered(status);
+  }
+
+ private:
+  std::string raw_;
+  std::string first_text_;
+  std::string last_text_;
+  bool remove_bad_ = false;
+};
+
+class ChartCommand : public Command {
+ public:
+  void Define(CLI::App& app) override {
+    command_ = app.add_subcommand(
+        "chart",
+        "Read a raw data file and write the run chart of its frames: RPM against time (frame x 4 "
+        "s) as a PNG or SVG picture, or the table frame,time_s,period_s,rpm as CSV");
+    command_->add_option("RAW", raw_, "Raw data file")->required();
+    command_->add_option("-o,--output", output_, "FILE.png, FILE.svg or FILE.csv")->required();
+    command_
+        ->add_option("--pulses-per-rev", image_.pulses_per_rev,
+                     "Pulses per revolution for the RPM (1..1000, default 1)")
+        ->check(CLI::Range(kMinPulsesPerRev, kMaxPulsesPerRev));
+    command_->add_option("--width", image_.width, "Picture width in pixels (default 800)")
+        ->check(CLI::Range(100, 10000));
+    command_->add_option("--height", image_.height, "Picture height in pixels (default 500)")
+        ->check(CLI::Range(100, 10000));
+    AddSettingsOptions(*command_, settings_);
+  }
+  int Run(MeasurementState& state, const CliContext& context) override {
+    return WriteChart(raw_, state, output_, image_, context.chart, context.err);
+  }
+
+ private:
+  std::string raw_;
+  std::string output_;
+  ChartImage image_;
+};
+
+class DevicesCommand : public Command {
+ public:
+  void Define(CLI::App& app) override {
+    command_ = app.add_subcommand(
+        "devices",
+        "List the sound inputs that can be recorded from: position, tab, name (the sound system "
+        "used goes to standard error)");
+    AddAudioOption(*command_, audio_);
+  }
+  int Run(MeasurementState&, const CliContext& context) override {
+    std::ostream& err = context.err;
+    const SoundInput sound = ChosenSoundInput(audio_, context);
+    err << "Sound system: " << AudioBackendName(sound.backend) << "\n";
+    const DeviceList devices = CapableDevices(*sound.input);
+    if (!sound.input->ServerReached()) {
+      err << NoSoundServerMessage().text << "\n";
+      return kExitBadInput;
+    }
+    // As `record` and the window say it: an empty list is no list of inputs.
+    if (devices.empty()) {
+      err << NoDevicesMessage().text << "\n";
+      return kExitBadInput;
+    }
+    for (std::size_t p = 0; p < devices.names.size(); ++p) {
+      context.out << p << "\t" << devices.names[p] << "\n";
+    }
+    return context.Delivered(kExitOk);
+  }
+
+ private:
+  std::string audio_;
+};
+
+// The recording `record --keep-audio` keeps, when the program can keep one.
+Result<std::shared_ptr<KeptRecording>> KeepAudio(const std::string& path,
+                                                 const SoundEnvironment& sound) {
+  if (!sound.keep_recording) {
+    return Error{"This program cannot keep recordings; run it as frequency-counter-cli."};
+  }
+  return sound.keep_recording(path);
+}
+
+class RecordCommand : public Command {
+ public:
+  void Define(CLI::App& app) override {
+    command_ = app.add_subcommand(
+        "record",
+        "Record from a sound input and print the line of every frame as it is analysed; the "
+        "stop report goes to standard error");
+    command_
+        ->add_option("--device", device_,
+                     "Position of the input in the 'devices' list (default 0)")
+        ->check(CLI::Range(0, std::numeric_limits<int>::max()).description("NONNEGATIVE"));
+    command_
+        ->add_option("--frames", frames_,
+                     "Stop after this many frames (default: run until frame 1000; Ctrl-C, "
+                     "SIGTERM and SIGHUP stop after the frame being recorded)")
+        ->check(CLI::Range(1, kFrameCount));
+    command_->add_option("--raw", raw_out_,
+                         "Write the raw data file here; checked before the run and brought up to "
+                         "date after every frame, so that it always holds the frames recorded so "
+                         "far");
+    command_->add_flag("--restore-pulses", restore_pulses_,
+                       "Restore the pulses of an AC-coupled input (a sound card or microphone "
+                       "input that leaves only a spike at each edge) before the averaging; the "
+                       "first channel then holds the restored pulses");
+    command_->add_option("--keep-audio", keep_audio_,
+                         "Keep the run's samples as the input delivered them, at its own rate and "
+                         "width, in this FLAC file (WAV when the name ends in .wav); "
+                         "analyze-audio of it prints the run's frame lines again");
+    AddAudioOption(*command_, audio_);
+    AddSettingsOptions(*command_, settings_);
+  }
+
+  int Run(MeasurementState& state, const CliContext& context) override {
+    std::ostream& err = context.err;
+    if (const Status writable = CheckRawOut(raw_out_); !writable) {
+      err << writable.error() << "\n";
+      return kExitBadInput;
+    }
+    const SoundInput sound = ChosenSoundInput(audio_, context);
+    WaveInput& input = *sound.input;
+    std::shared_ptr<KeptRecording> kept;
+    if (!keep_audio_.empty()) {
+      auto made = KeepAudio(keep_audio_, context.sound);
+      if (!made) {
+        err << made.error() << "\n";
+        return kExitBadInput;
+      }
+      kept = std::move(made.value());
+      input.KeepRecording(kept);
+    }
+    StreamDisplay display(&context.out, true);
+    BatchHost host(context.out, err, context.sound, state, frames_, raw_out_, kept.get());
+    Capture capture(state, display, input, host, *context.sound.clock);
+    host.Attach(capture);
+    const DeviceList& devices = capture.InitDevices();
+    if (devices.empty()) return kExitBadInput;
+    if (device_ >= static_cast<int>(devices.names.size())) {
+      err << "There is no sound input at position " << device_ << "; 'devices' lists "
+          << devices.names.size() << ".\n";
+      return kExitUsage;
+    }
+    input.RestorePulses(restore_pulses_);
+    capture.Start(device_);
+    if (!state.RunStarted) return kExitBadInput;  // the device did not open; the message is out
+    if (kept) {
+      kept->Finish();
+      host.TellKeepingFailure();
+    }
+    return Report(state, capture, host, context);
+  }
+
+ private:
+  // After the run: the stop report's own lines, the raw file, the exit status.
+  int Report(MeasurementState& state, const Capture& capture, BatchHost& host,
+             const CliContext& context) const {
+    std::ostream& err = context.err;
+    if (restore_pulses_) {
+      err << "Pulse restorer: on (the first channel holds the restored pulses).\n";
+    }
+    if (capture.samples_lost() > 0) {
+      err << "Samples lost to input overruns: " << capture.samples_lost()
+          << " (the frames went on after each gap).\n";
+    }
+    const bool unfinished = host.input_lost() || host.timed_out();
+    if (unfinished && state.CurrentFrame <= kLastFrame) {
+      // The row of the frame that never finished goes back to the zeros it held before the run
+      // (the store starts zeroed): the file then ends, as after any stop, with a frame that
+      // holds no samples of the run.
+      std::fill_n(state.Row(state.CurrentFrame), kFrameRowBytes, uint8_t{0});
+    }
+    int status = unfinished ? kExitBadInput : kExitOk;
+    if (!raw_out_.empty() && state.CurrentFrame == 0) {
+      std::error_code ignored;
+      err << "No frame was recorded; \"" << raw_out_ << "\" "
+          << (std::filesystem::exists(std::filesystem::symlink_status(raw_out_, ignored))
+                  ? "was left as it was.\n"
+                  : "was not written.\n");
+    } else if (!raw_out_.empty()) {
+      const Status written = host.WriteFinalRawData(state);
+      if (!written) {
+        err << written.error() << "\n";
+        status = kExitBadInput;
+      }
+    }
+    if (host.output_failed()) return kExitBadInput;  // already told
+    return context.Delivered(status);
+  }
+
+  int device_ = 0;
+  int frames_ = 0;
+  std::string raw_out_;
+  bool restore_pulses_ = false;
+  std::string keep_audio_;
+  std::string audio_;
+};
+
+class AnalyzeAudioCommand : public Command {
+ public:
+  void Define(CLI::App& app) override {
+    command_ = app.add_subcommand(
+        "analyze-audio",
+        "Replay an audio file (WAV, RF64, W64, FLAC, Ogg, AIFF, CAF, ...) through the capture's "
+        "own path and print the line of every frame as 'record' prints it; the stop report goes "
+        "to standard error. Exit status 3 when the file ends before its header says (the "
+        "complete frames are used)");
+    command_->add_option("FILE", audio_file_, "Audio file")->required();
+    command_
+        ->add_option("--channel", file_options_.channel,
+                     "The file's channel read as the first channel (from 1, default 1); the "
+                     "second is the next one, or the same one when there is none")
+        ->check(CLI::Range(1, 1024));
+    command_
+        ->add_option("--start", file_options_.start_seconds,
+                     "Begin the replay this many seconds into the file (default 0)")
+        ->check(CLI::NonNegativeNumber);
+    command_->add_option("--raw", raw_out_,
+                         "Write the raw data file (Raw.txt) of the first 1001 frames here");
+    command_->add_flag("--restore-pulses", restore_pulses_,
+                       "Restore the pulses of an AC-coupled input, as 'record --restore-pulses'"
+                       " does");
+    AddSettingsOptions(*command_, settings_);
+  }
+  int Run(MeasurementState& state, const CliContext& context) override {
+    return context.Delivered(AnalyzeAudio(audio_file_, file_options_, restore_pulses_, raw_out_,
+                                          context.sound, state, context.out, context.err));
+  }
+
+ private:
+  std::string audio_file_;
+  AudioFileOptions file_options_;
+  std::string raw_out_;
+  bool restore_pulses_ = false;
+};
+
 }  // namespace
 
 std::atomic<bool>& StopSignalFlag() { return g_stop_signal; }
@@ -428,143 +823,17 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
       "frequency-counter-cli"};
   app.require_subcommand(1);
 
-  std::string raw;
-  SettingsOptions settings;
-
-  auto* analyze = app.add_subcommand(
-      "analyze",
-      "Read a raw data file (Raw.txt) and print the line of every frame as the log shows it");
-  analyze->add_option("RAW", raw, "Raw data file")->required();
-  bool explain = false;
-  analyze->add_flag("--explain", explain,
-                    "For each frame without a reading, print on standard error why: the "
-                    "detector's reason and the input's lowest and highest sample against the "
-                    "zones");
-  AddSettingsOptions(*analyze, settings);
-
-  std::string output;
-  auto* results = app.add_subcommand(
-      "results", "Read a raw data file and write the results file (RPM.txt) of its frames");
-  results->add_option("RAW", raw, "Raw data file")->required();
-  results->add_option("-o,--output", output,
-                      "Results file to write; '-' for standard output (default: RPM.txt in the "
-                      "program directory, which FREQUENCY_COUNTER_HOME names when set)");
-  AddSettingsOptions(*results, settings);
-
-  std::string first_text;
-  std::string last_text;
-  bool remove_bad = false;
-  auto* average = app.add_subcommand(
-      "average", "Read a raw data file and print the average period over a range of frames");
-  average->add_option("RAW", raw, "Raw data file")->required();
-  // The window reads a box's leading number; a text with none would silently mean frame 0.
-  const CLI::Validator typed_number(
-      [](std::string& text) {
-        return FindLeadingNumber(text) ? std::string() : "\"" + text + "\" is not a number";
-      },
-      "");
-  average
-      ->add_option("--first", first_text, "First frame of the range, read as the window reads it")
-      ->required()
-      ->check(typed_number);
-  average
-      ->add_option("--last", last_text,
-                   "Last frame of the range (capped at the frame before the last one read, as "
-                   "after a read-back in the window)")
-      ->required()
-      ->check(typed_number);
-  average->add_flag("--remove-bad", remove_bad,
-                    "Leave out readings 20 % or more away from the plain average");
-  AddSettingsOptions(*average, settings);
-
-  std::string chart_output;
-  ChartImage image;
-  auto* chart_command = app.add_subcommand(
-      "chart",
-      "Read a raw data file and write the run chart of its frames: RPM against time (frame x 4 "
-      "s) as a PNG or SVG picture, or the table frame,time_s,period_s,rpm as CSV");
-  chart_command->add_option("RAW", raw, "Raw data file")->required();
-  chart_command->add_option("-o,--output", chart_output, "FILE.png, FILE.svg or FILE.csv")
-      ->required();
-  chart_command
-      ->add_option("--pulses-per-rev", image.pulses_per_rev,
-                   "Pulses per revolution for the RPM (1..1000, default 1)")
-      ->check(CLI::Range(kMinPulsesPerRev, kMaxPulsesPerRev));
-  chart_command->add_option("--width", image.width, "Picture width in pixels (default 800)")
-      ->check(CLI::Range(100, 10000));
-  chart_command->add_option("--height", image.height, "Picture height in pixels (default 500)")
-      ->check(CLI::Range(100, 10000));
-  AddSettingsOptions(*chart_command, settings);
-
-  auto* devices_command = app.add_subcommand(
-      "devices",
-      "List the sound inputs that can be recorded from: position, tab, name (the sound system "
-      "used goes to standard error)");
-  std::string audio;
-  const auto add_audio_option = [&audio](CLI::App& command) {
-    command
-        .add_option("--audio", audio,
-                    "Sound system: 'pulse' (a PulseAudio or PipeWire server) or 'alsa' (the sound "
-                    "cards directly). Default: FREQUENCY_COUNTER_AUDIO when set, otherwise pulse "
-                    "when a server answers and alsa when none does")
-        ->check(CLI::IsMember({"alsa", "pulse"}));
-  };
-  add_audio_option(*devices_command);
-
-  int device = 0;
-  int frames = 0;
-  std::string raw_out;
-  auto* record = app.add_subcommand(
-      "record",
-      "Record from a sound input and print the line of every frame as it is analysed; the stop "
-      "report goes to standard error");
-  record->add_option("--device", device, "Position of the input in the 'devices' list (default 0)")
-      ->check(CLI::Range(0, std::numeric_limits<int>::max()).description("NONNEGATIVE"));
-  record
-      ->add_option("--frames", frames,
-                   "Stop after this many frames (default: run until frame 1000; Ctrl-C, SIGTERM "
-                   "and SIGHUP stop after the frame being recorded)")
-      ->check(CLI::Range(1, kFrameCount));
-  record->add_option("--raw", raw_out,
-                     "Write the raw data file here; checked before the run and brought up to date "
-                     "after every frame, so that it always holds the frames recorded so far");
-  bool restore_pulses = false;
-  record->add_flag("--restore-pulses", restore_pulses,
-                   "Restore the pulses of an AC-coupled input (a sound card or microphone "
-                   "input that leaves only a spike at each edge) before the averaging; the "
-                   "first channel then holds the restored pulses");
-  std::string keep_audio;
-  record->add_option("--keep-audio", keep_audio,
-                     "Keep the run's samples as the input delivered them, at its own rate and "
-                     "width, in this FLAC file (WAV when the name ends in .wav); analyze-audio "
-                     "of it prints the run's frame lines again");
-  add_audio_option(*record);
-  AddSettingsOptions(*record, settings);
-
-  std::string audio_file;
-  AudioFileOptions file_options;
-  auto* analyze_audio = app.add_subcommand(
-      "analyze-audio",
-      "Replay an audio file (WAV, RF64, W64, FLAC, Ogg, AIFF, CAF, ...) through the capture's own "
-      "path and print the line of every frame as 'record' prints it; the stop report goes to "
-      "standard error. Exit status 3 when the file ends before its header says (the complete "
-      "frames are used)");
-  analyze_audio->add_option("FILE", audio_file, "Audio file")->required();
-  analyze_audio
-      ->add_option("--channel", file_options.channel,
-                   "The file's channel read as the first channel (from 1, default 1); the second "
-                   "is the next one, or the same one when there is none")
-      ->check(CLI::Range(1, 1024));
-  analyze_audio
-      ->add_option("--start", file_options.start_seconds,
-                   "Begin the replay this many seconds into the file (default 0)")
-      ->check(CLI::NonNegativeNumber);
-  analyze_audio->add_option("--raw", raw_out,
-                            "Write the raw data file (Raw.txt) of the first 1001 frames here");
-  analyze_audio->add_flag("--restore-pulses", restore_pulses,
-                          "Restore the pulses of an AC-coupled input, as 'record --restore-pulses'"
-                          " does");
-  AddSettingsOptions(*analyze_audio, settings);
+  // In the order that the help lists them.
+  AnalyzeCommand analyze;
+  ResultsCommand results;
+  AverageCommand average;
+  ChartCommand chart_command;
+  DevicesCommand devices;
+  RecordCommand record;
+  AnalyzeAudioCommand analyze_audio;
+  Command* const commands[] = {&analyze, &results, &average,      &chart_command,
+                               &devices, &record,  &analyze_audio};
+  for (Command* command : commands) command->Define(app);
 
   app.footer(
       "Exit status: 0 success; 1 the raw file is missing or invalid, the configuration file "
@@ -578,151 +847,17 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
     return code == 0 ? kExitOk : kExitUsage;
   }
 
-  MeasurementState state;
-  if (auto error = ApplySettings(settings, state)) {
-    err << *error << "\n";
-    return kExitBadInput;
-  }
-
-  // Standard output must have arrived in full, or the run failed.
-  const auto delivered = [&](int status) {
-    return OutputDelivered(out, err) ? status : kExitBadInput;
-  };
-
-  if (analyze->parsed()) return delivered(ReadRaw(raw, state, &out, err, explain));
-  if (analyze_audio->parsed()) {
-    return delivered(
-        AnalyzeAudio(audio_file, file_options, restore_pulses, raw_out, sound, state, out, err));
-  }
-  if (chart_command->parsed()) return WriteChart(raw, state, chart_output, image, chart, err);
-
-  if (results->parsed()) {
-    if (output != "-" && !output.empty() && SameFile(raw, output)) {
-      err << "The results file \"" << output << "\" is the raw data file \"" << raw
-          << "\"; it is not overwritten.\n";
-      return kExitUsage;
-    }
-    const int status = ReadRaw(raw, state, nullptr, err);
-    if (status == kExitBadInput) return status;
-    if (output == "-") {
-      out << ResultsText(state);
-      return delivered(status);
-    }
-    const std::filesystem::path path =
-        output.empty() ? ProgramDirectory(DefaultPerUserDirectory()) / kResultsFileName
-                       : std::filesystem::path(output);
-    const Message written = WriteResults(state, path);
-    if (written != DoneMessage()) {
-      err << written.text << "\n";
+  const CliContext context{out, err, sound, chart};
+  for (Command* command : commands) {
+    if (!command->parsed()) continue;
+    MeasurementState state;
+    if (auto error = ApplySettings(command->settings(), state)) {
+      err << *error << "\n";
       return kExitBadInput;
     }
-    return status;
+    return command->Run(state, context);
   }
-
-  if (average->parsed()) {
-    const int status = ReadRaw(raw, state, nullptr, err);
-    if (status == kExitBadInput) return status;
-    AveragingPanel panel{first_text, last_text, remove_bad ? 1 : 0};
-    const AverageOutcome outcome = DoAverage(state, panel);
-    if (outcome.warning) {
-      err << outcome.warning->text << "\n";
-      return kExitUsage;
-    }
-    if (outcome.label) out << *outcome.label << "\n";
-    return delivered(status);
-  }
-
-  // A raw file that cannot be written is found out before the run, not after it.
-  if (!raw_out.empty()) {
-    if (auto problem = CheckWritable(raw_out)) {
-      err << *problem << "\n";
-      return kExitBadInput;
-    }
-  }
-
-  const AudioBackend backend = ChooseAudioBackend(
-      audio.empty() ? AudioBackendFromEnvironment(err) : *ParseAudioBackend(audio),
-      sound.server_reachable);
-  const std::unique_ptr<WaveInput> input = sound.make_input(backend);
-  if (devices_command->parsed()) {
-    err << "Sound system: " << AudioBackendName(backend) << "\n";
-    const DeviceList devices = CapableDevices(*input);
-    if (!input->ServerReached()) {
-      err << NoSoundServerMessage().text << "\n";
-      return kExitBadInput;
-    }
-    // As `record` and the window say it: an empty list is no list of inputs.
-    if (devices.empty()) {
-      err << NoDevicesMessage().text << "\n";
-      return kExitBadInput;
-    }
-    for (std::size_t p = 0; p < devices.names.size(); ++p) {
-      out << p << "\t" << devices.names[p] << "\n";
-    }
-    return delivered(kExitOk);
-  }
-
-  // record
-  std::shared_ptr<KeptRecording> kept;
-  if (!keep_audio.empty()) {
-    if (!sound.keep_recording) {
-      err << "This program cannot keep recordings; run it as frequency-counter-cli.\n";
-      return kExitBadInput;
-    }
-    auto made = sound.keep_recording(keep_audio);
-    if (!made) {
-      err << made.error() << "\n";
-      return kExitBadInput;
-    }
-    kept = std::move(made.value());
-    input->KeepRecording(kept);
-  }
-  StreamDisplay display(&out, true);
-  BatchHost host(out, err, sound, state, frames, raw_out, kept.get());
-  Capture capture(state, display, *input, host, *sound.clock);
-  host.Attach(capture);
-  const DeviceList& devices = capture.InitDevices();
-  if (devices.empty()) return kExitBadInput;
-  if (device >= static_cast<int>(devices.names.size())) {
-    err << "There is no sound input at position " << device << "; 'devices' lists "
-        << devices.names.size() << ".\n";
-    return kExitUsage;
-  }
-  input->RestorePulses(restore_pulses);
-  capture.Start(device);
-  if (!state.RunStarted) return kExitBadInput;  // the device did not open; the message is out
-  if (kept) {
-    kept->Finish();
-    host.TellKeepingFailure();
-  }
-  if (restore_pulses) err << "Pulse restorer: on (the first channel holds the restored pulses).\n";
-  if (capture.samples_lost() > 0) {
-    err << "Samples lost to input overruns: " << capture.samples_lost()
-        << " (the frames went on after each gap).\n";
-  }
-  const bool unfinished = host.input_lost() || host.timed_out();
-  if (unfinished && state.CurrentFrame <= kLastFrame) {
-    // The row of the frame that never finished goes back to the zeros it held before the run
-    // (the store starts zeroed): the file then ends, as after any stop, with a frame that holds
-    // no samples of the run.
-    std::fill_n(state.Row(state.CurrentFrame), kFrameRowBytes, uint8_t{0});
-  }
-  int status = unfinished ? kExitBadInput : kExitOk;
-  if (!raw_out.empty() && state.CurrentFrame == 0) {
-    std::error_code ignored;
-    err << "No frame was recorded; \"" << raw_out << "\" "
-        << (std::filesystem::exists(std::filesystem::symlink_status(raw_out, ignored))
-                ? "was left as it was.\n"
-                : "was not written.\n");
-  } else if (!raw_out.empty()) {
-    const Status written = host.WriteFinalRawData(state);
-    if (!written) {
-      err << written.error() << "\n";
-      status = kExitBadInput;
-    }
-  }
-  if (host.output_failed()) return kExitBadInput;  // already told
-  return delivered(status);
+  return kExitUsage;  // not reached: the parse requires one subcommand
 }
 
 }  // namespace fc

@@ -362,6 +362,43 @@ TEST_F(CaptureTest, DeviceLostMidRunStopsTheRun) {
   EXPECT_LT(host.dialog.shown_at[0] - input.queued_at[3], 0.1);
 }
 
+// A host that hears of a time-out and of a lost input through calls of their own: the capture
+// shows no message box for either, and goes on by the host's answer.
+class EventHost : public FakeHost {
+ public:
+  using FakeHost::FakeHost;
+  MessageAnswer TimedOut() override {
+    events.push_back("timed out at frame " + std::to_string(state->CurrentFrame));
+    return MessageAnswer::No;
+  }
+  void InputLost() override {
+    events.push_back("lost at frame " + std::to_string(state->CurrentFrame));
+  }
+  const MeasurementState* state = nullptr;
+  std::vector<std::string> events;
+};
+
+TEST(HostEventTest, TimeOutAndLossComeAsCallsOfTheirOwn) {
+  FakeClock clock(kNoon);
+  ScriptedWaveInput input(clock);
+  EventHost host(clock);
+  MeasurementState state;
+  host.state = &state;
+  FakeDisplay display;
+  Capture capture(state, display, input, host, clock);
+  capture.InitDevices();
+  input.never_complete = {1};
+  input.lose_at_queue = 3;
+  capture.Start(0);
+
+  EXPECT_EQ(host.events,
+            (std::vector<std::string>{"timed out at frame 1", "lost at frame 3"}));
+  ASSERT_EQ(host.dialog.shown.size(), 1u);  // the stop report alone
+  EXPECT_EQ(host.dialog.shown[0].text.rfind("Avg time per block = ", 0), 0u);
+  EXPECT_EQ(state.CurrentFrame, 3);
+  EXPECT_EQ(state.hWaveIn, 0);
+}
+
 // A sound server that is slow to list and to open.
 class SlowInput : public ScriptedWaveInput {
  public:
