@@ -6,6 +6,8 @@
 
 namespace fc {
 
+inline constexpr double kStopGraceSeconds = 1.0;
+
 // The capture's host without a window (the batch recorder, the benchmark): there are no buttons
 // to enable and no input to wait for; the run stops after `frames` frames (0: not before frame
 // 1000) or when StopRequested says so, and otherwise goes on after BetweenFrames. Messages and
@@ -25,7 +27,20 @@ class HeadlessHost : public Host {
       BetweenFrames(state_);
     }
   }
-  void WaitBriefly() override {}
+  // A stop asked for while a frame is awaited gives the input about a second more to finish that
+  // frame; then the run ends without it, so that an input that has stopped delivering (a frozen
+  // sound server) cannot hold the program until the time-out.
+  void WaitBriefly() override {
+    if (capture_ == nullptr || !capture_->Recording() || !StopRequested()) {
+      stop_waits_ = 0;
+      return;
+    }
+    if (++stop_waits_ * kWaitStepSeconds < kStopGraceSeconds) return;
+    frame_dropped_ = true;
+    StopRun();
+  }
+  // The run ended on a stop before the frame being recorded was finished.
+  bool frame_dropped() const { return frame_dropped_; }
   void EndProgram() override { ending_ = true; }
   bool Ending() const override { return ending_; }
   void SetStartEnabled(bool) override {}
@@ -51,6 +66,8 @@ class HeadlessHost : public Host {
   int frames_;
   Capture* capture_ = nullptr;
   bool ending_ = false;
+  int stop_waits_ = 0;
+  bool frame_dropped_ = false;
 };
 
 }  // namespace fc

@@ -731,7 +731,11 @@ class RecordCommand : public Command {
           << " (the frames went on after each gap).\n";
     }
     const bool unfinished = host.input_lost() || host.timed_out();
-    if (unfinished && state.CurrentFrame <= kLastFrame) {
+    if (host.frame_dropped()) {
+      err << "Stopped: the frame being recorded did not finish within a second of the stop and "
+             "is not kept; the frames before it are.\n";
+    }
+    if ((unfinished || host.frame_dropped()) && state.CurrentFrame <= kLastFrame) {
       // The row of the frame that never finished goes back to the zeros it held before the run
       // (the store starts zeroed): the file then ends, as after any stop, with a frame that
       // holds no samples of the run.
@@ -790,6 +794,8 @@ class AnalyzeAudioCommand : public Command {
     AddSettingsOptions(*command_, settings_);
   }
   int Run(MeasurementState& state, const CliContext& context) override {
+    // The frame lines alone need no precise readings.
+    file_options_.time_edges = false;
     return context.Delivered(AnalyzeAudio(audio_file_, file_options_, restore_pulses_, raw_out_,
                                           context.sound, state, context.out, context.err));
   }

@@ -503,6 +503,20 @@ TEST_F(CliTest, TermAndHangUpEndTheRunAsCtrlCDoes) {
     EXPECT_EQ(out_.str(), " 0   .5000   .000\n 1   .5000   .000\n") << signal;
     EXPECT_EQ(Read(raw).substr(0, 5), " 2 \r\n") << signal;
   }
+  // A stop while the input has stopped delivering (frame 1 never arrives) ends the run about a
+  // second later, not at the time-out: frame 0 is kept, frame 1 is not.
+  never_complete_ = {1};
+  on_fill_ = nullptr;
+  fs::remove(raw);
+  const double begun = clock_.MonotonicSeconds();
+  sound_.interrupted = [this, begun] { return clock_.MonotonicSeconds() > begun + 5.0; };
+  EXPECT_EQ(Run({"record", "--raw", raw.string()}), 0) << err_.str();
+  EXPECT_EQ(out_.str(), " 0   .5000   .000\n");
+  EXPECT_LT(clock_.MonotonicSeconds(), begun + 7.0);
+  EXPECT_NE(err_.str().find("did not finish within a second of the stop"), std::string::npos)
+      << err_.str();
+  EXPECT_EQ(err_.str().find("Timed out"), std::string::npos) << err_.str();
+  EXPECT_EQ(Read(raw).substr(0, 5), " 1 \r\n");
   for (const int signal : {SIGINT, SIGTERM, SIGHUP}) std::signal(signal, SIG_DFL);
 }
 
