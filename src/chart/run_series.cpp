@@ -41,9 +41,9 @@ double FrameTimeSeconds(const MeasurementState& state, FrameTiming timing, int f
   return seconds;
 }
 
-std::optional<double> RpmOf(double period_s, int pulses_per_rev) {
-  if (!(period_s > 0.0) || pulses_per_rev < 1) return std::nullopt;
-  return 60.0 / (period_s * pulses_per_rev);
+std::optional<double> RpmOf(double period_s, double pulses_per_rev) {
+  if (!(period_s > 0.0) || !(pulses_per_rev > 0.0)) return std::nullopt;
+  return RpmOfPeriod(period_s, pulses_per_rev);
 }
 
 void RunSeries::Begin(FrameTiming timing) {
@@ -100,7 +100,7 @@ const RunPoint* RunSeries::NearestReading(double time_s) const {
 }
 
 std::optional<double> RunSeries::Value(const RunPoint& point, ChartQuantity quantity,
-                                       int pulses_per_rev) {
+                                       double pulses_per_rev) {
   if (!point.HasReading()) return std::nullopt;
   if (quantity == ChartQuantity::Period) return point.period_s;
   return RpmOf(point.period_s, pulses_per_rev);
@@ -122,7 +122,7 @@ std::vector<std::pair<int, int>> RunSeries::Segments() const {
   return segments;
 }
 
-std::string RunSeries::CsvText(int pulses_per_rev) const {
+std::string RunSeries::CsvText(double pulses_per_rev) const {
   std::string text = "frame,time_s,period_s,rpm\n";
   for (const RunPoint& point : points_) {
     text += std::to_string(point.frame) + "," + Fixed(point.time_s, 3) + "," +
@@ -133,7 +133,7 @@ std::string RunSeries::CsvText(int pulses_per_rev) const {
   return text;
 }
 
-ReadoutText RunReadout(const RunPoint* point, int pulses_per_rev) {
+ReadoutText RunReadout(const RunPoint* point, double pulses_per_rev) {
   if (point == nullptr) return {"no reading", "no frame analysed yet"};
   const std::string frame = "frame " + std::to_string(point->frame);
   const auto rpm = RpmOf(point->period_s, pulses_per_rev);
@@ -142,7 +142,7 @@ ReadoutText RunReadout(const RunPoint* point, int pulses_per_rev) {
           "period " + FormatPattern(point->period_s, "0.0000") + " s   " + frame};
 }
 
-std::string HoverText(const RunPoint& point, int pulses_per_rev) {
+std::string HoverText(const RunPoint& point, double pulses_per_rev) {
   const ReadoutText readout = RunReadout(&point, pulses_per_rev);
   return "frame " + std::to_string(point.frame) + "\ntime " + FormatPattern(point.time_s, "0.0") +
          " s\nperiod " + FormatPattern(point.period_s, "0.0000") + " s\n" + readout.rpm;

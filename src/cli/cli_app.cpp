@@ -27,6 +27,7 @@
 #include "capture/device_list.h"
 #include "capture/headless_host.h"
 #include "cli/descriptor_output.h"
+#include "cli/monitoring.h"
 #include "files/atomic_file.h"
 #include "files/config_file.h"
 #include "files/program_directory.h"
@@ -488,8 +489,9 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
       ->required();
   chart_command
       ->add_option("--pulses-per-rev", image.pulses_per_rev,
-                   "Pulses per revolution for the RPM (1..1000, default 1)")
-      ->check(CLI::Range(kMinPulsesPerRev, kMaxPulsesPerRev));
+                   "Pulses per revolution for the RPM (0.001..1000 with up to 3 decimals after a "
+                   "point or a comma, default 1)")
+      ->transform(PulsesPerRevOption("--pulses-per-rev"));
   chart_command->add_option("--width", image.width, "Picture width in pixels (default 800)")
       ->check(CLI::Range(100, 10000));
   chart_command->add_option("--height", image.height, "Picture height in pixels (default 500)")
