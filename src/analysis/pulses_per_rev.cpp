@@ -42,8 +42,9 @@ Result<double> ReadPulsesPerRev(std::string_view text, std::string_view what) {
   const std::string plain = PlainDecimal(text);
   const auto value = plain.empty() ? std::nullopt : FindLeadingNumber(plain);
   if (!value || !(*value >= kMinPulsesPerRev) || !(*value <= kMaxPulsesPerRev)) {
-    return Error{std::string(what) + " takes pulses per revolution from 0.001 to 1000 with at " +
-                 "most 3 decimals, after a point or a comma (2.5 or 2,5); \"" + std::string(text) +
+    return Error{(what.empty() ? std::string() : std::string(what) + ": ") +
+                 "Pulses per revolution go from 0.001 to 1000 with at most 3 decimals after a "
+                 "point or a comma (2.5 or 2,5); \"" + std::string(text) +
                  "\" is not such a number."};
   }
   return *value;

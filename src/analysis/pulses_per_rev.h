@@ -13,7 +13,8 @@ inline constexpr double kMaxPulsesPerRev = 1000.0;
 inline constexpr int kPulsesPerRevDecimals = 3;
 
 // Reads a typed pulses-per-revolution value: digits with up to 3 decimals after a point or a
-// comma, 0.001 to 1000, blanks around it allowed. The error names `what` (an option or a box).
+// comma, 0.001 to 1000, blanks around it allowed. The error begins with `what` (an option or a
+// box) unless it is empty.
 Result<double> ReadPulsesPerRev(std::string_view text, std::string_view what);
 
 // The value as it is typed: a point, no trailing zeros ("2.5", "4", "0.001").

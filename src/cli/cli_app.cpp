@@ -65,8 +65,8 @@ void ExplainFrame(const MeasurementState& state, int frame, std::ostream& err) {
 class StreamDisplay : public Display {
  public:
   StreamDisplay(std::ostream* out, bool flush_each_line, std::ostream* explain = nullptr,
-                RunSeries* series = nullptr)
-      : out_(out), flush_(flush_each_line), explain_(explain), series_(series) {}
+                RunSeries* series = nullptr, FrameMonitor* monitor = nullptr)
+      : out_(out), flush_(flush_each_line), explain_(explain), series_(series), monitor_(monitor) {}
   void SetFrameLabel(int, const std::string&) override {}
   void AppendLog(const std::string& text) override {
     if (out_ != nullptr) {
@@ -83,11 +83,13 @@ class StreamDisplay : public Display {
   Picture& Scope() override { return picture_; }
   void RunBegun(FrameTiming timing) override {
     if (series_ != nullptr) series_->Begin(timing);
+    if (monitor_ != nullptr) monitor_->RunBegun(timing);
   }
   // Published right after the frame's line. A frame with a period has a reading, so only the
   // others are diagnosed.
   void FramePublished(const MeasurementState& state, int frame, double period) override {
     if (series_ != nullptr) series_->Record(state, frame, period);
+    if (monitor_ != nullptr) monitor_->Frame(state, frame, period);
     if (explain_ != nullptr && !(period > 0.0)) ExplainFrame(state, frame, *explain_);
   }
 
@@ -96,6 +98,7 @@ class StreamDisplay : public Display {
   bool flush_;
   std::ostream* explain_;
   RunSeries* series_;
+  FrameMonitor* monitor_;
   NullPicture picture_;
 };
 
@@ -313,7 +316,7 @@ class BatchHost : public HeadlessHost, public Dialogs {
 // the stop report on `err`. With `raw_out`, the first 1001 frames are written there.
 int AnalyzeAudio(const std::string& path, const AudioFileOptions& file_options, bool restore_pulses,
                  const std::string& raw_out, const SoundEnvironment& sound, MeasurementState& state,
-                 std::ostream& out, std::ostream& err) {
+                 std::ostream& out, std::ostream& err, FrameMonitor& monitor, bool jsonl) {
   if (!sound.make_file_input) {
     err << "This program cannot read audio files; run it as frequency-counter-cli.\n";
     return kExitBadInput;
@@ -325,7 +328,7 @@ int AnalyzeAudio(const std::string& path, const AudioFileOptions& file_options, 
     }
   }
   const std::unique_ptr<FileInput> input = sound.make_file_input(path, file_options);
-  StreamDisplay display(&out, true);
+  StreamDisplay display(jsonl ? nullptr : &out, true, nullptr, nullptr, &monitor);
   std::optional<std::string> raw_failure;
   bool any_frame = false;
   ReplayOptions options;
@@ -491,7 +494,7 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
       ->add_option("--pulses-per-rev", image.pulses_per_rev,
                    "Pulses per revolution for the RPM (0.001..1000 with up to 3 decimals after a "
                    "point or a comma, default 1)")
-      ->transform(PulsesPerRevOption("--pulses-per-rev"));
+      ->transform(PulsesPerRevOption());
   chart_command->add_option("--width", image.width, "Picture width in pixels (default 800)")
       ->check(CLI::Range(100, 10000));
   chart_command->add_option("--height", image.height, "Picture height in pixels (default 500)")
@@ -542,6 +545,8 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
                      "of it prints the run's frame lines again");
   add_audio_option(*record);
   AddSettingsOptions(*record, settings);
+  MonitoringOptions monitoring;
+  AddMonitoringOptions(*record, monitoring);
 
   std::string audio_file;
   AudioFileOptions file_options;
@@ -567,11 +572,13 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
                           "Restore the pulses of an AC-coupled input, as 'record --restore-pulses'"
                           " does");
   AddSettingsOptions(*analyze_audio, settings);
+  AddMonitoringOptions(*analyze_audio, monitoring);
 
   app.footer(
       "Exit status: 0 success; 1 the raw file is missing or invalid, the configuration file "
       "cannot be read, a file could not be written, or the sound input failed; 2 usage error; "
-      "3 the raw file ended before the frames it announces (the complete frames are used).");
+      "3 the raw file ended before the frames it announces (the complete frames are used); "
+      "4 a frame of record or analyze-audio was outside the limits.");
 
   try {
     app.parse(argc, argv);
@@ -579,6 +586,11 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
     const int code = app.exit(e, out, err);
     return code == 0 ? kExitOk : kExitUsage;
   }
+  if (const Status limits = CheckMonitoringOptions(monitoring); !limits) {
+    err << limits.error() << "\n";
+    return kExitUsage;
+  }
+  FrameMonitor monitor(monitoring, out, err);
 
   MeasurementState state;
   if (auto error = ApplySettings(settings, state)) {
@@ -593,8 +605,9 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
 
   if (analyze->parsed()) return delivered(ReadRaw(raw, state, &out, err, explain));
   if (analyze_audio->parsed()) {
-    return delivered(
-        AnalyzeAudio(audio_file, file_options, restore_pulses, raw_out, sound, state, out, err));
+    return delivered(monitor.Finish(AnalyzeAudio(audio_file, file_options, restore_pulses, raw_out,
+                                                 sound, state, out, err, monitor,
+                                                 monitoring.jsonl)));
   }
   if (chart_command->parsed()) return WriteChart(raw, state, chart_output, image, chart, err);
 
@@ -679,7 +692,7 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
     kept = std::move(made.value());
     input->KeepRecording(kept);
   }
-  StreamDisplay display(&out, true);
+  StreamDisplay display(monitoring.jsonl ? nullptr : &out, true, nullptr, nullptr, &monitor);
   BatchHost host(out, err, sound, state, frames, raw_out, kept.get());
   Capture capture(state, display, *input, host, *sound.clock);
   host.Attach(capture);
@@ -724,7 +737,7 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
     }
   }
   if (host.output_failed()) return kExitBadInput;  // already told
-  return delivered(status);
+  return delivered(monitor.Finish(status));
 }
 
 }  // namespace fc
