@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "analysis/number_text.h"
+#include "analysis/run_statistics.h"
 
 namespace fc {
 
@@ -140,6 +141,25 @@ ReadoutText RunReadout(const RunPoint* point, double pulses_per_rev) {
   if (!rpm) return {"no reading", "period 0 s   " + frame};
   return {FormatPattern(*rpm, "0.0") + " RPM",
           "period " + FormatPattern(point->period_s, "0.0000") + " s   " + frame};
+}
+
+std::string StatisticsText(const RunSeries& series, double pulses_per_rev) {
+  if (series.empty()) return "";
+  RunStatistics rpm;
+  // Points are one per frame in frame order; a frame the run skipped breaks a step too.
+  for (const RunPoint& point : series.points()) rpm.Add(point.frame, RpmOf(point.period_s, pulses_per_rev));
+  std::string text = "readings " + std::to_string(rpm.readings()) + " of " +
+                     std::to_string(rpm.frames());
+  if (rpm.readings() == 0) return text;
+  const auto value = [](double v) { return FormatPattern(v, "0.0"); };
+  text += ", mean " + value(rpm.mean()) + " RPM, sd " + value(rpm.StandardDeviation()) +
+          ", min " + value(rpm.min().value) + " (frame " + std::to_string(rpm.min().frame) +
+          "), max " + value(rpm.max().value) + " (frame " + std::to_string(rpm.max().frame) + ")";
+  if (rpm.LargestStep()) {
+    text += ", largest step " + value(rpm.LargestStep()->value) + " (into frame " +
+            std::to_string(rpm.LargestStep()->frame) + ")";
+  }
+  return text + ", stability " + FormatPattern(rpm.StabilityPpm(), "0") + " ppm";
 }
 
 std::string HoverText(const RunPoint& point, double pulses_per_rev) {

@@ -84,6 +84,11 @@ struct ReadoutText {
 };
 ReadoutText RunReadout(const RunPoint* point, double pulses_per_rev);
 
+// The run's statistics of the RPM for the readout, one line: readings of all frames, mean,
+// standard deviation, extremes with their frames, the largest step between consecutive frames
+// and the stability in ppm; "" before the first frame.
+std::string StatisticsText(const RunSeries& series, double pulses_per_rev);
+
 // What hovering a point shows: frame, time, period and RPM.
 std::string HoverText(const RunPoint& point, double pulses_per_rev);
 

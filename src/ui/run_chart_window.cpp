@@ -77,6 +77,9 @@ RunChartWindow::RunChartWindow(const RunSeries& series, std::unique_ptr<QSetting
   QFont detail = DetailReadout->font();
   detail.setPixelSize(18);
   DetailReadout->setFont(detail);
+  StatisticsReadout = new QLabel(this);
+  StatisticsReadout->setObjectName(QStringLiteral("StatisticsReadout"));
+  StatisticsReadout->setWordWrap(true);
   Levels = new LevelBar(this);
   Levels->hide();
   ExtraReadout = new QLabel(this);
@@ -111,6 +114,7 @@ RunChartWindow::RunChartWindow(const RunSeries& series, std::unique_ptr<QSetting
   auto* readout = new QVBoxLayout;
   readout->addWidget(RpmReadout);
   readout->addWidget(DetailReadout);
+  readout->addWidget(StatisticsReadout);
   auto* levels_row = new QHBoxLayout;
   levels_row->addWidget(new QLabel(QStringLiteral("Input"), this));
   levels_row->addWidget(Levels, 1);
@@ -198,6 +202,7 @@ void RunChartWindow::UpdateReadout() {
   const ReadoutText text = RunReadout(series_.Last(), PulsesPerRev->value());
   RpmReadout->setText(Q(text.rpm));
   DetailReadout->setText(Q(text.detail));
+  StatisticsReadout->setText(Q(StatisticsText(series_, PulsesPerRev->value())));
 }
 
 void RunChartWindow::Export(const QString& title, const QString& file_name, const QString& filter,

@@ -71,6 +71,7 @@ class RunChartWindow : public QWidget {
   // Controls.
   QLabel* RpmReadout = nullptr;
   QLabel* DetailReadout = nullptr;
+  QLabel* StatisticsReadout = nullptr;
   LevelBar* Levels = nullptr;
   QLabel* ExtraReadout = nullptr;
   PulsesPerRevBox* PulsesPerRev = nullptr;

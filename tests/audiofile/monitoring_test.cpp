@@ -90,13 +90,14 @@ class MonitoringTest : public ::testing::Test {
            ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(dir);
     fs::create_directories(dir);
+    wav = dir / "train.wav";
     // 192 RPM twice, 240 RPM twice, 192 RPM, a silent frame. The edge timer's fit of a frame
     // after a change holds an interval of each period.
     WriteTrain(wav, {0.3125, 0.3125, 0.25, 0.25, 0.3125, 0.0});
   }
   void TearDown() override { fs::remove_all(dir); }
   fs::path dir;
-  fs::path wav = dir / "train.wav";
+  fs::path wav;
 };
 
 // Each frame outside the band prints its line, and only those; the run then ends with 4.
