@@ -67,7 +67,7 @@ void RunChart::SetQuantity(ChartQuantity quantity) {
   Rebuild();
 }
 
-void RunChart::SetPulsesPerRev(int pulses_per_rev) {
+void RunChart::SetPulsesPerRev(double pulses_per_rev) {
   pulses_per_rev = std::clamp(pulses_per_rev, kMinPulsesPerRev, kMaxPulsesPerRev);
   if (pulses_per_rev == pulses_per_rev_) return;
   pulses_per_rev_ = pulses_per_rev;
@@ -81,8 +81,8 @@ void RunChart::SetTitles() {
                                              "Read Raw Data)"));
   y_axis_->setTitleText(quantity_ == ChartQuantity::Rpm
                             ? QStringLiteral("RPM (%1 pulse%2 per revolution)")
-                                  .arg(pulses_per_rev_)
-                                  .arg(pulses_per_rev_ == 1 ? QString() : QStringLiteral("s"))
+                                  .arg(QString::fromStdString(FormatPulsesPerRev(pulses_per_rev_)))
+                                  .arg(pulses_per_rev_ == 1.0 ? QString() : QStringLiteral("s"))
                             : QStringLiteral("period (s)"));
 }
 

@@ -32,7 +32,7 @@ class RunChart : public QObject {
   void ReleaseChart() { owns_chart_ = false; }
 
   void SetQuantity(ChartQuantity quantity);
-  void SetPulsesPerRev(int pulses_per_rev);
+  void SetPulsesPerRev(double pulses_per_rev);
 
   // Draws the whole series again.
   void Rebuild();
@@ -64,7 +64,7 @@ class RunChart : public QObject {
   QGraphicsSimpleTextItem* note_;  // a child item of the chart
   std::vector<QLineSeries*> pieces_;
   ChartQuantity quantity_ = ChartQuantity::Rpm;
-  int pulses_per_rev_ = 1;
+  double pulses_per_rev_ = 1.0;
   double x_max_ = 0.0;
   std::optional<std::pair<double, double>> y_range_;
 };

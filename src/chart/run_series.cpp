@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "analysis/number_text.h"
+#include "analysis/run_statistics.h"
 
 namespace fc {
 
@@ -41,9 +42,9 @@ double FrameTimeSeconds(const MeasurementState& state, FrameTiming timing, int f
   return seconds;
 }
 
-std::optional<double> RpmOf(double period_s, int pulses_per_rev) {
-  if (!(period_s > 0.0) || pulses_per_rev < 1) return std::nullopt;
-  return 60.0 / (period_s * pulses_per_rev);
+std::optional<double> RpmOf(double period_s, double pulses_per_rev) {
+  if (!(period_s > 0.0) || !(pulses_per_rev > 0.0)) return std::nullopt;
+  return RpmOfPeriod(period_s, pulses_per_rev);
 }
 
 void RunSeries::Begin(FrameTiming timing) {
@@ -100,7 +101,7 @@ const RunPoint* RunSeries::NearestReading(double time_s) const {
 }
 
 std::optional<double> RunSeries::Value(const RunPoint& point, ChartQuantity quantity,
-                                       int pulses_per_rev) {
+                                       double pulses_per_rev) {
   if (!point.HasReading()) return std::nullopt;
   if (quantity == ChartQuantity::Period) return point.period_s;
   return RpmOf(point.period_s, pulses_per_rev);
@@ -122,7 +123,7 @@ std::vector<std::pair<int, int>> RunSeries::Segments() const {
   return segments;
 }
 
-std::string RunSeries::CsvText(int pulses_per_rev) const {
+std::string RunSeries::CsvText(double pulses_per_rev) const {
   std::string text = "frame,time_s,period_s,rpm\n";
   for (const RunPoint& point : points_) {
     text += std::to_string(point.frame) + "," + Fixed(point.time_s, 3) + "," +
@@ -133,7 +134,7 @@ std::string RunSeries::CsvText(int pulses_per_rev) const {
   return text;
 }
 
-ReadoutText RunReadout(const RunPoint* point, int pulses_per_rev) {
+ReadoutText RunReadout(const RunPoint* point, double pulses_per_rev) {
   if (point == nullptr) return {"no reading", "no frame analysed yet"};
   const std::string frame = "frame " + std::to_string(point->frame);
   const auto rpm = RpmOf(point->period_s, pulses_per_rev);
@@ -142,7 +143,26 @@ ReadoutText RunReadout(const RunPoint* point, int pulses_per_rev) {
           "period " + FormatPattern(point->period_s, "0.0000") + " s   " + frame};
 }
 
-std::string HoverText(const RunPoint& point, int pulses_per_rev) {
+std::string StatisticsText(const RunSeries& series, double pulses_per_rev) {
+  if (series.empty()) return "";
+  RunStatistics rpm;
+  // Points are one per frame in frame order; a frame the run skipped breaks a step too.
+  for (const RunPoint& point : series.points()) rpm.Add(point.frame, RpmOf(point.period_s, pulses_per_rev));
+  std::string text = "readings " + std::to_string(rpm.readings()) + " of " +
+                     std::to_string(rpm.frames());
+  if (rpm.readings() == 0) return text;
+  const auto value = [](double v) { return FormatPattern(v, "0.0"); };
+  text += ", mean " + value(rpm.mean()) + " RPM, sd " + value(rpm.StandardDeviation()) +
+          ", min " + value(rpm.min().value) + " (frame " + std::to_string(rpm.min().frame) +
+          "), max " + value(rpm.max().value) + " (frame " + std::to_string(rpm.max().frame) + ")";
+  if (rpm.LargestStep()) {
+    text += ", largest step " + value(rpm.LargestStep()->value) + " (into frame " +
+            std::to_string(rpm.LargestStep()->frame) + ")";
+  }
+  return text + ", stability " + FormatPattern(rpm.StabilityPpm(), "0") + " ppm";
+}
+
+std::string HoverText(const RunPoint& point, double pulses_per_rev) {
   const ReadoutText readout = RunReadout(&point, pulses_per_rev);
   return "frame " + std::to_string(point.frame) + "\ntime " + FormatPattern(point.time_s, "0.0") +
          " s\nperiod " + FormatPattern(point.period_s, "0.0000") + " s\n" + readout.rpm;

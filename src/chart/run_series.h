@@ -6,6 +6,7 @@
 
 #include "analysis/display.h"
 #include "analysis/measurement_state.h"
+#include "analysis/pulses_per_rev.h"
 
 namespace fc {
 
@@ -18,10 +19,7 @@ double FrameTimeSeconds(const MeasurementState& state, FrameTiming timing, int f
 enum class ChartQuantity { Rpm, Period };
 
 // RPM of a period for the given pulses per revolution; nullopt for a frame without reading.
-std::optional<double> RpmOf(double period_s, int pulses_per_rev);
-
-inline constexpr int kMinPulsesPerRev = 1;
-inline constexpr int kMaxPulsesPerRev = 1000;
+std::optional<double> RpmOf(double period_s, double pulses_per_rev);
 
 struct RunPoint {
   int frame = 0;
@@ -63,14 +61,14 @@ class RunSeries {
 
   // The value plotted for a point; nullopt for a frame without reading (a gap in the line).
   static std::optional<double> Value(const RunPoint& point, ChartQuantity quantity,
-                                     int pulses_per_rev);
+                                     double pulses_per_rev);
   // Runs of consecutive points with a reading, each as [first, last) positions in points():
   // the pieces of the line between the gaps.
   std::vector<std::pair<int, int>> Segments() const;
 
   // "frame,time_s,period_s,rpm" and one line per point; LF line ends, a decimal point, and an
   // empty rpm field for a frame without reading.
-  std::string CsvText(int pulses_per_rev) const;
+  std::string CsvText(double pulses_per_rev) const;
 
  private:
   FrameTiming timing_ = FrameTiming::FrameNumber;
@@ -84,9 +82,14 @@ struct ReadoutText {
   std::string rpm;
   std::string detail;
 };
-ReadoutText RunReadout(const RunPoint* point, int pulses_per_rev);
+ReadoutText RunReadout(const RunPoint* point, double pulses_per_rev);
+
+// The run's statistics of the RPM for the readout, one line: readings of all frames, mean,
+// standard deviation, extremes with their frames, the largest step between consecutive frames
+// and the stability in ppm; "" before the first frame.
+std::string StatisticsText(const RunSeries& series, double pulses_per_rev);
 
 // What hovering a point shows: frame, time, period and RPM.
-std::string HoverText(const RunPoint& point, int pulses_per_rev);
+std::string HoverText(const RunPoint& point, double pulses_per_rev);
 
 }  // namespace fc

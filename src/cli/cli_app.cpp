@@ -27,6 +27,7 @@
 #include "capture/device_list.h"
 #include "capture/headless_host.h"
 #include "cli/descriptor_output.h"
+#include "cli/monitoring.h"
 #include "files/atomic_file.h"
 #include "files/config_file.h"
 #include "files/program_directory.h"
@@ -64,8 +65,8 @@ void ExplainFrame(const MeasurementState& state, int frame, std::ostream& err) {
 class StreamDisplay : public Display {
  public:
   StreamDisplay(std::ostream* out, bool flush_each_line, std::ostream* explain = nullptr,
-                RunSeries* series = nullptr)
-      : out_(out), flush_(flush_each_line), explain_(explain), series_(series) {}
+                RunSeries* series = nullptr, FrameMonitor* monitor = nullptr)
+      : out_(out), flush_(flush_each_line), explain_(explain), series_(series), monitor_(monitor) {}
   void SetFrameLabel(int, const std::string&) override {}
   void AppendLog(const std::string& text) override {
     if (out_ != nullptr) {
@@ -82,11 +83,13 @@ class StreamDisplay : public Display {
   Picture& Scope() override { return picture_; }
   void RunBegun(FrameTiming timing) override {
     if (series_ != nullptr) series_->Begin(timing);
+    if (monitor_ != nullptr) monitor_->RunBegun(timing);
   }
   // Published right after the frame's line. A frame with a period has a reading, so only the
   // others are diagnosed.
   void FramePublished(const MeasurementState& state, int frame, double period) override {
     if (series_ != nullptr) series_->Record(state, frame, period);
+    if (monitor_ != nullptr) monitor_->Frame(state, frame, period);
     if (explain_ != nullptr && !(period > 0.0)) ExplainFrame(state, frame, *explain_);
   }
 
@@ -95,6 +98,7 @@ class StreamDisplay : public Display {
   bool flush_;
   std::ostream* explain_;
   RunSeries* series_;
+  FrameMonitor* monitor_;
   NullPicture picture_;
 };
 
@@ -315,7 +319,7 @@ class BatchHost : public HeadlessHost, public Dialogs {
 // the stop report on `err`. With `raw_out`, the first 1001 frames are written there.
 int AnalyzeAudio(const std::string& path, const AudioFileOptions& file_options, bool restore_pulses,
                  const std::string& raw_out, const SoundEnvironment& sound, MeasurementState& state,
-                 std::ostream& out, std::ostream& err) {
+                 std::ostream& out, std::ostream& err, FrameMonitor& monitor, bool jsonl) {
   if (!sound.make_file_input) {
     err << "This program cannot read audio files; run it as frequency-counter-cli.\n";
     return kExitBadInput;
@@ -327,7 +331,7 @@ int AnalyzeAudio(const std::string& path, const AudioFileOptions& file_options, 
     }
   }
   const std::unique_ptr<FileInput> input = sound.make_file_input(path, file_options);
-  StreamDisplay display(&out, true);
+  StreamDisplay display(jsonl ? nullptr : &out, true, nullptr, nullptr, &monitor);
   std::optional<std::string> raw_failure;
   bool any_frame = false;
   ReplayOptions options;
@@ -587,8 +591,9 @@ class ChartCommand : public Command {
     command_->add_option("-o,--output", output_, "FILE.png, FILE.svg or FILE.csv")->required();
     command_
         ->add_option("--pulses-per-rev", image_.pulses_per_rev,
-                     "Pulses per revolution for the RPM (1..1000, default 1)")
-        ->check(CLI::Range(kMinPulsesPerRev, kMaxPulsesPerRev));
+                     "Pulses per revolution for the RPM (0.001..1000 with up to 3 decimals after "
+                     "a point or a comma, default 1)")
+        ->transform(PulsesPerRevOption());
     command_->add_option("--width", image_.width, "Picture width in pixels (default 800)")
         ->check(CLI::Range(100, 10000));
     command_->add_option("--height", image_.height, "Picture height in pixels (default 500)")
@@ -677,10 +682,15 @@ class RecordCommand : public Command {
                          "analyze-audio of it prints the run's frame lines again");
     AddAudioOption(*command_, audio_);
     AddSettingsOptions(*command_, settings_);
+    AddMonitoringOptions(*command_, monitoring_);
   }
 
   int Run(MeasurementState& state, const CliContext& context) override {
     std::ostream& err = context.err;
+    if (const Status limits = CheckMonitoringOptions(monitoring_); !limits) {
+      err << limits.error() << "\n";
+      return kExitUsage;
+    }
     if (const Status writable = CheckRawOut(raw_out_); !writable) {
       err << writable.error() << "\n";
       return kExitBadInput;
@@ -697,7 +707,9 @@ class RecordCommand : public Command {
       kept = std::move(made.value());
       input.KeepRecording(kept);
     }
-    StreamDisplay display(&context.out, true);
+    FrameMonitor monitor(monitoring_, context.out, err);
+    StreamDisplay display(monitoring_.jsonl ? nullptr : &context.out, true, nullptr, nullptr,
+                          &monitor);
     BatchHost host(context.out, err, context.sound, state, frames_, raw_out_, kept.get());
     Capture capture(state, display, input, host, *context.sound.clock);
     host.Attach(capture);
@@ -715,13 +727,13 @@ class RecordCommand : public Command {
       kept->Finish();
       host.TellKeepingFailure();
     }
-    return Report(state, capture, host, context);
+    return Report(state, capture, host, monitor, context);
   }
 
  private:
   // After the run: the stop report's own lines, the raw file, the exit status.
   int Report(MeasurementState& state, const Capture& capture, BatchHost& host,
-             const CliContext& context) const {
+             FrameMonitor& monitor, const CliContext& context) const {
     std::ostream& err = context.err;
     if (restore_pulses_) {
       err << "Pulse restorer: on (the first channel holds the restored pulses).\n";
@@ -756,9 +768,10 @@ class RecordCommand : public Command {
       }
     }
     if (host.output_failed()) return kExitBadInput;  // already told
-    return context.Delivered(status);
+    return context.Delivered(monitor.Finish(status));
   }
 
+  MonitoringOptions monitoring_;
   int device_ = 0;
   int frames_ = 0;
   std::string raw_out_;
@@ -792,15 +805,26 @@ class AnalyzeAudioCommand : public Command {
                        "Restore the pulses of an AC-coupled input, as 'record --restore-pulses'"
                        " does");
     AddSettingsOptions(*command_, settings_);
+    AddMonitoringOptions(*command_, monitoring_);
   }
   int Run(MeasurementState& state, const CliContext& context) override {
-    // The frame lines alone need no precise readings.
-    file_options_.time_edges = false;
-    return context.Delivered(AnalyzeAudio(audio_file_, file_options_, restore_pulses_, raw_out_,
-                                          context.sound, state, context.out, context.err));
+    if (const Status limits = CheckMonitoringOptions(monitoring_); !limits) {
+      context.err << limits.error() << "\n";
+      return kExitUsage;
+    }
+    // The edge timer runs only for what reads it: limits, alarms and JSON Lines. The frame lines
+    // alone read several times faster without it.
+    file_options_.time_edges = monitoring_.jsonl || monitoring_.alarm_on_no_reading ||
+                               monitoring_.min_rpm || monitoring_.max_rpm ||
+                               monitoring_.min_period || monitoring_.max_period;
+    FrameMonitor monitor(monitoring_, context.out, context.err);
+    return context.Delivered(monitor.Finish(
+        AnalyzeAudio(audio_file_, file_options_, restore_pulses_, raw_out_, context.sound, state,
+                     context.out, context.err, monitor, monitoring_.jsonl)));
   }
 
  private:
+  MonitoringOptions monitoring_;
   std::string audio_file_;
   AudioFileOptions file_options_;
   std::string raw_out_;
@@ -844,7 +868,8 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
   app.footer(
       "Exit status: 0 success; 1 the raw file is missing or invalid, the configuration file "
       "cannot be read, a file could not be written, or the sound input failed; 2 usage error; "
-      "3 the raw file ended before the frames it announces (the complete frames are used).");
+      "3 the raw file ended before the frames it announces (the complete frames are used); "
+      "4 a frame of record or analyze-audio was outside the limits.");
 
   try {
     app.parse(argc, argv);
@@ -852,7 +877,6 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
     const int code = app.exit(e, out, err);
     return code == 0 ? kExitOk : kExitUsage;
   }
-
   const CliContext context{out, err, sound, chart};
   for (Command* command : commands) {
     if (!command->parsed()) continue;

@@ -53,7 +53,7 @@ std::atomic<bool>& StopSignalFlag();
 // How `chart` draws its picture; only the chart helper program, which links the drawing
 // libraries, supplies it.
 struct ChartImage {
-  int pulses_per_rev = 1;
+  double pulses_per_rev = 1.0;
   int width = 800;
   int height = 500;
   bool svg = false;  // otherwise PNG

@@ -11,7 +11,6 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSettings>
-#include <QSpinBox>
 #include <QVBoxLayout>
 
 #include "files/atomic_file.h"
@@ -27,6 +26,31 @@ constexpr int kRpmPixelSize = 56;
 QString Q(const std::string& text) { return QString::fromStdString(text); }
 
 }  // namespace
+
+PulsesPerRevBox::PulsesPerRevBox(QWidget* parent) : QDoubleSpinBox(parent) {
+  setDecimals(kPulsesPerRevDecimals);
+  setRange(kMinPulsesPerRev, kMaxPulsesPerRev);
+}
+
+QValidator::State PulsesPerRevBox::validate(QString& text, int&) const {
+  if (ReadPulsesPerRev(text.toStdString(), "Pulses per revolution")) return QValidator::Acceptable;
+  // Part of a number still being typed ("", "2,", "0.000").
+  for (const QChar c : text) {
+    if (!c.isDigit() && c != QLatin1Char('.') && c != QLatin1Char(',') && c != QLatin1Char(' ')) {
+      return QValidator::Invalid;
+    }
+  }
+  return QValidator::Intermediate;
+}
+
+double PulsesPerRevBox::valueFromText(const QString& text) const {
+  const Result<double> read = ReadPulsesPerRev(text.toStdString(), "Pulses per revolution");
+  return read ? read.value() : value();
+}
+
+QString PulsesPerRevBox::textFromValue(double value) const {
+  return Q(FormatPulsesPerRev(value));
+}
 
 RunChartWindow::RunChartWindow(const RunSeries& series, std::unique_ptr<QSettings> settings,
                                QString program_directory, Dialogs& dialogs, QWidget* parent)
@@ -53,6 +77,9 @@ RunChartWindow::RunChartWindow(const RunSeries& series, std::unique_ptr<QSetting
   QFont detail = DetailReadout->font();
   detail.setPixelSize(18);
   DetailReadout->setFont(detail);
+  StatisticsReadout = new QLabel(this);
+  StatisticsReadout->setObjectName(QStringLiteral("StatisticsReadout"));
+  StatisticsReadout->setWordWrap(true);
   Levels = new LevelBar(this);
   Levels->hide();
   ExtraReadout = new QLabel(this);
@@ -60,10 +87,9 @@ RunChartWindow::RunChartWindow(const RunSeries& series, std::unique_ptr<QSetting
   ExtraReadout->setWordWrap(true);
   ExtraReadout->hide();
 
-  PulsesPerRev = new QSpinBox(this);
+  PulsesPerRev = new PulsesPerRevBox(this);
   PulsesPerRev->setObjectName(QStringLiteral("PulsesPerRev"));
-  PulsesPerRev->setRange(kMinPulsesPerRev, kMaxPulsesPerRev);
-  PulsesPerRev->setValue(settings_->value(kPulsesKey, 1).toInt());
+  PulsesPerRev->setValue(settings_->value(kPulsesKey, 1.0).toDouble());
   ShowRpm = new QRadioButton(QStringLiteral("RPM"), this);
   ShowPeriod = new QRadioButton(QStringLiteral("Period (s)"), this);
   ShowRpm->setChecked(true);
@@ -88,6 +114,7 @@ RunChartWindow::RunChartWindow(const RunSeries& series, std::unique_ptr<QSetting
   auto* readout = new QVBoxLayout;
   readout->addWidget(RpmReadout);
   readout->addWidget(DetailReadout);
+  readout->addWidget(StatisticsReadout);
   auto* levels_row = new QHBoxLayout;
   levels_row->addWidget(new QLabel(QStringLiteral("Input"), this));
   levels_row->addWidget(Levels, 1);
@@ -119,7 +146,7 @@ RunChartWindow::RunChartWindow(const RunSeries& series, std::unique_ptr<QSetting
   layout->addWidget(ChartView, 1);
   layout->addLayout(buttons);
 
-  connect(PulsesPerRev, &QSpinBox::valueChanged, this, [this](int value) {
+  connect(PulsesPerRev, &QDoubleSpinBox::valueChanged, this, [this](double value) {
     settings_->setValue(kPulsesKey, value);
     chart_->SetPulsesPerRev(value);
     UpdateReadout();
@@ -175,6 +202,7 @@ void RunChartWindow::UpdateReadout() {
   const ReadoutText text = RunReadout(series_.Last(), PulsesPerRev->value());
   RpmReadout->setText(Q(text.rpm));
   DetailReadout->setText(Q(text.detail));
+  StatisticsReadout->setText(Q(StatisticsText(series_, PulsesPerRev->value())));
 }
 
 void RunChartWindow::Export(const QString& title, const QString& file_name, const QString& filter,

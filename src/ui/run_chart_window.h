@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDoubleSpinBox>
 #include <QString>
 #include <QWidget>
 #include <functional>
@@ -18,9 +19,17 @@ class QLabel;
 class QPushButton;
 class QRadioButton;
 class QSettings;
-class QSpinBox;
-
 namespace fc {
+
+// Pulses per revolution, 0.001 to 1000 with 3 decimals, read by the batch program's own reader:
+// a point or a comma before the decimals, whatever the locale.
+class PulsesPerRevBox : public QDoubleSpinBox {
+ public:
+  explicit PulsesPerRevBox(QWidget* parent = nullptr);
+  QValidator::State validate(QString& text, int& position) const override;
+  double valueFromText(const QString& text) const override;
+  QString textFromValue(double value) const override;
+};
 
 // The "Run Chart" window: a large readout of the last analysed frame, the chart of the whole
 // run and its exports. It shows a RunSeries kept by the main window and changes nothing in
@@ -62,9 +71,10 @@ class RunChartWindow : public QWidget {
   // Controls.
   QLabel* RpmReadout = nullptr;
   QLabel* DetailReadout = nullptr;
+  QLabel* StatisticsReadout = nullptr;
   LevelBar* Levels = nullptr;
   QLabel* ExtraReadout = nullptr;
-  QSpinBox* PulsesPerRev = nullptr;
+  PulsesPerRevBox* PulsesPerRev = nullptr;
   QRadioButton* ShowRpm = nullptr;
   QRadioButton* ShowPeriod = nullptr;
   QChartView* ChartView = nullptr;

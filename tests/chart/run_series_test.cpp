@@ -85,6 +85,20 @@ TEST(RunSeriesTest, CsvText) {
             "2,8.000,1.500000,20.000\n");
 }
 
+// The readout's statistics line: a gap breaks the steps, a fractional ratio scales every RPM.
+TEST(RunSeriesTest, StatisticsText) {
+  RunSeries series;
+  EXPECT_EQ(StatisticsText(series, 1), "");
+  series.Begin(FrameTiming::FrameNumber);
+  series.Publish(0, 0.5, 0.0);   // 48 RPM at 2.5 pulses a turn
+  series.Publish(1, 0.25, 4.0);  // 96
+  series.Publish(2, 0.0, 8.0);
+  series.Publish(3, 1.0, 12.0);  // 24
+  EXPECT_EQ(StatisticsText(series, 2.5),
+            "readings 3 of 4, mean 56.0 RPM, sd 36.7, min 24.0 (frame 3), max 96.0 (frame 1), "
+            "largest step 48.0 (into frame 1), stability 654654 ppm");
+}
+
 TEST(RunSeriesTest, StartTimesCountOnPastMidnight) {
   MeasurementState state;
   state.FrameStartTime[0] = 86398.0f;

@@ -585,6 +585,11 @@ TEST_F(CliTest, ChartWritesTheCsvAndReadsRawAsAnalyzeDoes) {
   EXPECT_NE(err_.str().find("line 2"), std::string::npos) << err_.str();
   EXPECT_EQ(Run({"chart", raw.string(), "-o", (dir_ / "run.txt").string()}), 2);
   EXPECT_EQ(Run({"chart", raw.string(), "-o", csv.string(), "--pulses-per-rev", "0"}), 2);
+  EXPECT_EQ(Run({"chart", raw.string(), "-o", csv.string(), "--pulses-per-rev", "1e9"}), 2);
+  EXPECT_NE(err_.str().find("--pulses-per-rev: Pulses per revolution go from"), std::string::npos)
+      << err_.str();
+  EXPECT_EQ(Run({"chart", raw.string(), "-o", csv.string(), "--pulses-per-rev", "2,5"}), 3);
+  EXPECT_NE(ReadText(csv).find("0,0.000,0.500000,48.000\n"), std::string::npos) << ReadText(csv);
   // This program has no drawing; the helper beside it has.
   EXPECT_EQ(Run({"chart", raw.string(), "-o", (dir_ / "run.png").string()}), 1);
   EXPECT_FALSE(fs::exists(dir_ / "run.png"));

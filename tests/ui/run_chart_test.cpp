@@ -162,9 +162,15 @@ class RunChartTest : public QObject {
     form.Command5[1]->click();
     form.mnuRunChart->trigger();
     RunChartWindow& window = *form.run_chart_window();
-    QCOMPARE(window.PulsesPerRev->value(), 1);
-    QCOMPARE(window.PulsesPerRev->maximum(), 1000);
+    QCOMPARE(window.PulsesPerRev->value(), 1.0);
+    QCOMPARE(window.PulsesPerRev->maximum(), 1000.0);
     const auto results = form.state().FrameResults;
+    // A fractional ratio typed with a comma, whatever the locale.
+    window.PulsesPerRev->selectAll();
+    QTest::keyClicks(window.PulsesPerRev, QStringLiteral("2,5"));
+    QCOMPARE(window.PulsesPerRev->value(), 2.5);
+    QCOMPARE(window.RpmReadout->text(),
+             QString::fromStdString(FormatPattern(24.0 / results[2], "0.0") + " RPM"));
     window.PulsesPerRev->setValue(4);
     QCOMPARE(window.RpmReadout->text(),
              QString::fromStdString(FormatPattern(15.0 / results[2], "0.0") + " RPM"));
@@ -177,7 +183,7 @@ class RunChartTest : public QObject {
     rig->Open();
     rig->form->UseSettingsFile(Settings());
     rig->form->mnuRunChart->trigger();
-    QCOMPARE(rig->form->run_chart_window()->PulsesPerRev->value(), 4);
+    QCOMPARE(rig->form->run_chart_window()->PulsesPerRev->value(), 4.0);
     QCOMPARE(rig->form->run_chart_window()->size(), QSize(640, 480));
     RunChartWindow& again = *rig->form->run_chart_window();
     QCOMPARE(again.RpmReadout->text(), QStringLiteral("no reading"));
