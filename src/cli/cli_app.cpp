@@ -27,6 +27,7 @@
 #include "capture/device_list.h"
 #include "capture/headless_host.h"
 #include "cli/descriptor_output.h"
+#include "cli/precise_lines.h"
 #include "files/atomic_file.h"
 #include "files/config_file.h"
 #include "files/program_directory.h"
@@ -64,8 +65,8 @@ void ExplainFrame(const MeasurementState& state, int frame, std::ostream& err) {
 class StreamDisplay : public Display {
  public:
   StreamDisplay(std::ostream* out, bool flush_each_line, std::ostream* explain = nullptr,
-                RunSeries* series = nullptr)
-      : out_(out), flush_(flush_each_line), explain_(explain), series_(series) {}
+                RunSeries* series = nullptr, const PreciseOptions* precise = nullptr)
+      : out_(out), flush_(flush_each_line), explain_(explain), series_(series), precise_(precise) {}
   void SetFrameLabel(int, const std::string&) override {}
   void AppendLog(const std::string& text) override {
     if (out_ != nullptr) {
@@ -88,6 +89,7 @@ class StreamDisplay : public Display {
   void FramePublished(const MeasurementState& state, int frame, double period) override {
     if (series_ != nullptr) series_->Record(state, frame, period);
     if (explain_ != nullptr && !(period > 0.0)) ExplainFrame(state, frame, *explain_);
+    if (precise_ != nullptr) AfterFrameLine(state, frame, period, *precise_, out_, explain_);
   }
 
  private:
@@ -95,6 +97,7 @@ class StreamDisplay : public Display {
   bool flush_;
   std::ostream* explain_;
   RunSeries* series_;
+  const PreciseOptions* precise_;
   NullPicture picture_;
 };
 
@@ -312,7 +315,8 @@ class BatchHost : public HeadlessHost, public Dialogs {
 // the stop report on `err`. With `raw_out`, the first 1001 frames are written there.
 int AnalyzeAudio(const std::string& path, const AudioFileOptions& file_options, bool restore_pulses,
                  const std::string& raw_out, const SoundEnvironment& sound, MeasurementState& state,
-                 std::ostream& out, std::ostream& err) {
+                 std::ostream& out, std::ostream& err, bool explain,
+                 const PreciseOptions& precise) {
   if (!sound.make_file_input) {
     err << "This program cannot read audio files; run it as frequency-counter-cli.\n";
     return kExitBadInput;
@@ -324,7 +328,7 @@ int AnalyzeAudio(const std::string& path, const AudioFileOptions& file_options, 
     }
   }
   const std::unique_ptr<FileInput> input = sound.make_file_input(path, file_options);
-  StreamDisplay display(&out, true);
+  StreamDisplay display(&out, true, explain ? &err : nullptr, nullptr, &precise);
   std::optional<std::string> raw_failure;
   bool any_frame = false;
   ReplayOptions options;
@@ -539,6 +543,8 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
                      "width, in this FLAC file (WAV when the name ends in .wav); analyze-audio "
                      "of it prints the run's frame lines again");
   add_audio_option(*record);
+  PreciseOptions precise;
+  AddPreciseOptions(*record, precise);
   AddSettingsOptions(*record, settings);
 
   std::string audio_file;
@@ -564,6 +570,10 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
   analyze_audio->add_flag("--restore-pulses", restore_pulses,
                           "Restore the pulses of an AC-coupled input, as 'record --restore-pulses'"
                           " does");
+  analyze_audio->add_flag("--explain", explain,
+                          "On standard error, tell why each frame without a reading has none, "
+                          "and mark each frame whose reading disagrees with the edge timer's");
+  AddPreciseOptions(*analyze_audio, precise);
   AddSettingsOptions(*analyze_audio, settings);
 
   app.footer(
@@ -592,7 +602,8 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
   if (analyze->parsed()) return delivered(ReadRaw(raw, state, &out, err, explain));
   if (analyze_audio->parsed()) {
     return delivered(
-        AnalyzeAudio(audio_file, file_options, restore_pulses, raw_out, sound, state, out, err));
+        AnalyzeAudio(audio_file, file_options, restore_pulses, raw_out, sound, state, out, err,
+                     explain, precise));
   }
   if (chart_command->parsed()) return WriteChart(raw, state, chart_output, image, chart, err);
 
@@ -677,7 +688,7 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
     kept = std::move(made.value());
     input->KeepRecording(kept);
   }
-  StreamDisplay display(&out, true);
+  StreamDisplay display(&out, true, nullptr, nullptr, &precise);
   BatchHost host(out, err, sound, state, frames, raw_out, kept.get());
   Capture capture(state, display, *input, host, *sound.clock);
   host.Attach(capture);
@@ -700,6 +711,7 @@ int RunCli(int argc, const char* const* argv, std::ostream& out, std::ostream& e
     err << "Samples lost to input overruns: " << capture.samples_lost()
         << " (the frames went on after each gap).\n";
   }
+  ReportCardClock(capture.card_rate(), precise, err);
   const bool unfinished = host.input_lost() || host.timed_out();
   if (unfinished && state.CurrentFrame <= kLastFrame) {
     // The row of the frame that never finished goes back to the zeros it held before the run
