@@ -62,11 +62,15 @@ class RunChartWindow : public QWidget {
   // Controls.
   QLabel* RpmReadout = nullptr;
   QLabel* DetailReadout = nullptr;
+  QLabel* PreciseNote = nullptr;  // "frame reading disagrees", or why there is no precise reading
   LevelBar* Levels = nullptr;
   QLabel* ExtraReadout = nullptr;
   QSpinBox* PulsesPerRev = nullptr;
   QRadioButton* ShowRpm = nullptr;
   QRadioButton* ShowPeriod = nullptr;
+  QRadioButton* ShowBothLines = nullptr;
+  QRadioButton* ShowPreciseLine = nullptr;
+  QRadioButton* ShowFrameLine = nullptr;
   QChartView* ChartView = nullptr;
   QPushButton* ExportPngButton = nullptr;
   QPushButton* ExportSvgButton = nullptr;
