@@ -196,7 +196,8 @@ int main(int argc, char** argv) {
     for (size_t n = 0; n < count; ++n) {
       noise = noise * 1664525u + 1013904223u;
       const double level = (n % 6857) < 3428 ? 0.2 : -0.2;
-      first[n] = static_cast<float>(level + (static_cast<double>(noise >> 8) / (1 << 24) - 0.5) * 0.035);
+      first[n] =
+          static_cast<float>(level + (static_cast<double>(noise >> 8) / (1 << 24) - 0.5) * 0.035);
     }
     fc::EdgeTimer timer(48000);
     const double start = ProcessorSeconds();

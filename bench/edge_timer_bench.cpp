@@ -162,8 +162,8 @@ int main(int argc, char** argv) {
       {"AC 50 Hz, restored", 0.2, 0.95},
   };
   if (!cli.empty()) std::printf("through %s analyze-audio --precise\n", cli.c_str());
-  std::printf("%-20s %6s %11s %5s %7s %10s %8s %6s %6s %s\n", "train", "kHz", "period s",
-              "duty", "read", "worst err", cli.empty() ? "goal" : "goal+rnd", "<=u", "<=2u", "");
+  std::printf("%-20s %6s %11s %5s %7s %10s %8s %6s %6s %s\n", "train", "kHz", "period s", "duty",
+              "read", "worst err", cli.empty() ? "goal" : "goal+rnd", "<=u", "<=2u", "");
   int covered = 0;
   int frames_read = 0;
   bool all_met = true;
@@ -207,9 +207,9 @@ int main(int argc, char** argv) {
     const bool met = read > 0 && worst <= goal && (row.period_s > 2.0 || every_frame);
     all_met = all_met && met;
     std::printf("%-20s %6.1f %11.7g %4.0f%% %3d/%-3zu %10.2e %8.0e %5.0f%% %5.0f%% %s\n", kind.name,
-                row.rate / 1000.0, row.period_s, row.duty * 100, read, readings.size(), worst,
-                goal, read ? 100.0 * within_u / read : 0.0,
-                read ? 100.0 * within_2u / read : 0.0, met ? "" : "MISSED");
+                row.rate / 1000.0, row.period_s, row.duty * 100, read, readings.size(), worst, goal,
+                read ? 100.0 * within_u / read : 0.0, read ? 100.0 * within_2u / read : 0.0,
+                met ? "" : "MISSED");
   }
   std::printf("uncertainty (k = 2) covers the error in %.1f %% of %d frames (goal: 95 %%)\n",
               frames_read ? 100.0 * covered / frames_read : 0.0, frames_read);

@@ -96,8 +96,7 @@ void RunChart::SetTitles() {
   // A run without precise readings (a raw data file) keeps the plain title.
   const bool any_precise = std::any_of(series_.points().begin(), series_.points().end(),
                                        [](const RunPoint& point) { return point.HasPrecise(); });
-  chart_->setTitle(lines_ == ChartLines::Frame
-                       ? QStringLiteral("Run Chart: frame detector")
+  chart_->setTitle(lines_ == ChartLines::Frame ? QStringLiteral("Run Chart: frame detector")
                    : lines_ == ChartLines::Precise
                        ? QStringLiteral("Run Chart: precise readings (seconds of the card's clock)")
                    : any_precise
@@ -296,7 +295,8 @@ const RunPoint* RunChart::ReadingAt(const QPointF& scene_position, double reach)
   if (any == nullptr) return nullptr;
   const auto consider = [&](const RunPoint& point, std::optional<double> value) {
     if (!value) return;
-    const QPointF at = chart_->mapToScene(chart_->mapToPosition(QPointF(point.time_s, *value), any));
+    const QPointF at =
+        chart_->mapToScene(chart_->mapToPosition(QPointF(point.time_s, *value), any));
     const QPointF d = at - scene_position;
     const double distance = d.x() * d.x() + d.y() * d.y();
     if (distance <= best) {

@@ -65,7 +65,7 @@ void RunSeries::Begin(FrameTiming timing) {
 }
 
 SeriesChange RunSeries::Publish(int frame, double period_s, double time_s,
-                               const PreciseReading& precise) {
+                                const PreciseReading& precise) {
   frame = std::clamp(frame, 0, kLastFrame);
   last_frame_ = frame;
   const RunPoint point{frame, time_s, period_s, precise};
@@ -197,9 +197,10 @@ ReadoutText RunReadout(const RunPoint* point, int pulses_per_rev, ChartQuantity 
       const double value = *RpmOf(period, pulses_per_rev);
       text.rpm = ValueWithUncertainty(value, value * u / period) + " RPM";
     }
-    text.detail = std::to_string(precise.edges) + " edges, card's clock, \u00b1 at 95 %   frame detector " +
-                  (rpm ? FormatPattern(point->period_s, "0.0000") + " s" : std::string("no reading")) +
-                  "   " + frame;
+    text.detail =
+        std::to_string(precise.edges) + " edges, card's clock, \u00b1 at 95 %   frame detector " +
+        (rpm ? FormatPattern(point->period_s, "0.0000") + " s" : std::string("no reading")) +
+        "   " + frame;
     text.disagrees = point->Disagrees();
     if (text.disagrees) text.note = "frame reading disagrees";
     return text;

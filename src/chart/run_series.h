@@ -30,7 +30,7 @@ inline constexpr int kMaxPulsesPerRev = 1000;
 struct RunPoint {
   int frame = 0;
   double time_s = 0.0;
-  double period_s = 0.0;  // the frame detector's; 0: no reading
+  double period_s = 0.0;   // the frame detector's; 0: no reading
   PreciseReading precise;  // the edge timer's, in seconds of the card's clock
   bool HasReading() const { return period_s > 0.0; }
   bool HasPrecise() const { return precise.has_reading && precise.period_s > 0.0; }
@@ -54,8 +54,9 @@ class RunSeries {
                        const PreciseReading& precise = {});
   // Publish with the frame's time and precise reading taken from the state as the timing says.
   SeriesChange Record(const MeasurementState& state, int frame, double period_s) {
-    return Publish(frame, period_s, FrameTimeSeconds(state, timing_, frame),
-                   state.PreciseResults[static_cast<std::size_t>(std::clamp(frame, 0, kLastFrame))]);
+    return Publish(
+        frame, period_s, FrameTimeSeconds(state, timing_, frame),
+        state.PreciseResults[static_cast<std::size_t>(std::clamp(frame, 0, kLastFrame))]);
   }
   // A frame analysed again: its point takes the new period and keeps its time and precise
   // reading (a re-analysis reads only the frame detector again). A frame that the run did not

@@ -61,7 +61,8 @@ std::string DisagreementText(int frame, const PreciseReading& reading, double fr
                              const PreciseOptions& options) {
   if (!FrameReadingDisagrees(frame_period_s, reading)) return "";
   const PreciseReading shown = CorrectedForRate(reading, options.rate_ppm);
-  std::string text = "frame " + std::to_string(frame) + ": frame reading disagrees: the frame "
+  std::string text = "frame " + std::to_string(frame) +
+                     ": frame reading disagrees: the frame "
                      "detector reads ";
   text += frame_period_s > 0.0 ? Significant(frame_period_s, 4) + " s" : std::string("nothing");
   text += " and the edge timer " + Significant(shown.period_s, 6) +
@@ -75,7 +76,9 @@ void AfterFrameLine(const MeasurementState& state, int frame, double frame_perio
                     const PreciseOptions& options, std::ostream* out, std::ostream* explain) {
   const int row = std::clamp<int>(state.CurrentFrame, 0, kLastFrame);
   const PreciseReading& reading = state.PreciseResults[static_cast<std::size_t>(row)];
-  if (options.lines && out != nullptr) *out << PreciseLine(reading, frame_period_s, options);
+  // Each as its frame is analysed, as the frame line before it.
+  if (options.lines && out != nullptr)
+    *out << PreciseLine(reading, frame_period_s, options) << std::flush;
   if (explain != nullptr) *explain << DisagreementText(frame, reading, frame_period_s, options);
 }
 

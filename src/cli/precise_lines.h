@@ -42,13 +42,13 @@ std::string DisagreementText(int frame, const PreciseReading& reading, double fr
                              const PreciseOptions& options);
 
 // After the frame line of `frame` (its reading is in the state's current row): the precise
-// line on `out` with --precise, and the disagreement on `explain` when given.
+// line on `out` with --precise (flushed), and the disagreement on `explain` when given.
 void AfterFrameLine(const MeasurementState& state, int frame, double frame_period_s,
                     const PreciseOptions& options, std::ostream* out, std::ostream* explain);
 
 // The stop report's line on the card's clock: its rate against the monotonic clock when the
 // run lasted long enough to tell, and the correction applied.
-void ReportCardClock(const std::optional<CardRateMeter::Rate>& measured, const PreciseOptions& options,
-                     std::ostream& err);
+void ReportCardClock(const std::optional<CardRateMeter::Rate>& measured,
+                     const PreciseOptions& options, std::ostream& err);
 
 }  // namespace fc

@@ -137,8 +137,8 @@ std::string JournalRecordBytes(int frame, float start_time, const uint8_t* bytes
   }
   PutLe(out, (precise.has_reading ? 1u : 0u) | (precise.no_signal ? 2u : 0u), 4);
   PutLe(out, static_cast<uint32_t>(precise.edges), 4);
-  for (double value : {precise.period_s, precise.uncertainty_s, precise.shortest_s,
-                       precise.longest_s}) {
+  for (double value :
+       {precise.period_s, precise.uncertainty_s, precise.shortest_s, precise.longest_s}) {
     PutLe(out, std::bit_cast<uint64_t>(value), 8);
   }
   PutCrc(out);
@@ -256,8 +256,8 @@ Result<JournalContents> ReadJournal(const JournalReader& read, uint64_t file_siz
     }
     contents.start_times.push_back(GetF32(record, 4));
     contents.frames.append(record, 8, contents.frame_bytes);
-    contents.precise.push_back(contents.version == 1 ? PreciseReading{}
-                                                     : GetPrecise(record, 8 + contents.frame_bytes));
+    contents.precise.push_back(
+        contents.version == 1 ? PreciseReading{} : GetPrecise(record, 8 + contents.frame_bytes));
   }
   if (beyond_store) {
     return judged(JournalCondition::Damaged, "it holds more than the " +

@@ -204,9 +204,9 @@ void JournalKeeper::RunStarted(const MeasurementState& state) {
 
 void JournalKeeper::FrameAnalysed(const MeasurementState& state, int frame) {
   if (!appending_) return;
-  const Status appended = journal_.Append(
-      frame, state.FrameStartTime[static_cast<std::size_t>(frame)], state.Row(frame),
-      state.PreciseResults[static_cast<std::size_t>(frame)]);
+  const Status appended =
+      journal_.Append(frame, state.FrameStartTime[static_cast<std::size_t>(frame)],
+                      state.Row(frame), state.PreciseResults[static_cast<std::size_t>(frame)]);
   if (!appended) {
     appending_ = false;
     Tell(WarningMessage(appended.error() + " The rest of this run is recorded without a journal."));

@@ -27,9 +27,9 @@
 #include "capture/capture.h"
 #include "capture/fake_host.h"
 #include "capture/pulse/pulse_wave_input.h"
-#include "support/scripted_wave_input.h"
 #include "cli/cli_app.h"
 #include "pulse/private_server.h"
+#include "support/scripted_wave_input.h"
 #include "support/wave_format.h"
 
 namespace fc::testing {
@@ -275,8 +275,9 @@ TEST_F(AudioFileTest, FileAndLiveInputGiveTheSameFrames) {
     plain.Push(all.data(), count, [&](const uint8_t* f) { means.insert(means.end(), f, f + 2); });
     ASSERT_GE(means.size(), static_cast<size_t>(2 * kCaptureBufferSize * kFrames));
     for (int frame = 0; frame < kFrames; ++frame) {
-      EXPECT_EQ(0, std::memcmp(replayed.state->Row(frame), means.data() + 2 * kCaptureBufferSize * frame,
-                               2 * kCaptureBufferSize))
+      EXPECT_EQ(
+          0, std::memcmp(replayed.state->Row(frame), means.data() + 2 * kCaptureBufferSize * frame,
+                         2 * kCaptureBufferSize))
           << "frame " << frame;
     }
   }
@@ -626,9 +627,8 @@ TEST_F(AudioFileTest, PreciseLinesFollowTheFramesAndMarkDisagreement) {
       EXPECT_NEAR(4.0 / c.period, std::stoi(Token(line, 5)), 2.0);
       EXPECT_NEAR(60.0 / (c.period * 2.5), std::stod(Token(line, 7)), 1e-3);
       EXPECT_EQ(c.disagrees, line.find("  frame reading disagrees") != std::string::npos);
-      EXPECT_EQ(c.disagrees,
-                precise.err.find("frame " + std::to_string(f) + ": frame reading disagrees") !=
-                    std::string::npos);
+      EXPECT_EQ(c.disagrees, precise.err.find("frame " + std::to_string(f) +
+                                              ": frame reading disagrees") != std::string::npos);
     }
   }
 }

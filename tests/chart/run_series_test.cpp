@@ -103,7 +103,8 @@ TEST(RunSeriesTest, ReadoutShowsThePreciseReadingAndDisagreement) {
   point.precise.edges = 101;
   ReadoutText text = RunReadout(&point, 1);
   EXPECT_EQ(text.rpm, "1500.0000 \u00b1 0.0019 RPM");
-  EXPECT_EQ(text.detail, "101 edges, card's clock, \u00b1 at 95 %   frame detector 0.0400 s   frame 5");
+  EXPECT_EQ(text.detail,
+            "101 edges, card's clock, \u00b1 at 95 %   frame detector 0.0400 s   frame 5");
   EXPECT_FALSE(text.disagrees);
   EXPECT_EQ(RunReadout(&point, 1, ChartQuantity::Period).rpm, "0.040000000 \u00b1 0.000000050 s");
   for (const double detector : {0.0, 0.078125, 0.0409}) {

@@ -99,6 +99,9 @@ class RunChartTest : public QObject {
     QCOMPARE(window.RpmReadout->text(),
              QString::fromStdString(FormatPattern(60.0 / period, "0.0") + " RPM"));
     QVERIFY(window.DetailReadout->text().endsWith(QStringLiteral("frame 2")));
+    QCOMPARE(
+        window.PreciseNote->text(),
+        QStringLiteral("No precise readings: a raw data file holds only 256 points per second."));
     QCOMPARE(Pieces(window).size(), 2);
     QCOMPARE(Points(window), (QList<QPointF>{{0.0, 60.0 / results[0]}, {8.0, 60.0 / period}}));
     auto* time_axis = qobject_cast<QValueAxis*>(window.ChartView->chart()->axes(Qt::Horizontal)[0]);
@@ -128,6 +131,8 @@ class RunChartTest : public QObject {
     }
     QCOMPARE(Points(window), whole_points);
     QVERIFY(!time_axis->titleText().contains(QStringLiteral("Read Raw Data")));
+    // The scripted input times no edges: a live frame without a precise reading says only that.
+    QCOMPARE(window.PreciseNote->text(), QStringLiteral("No precise reading for this frame."));
     // The run's pulses were restored, and the readout says so.
     QVERIFY(window.ExtraReadout->text().startsWith(QStringLiteral("Restore Pulses")));
     form.mnuRestorePulses->setChecked(false);
@@ -378,7 +383,8 @@ class RunChartTest : public QObject {
       return d;
     };
     const Drawn both = drawn(live);
-    QCOMPARE(both.frame_lines, (QList<QList<QPointF>>{{{0.0, 120.0}, {4.0, 768.0}}, {{12.0, 200.0}}}));
+    QCOMPARE(both.frame_lines,
+             (QList<QList<QPointF>>{{{0.0, 120.0}, {4.0, 768.0}}, {{12.0, 200.0}}}));
     QCOMPARE(both.precise_lines,
              (QList<QList<QPointF>>{{{0.0, 120.0}, {4.0, 1500.0}, {8.0, 3000.0}}}));
     QCOMPARE(both.marks, (QList<QPointF>{{4.0, 1500.0}, {8.0, 3000.0}}));
