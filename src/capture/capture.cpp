@@ -104,6 +104,7 @@ void Capture::Start(int selected_position) {
   state_.CurrentFrame = 0;
   if (listener_ != nullptr) listener_->RunStarted(state_);
   samples_lost_ = 0;
+  card_rate_.Restart();
   input_.Start(state_.hWaveIn);
   state_.RunStarted = true;
   host_.SetFileButtonsEnabled(false);
@@ -148,6 +149,7 @@ Capture::WaitEnd Capture::AwaitFrame() {
       if (host_.Ending()) return WaitEnd::ProgramEnding;
       if (state_.hWaveIn == 0) return WaitEnd::Stopped;
       RestartInput();
+      card_rate_.Restart();
       if (answer != MessageAnswer::Yes) return WaitEnd::TimedOutNo;
       Queue();  // the same frame again, with a new deadline and start time
       continue;
@@ -183,6 +185,13 @@ void Capture::RecordFrames() {
         break;
     }
     input_.UnprepareHeader(state_.hWaveIn, header_);
+    // A frame cut short by a time-out holds less card time than its length.
+    if (end == WaitEnd::TimedOutNo) {
+      card_rate_.Restart();
+    } else {
+      card_rate_.FrameDone(clock_.MonotonicSeconds(),
+                           static_cast<double>(state_.BufferSize) / state_.QuillRecordFreq);
+    }
 
     state_.PreciseResults[static_cast<std::size_t>(state_.CurrentFrame)] = header_.precise;
     AnalyzeFrame(state_, display_);

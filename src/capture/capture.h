@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "analysis/display.h"
@@ -72,6 +73,12 @@ class Capture {
   const WaveHeader& header() const { return header_; }
   // Sample pairs the device dropped during the last run (overruns), as it reported at the stop.
   uint64_t samples_lost() const { return samples_lost_; }
+  // The card's sample rate against the monotonic clock over the last run, once it lasted 60 s
+  // without a restart; none when the input dropped samples (card time then ran uncounted).
+  std::optional<CardRateMeter::Rate> card_rate() const {
+    if (samples_lost_ > 0) return std::nullopt;
+    return card_rate_.Measured(kWaitStepSeconds);
+  }
 
  private:
   void Queue();
@@ -97,6 +104,7 @@ class Capture {
   double deadline_ = 0.0;  // monotonic seconds
   RunListener* listener_ = nullptr;
   uint64_t samples_lost_ = 0;
+  CardRateMeter card_rate_;
 };
 
 }  // namespace fc

@@ -8,6 +8,7 @@
 #include <QImage>
 #include <QLineSeries>
 #include <QPainter>
+#include <QScatterSeries>
 #include <QSvgGenerator>
 #include <QToolTip>
 #include <QValueAxis>
@@ -19,6 +20,8 @@ namespace fc {
 namespace {
 
 const QColor kLineColor(31, 119, 180);
+const QColor kPreciseColor(255, 127, 14);
+const QColor kDisagreeColor(214, 39, 40);
 constexpr double kLineWidth = 2.0;
 constexpr double kMarkerSize = 6.0;
 // Room left above the last time when the time axis has to grow, so that a live run does not
@@ -74,6 +77,12 @@ void RunChart::SetPulsesPerRev(double pulses_per_rev) {
   if (quantity_ == ChartQuantity::Rpm) Rebuild();
 }
 
+void RunChart::SetLines(ChartLines lines) {
+  if (lines == lines_) return;
+  lines_ = lines;
+  Rebuild();
+}
+
 void RunChart::SetTitles() {
   x_axis_->setTitleText(series_.timing() == FrameTiming::StartTimes
                             ? QStringLiteral("time since the first frame (s)")
@@ -84,6 +93,15 @@ void RunChart::SetTitles() {
                                   .arg(QString::fromStdString(FormatPulsesPerRev(pulses_per_rev_)))
                                   .arg(pulses_per_rev_ == 1.0 ? QString() : QStringLiteral("s"))
                             : QStringLiteral("period (s)"));
+  // A run without precise readings (a raw data file) keeps the plain title.
+  const bool any_precise = std::any_of(series_.points().begin(), series_.points().end(),
+                                       [](const RunPoint& point) { return point.HasPrecise(); });
+  chart_->setTitle(lines_ == ChartLines::Frame ? QStringLiteral("Run Chart: frame detector")
+                   : lines_ == ChartLines::Precise
+                       ? QStringLiteral("Run Chart: precise readings (seconds of the card's clock)")
+                   : any_precise
+                       ? QStringLiteral("Run Chart: frame detector (blue) and precise (orange)")
+                       : QStringLiteral("Run Chart"));
 }
 
 void RunChart::Rebuild() {
@@ -92,6 +110,16 @@ void RunChart::Rebuild() {
     delete piece;
   }
   pieces_.clear();
+  for (QLineSeries* piece : precise_pieces_) {
+    chart_->removeSeries(piece);
+    delete piece;
+  }
+  precise_pieces_.clear();
+  if (disagreements_ != nullptr) {
+    chart_->removeSeries(disagreements_);
+    delete disagreements_;
+    disagreements_ = nullptr;
+  }
   x_max_ = 0.0;
   y_range_.reset();
   x_axis_->setRange(0.0, 4.0);
@@ -99,7 +127,8 @@ void RunChart::Rebuild() {
   SetTitles();
 
   // Whole pieces at once: one replace per piece instead of one append per point.
-  for (const auto& [first, end] : series_.Segments()) {
+  for (const auto& [first, end] :
+       lines_ == ChartLines::Precise ? std::vector<std::pair<int, int>>() : series_.Segments()) {
     QList<QPointF> points;
     for (int i = first; i < end; ++i) {
       const RunPoint& point = series_.points()[static_cast<std::size_t>(i)];
@@ -111,13 +140,30 @@ void RunChart::Rebuild() {
     AddReading(points.front(), false);
     pieces_.back()->replace(points);
   }
+  if (lines_ != ChartLines::Frame) {
+    for (const auto& [first, end] : series_.PreciseSegments()) {
+      QList<QPointF> points;
+      for (int i = first; i < end; ++i) {
+        const RunPoint& point = series_.points()[static_cast<std::size_t>(i)];
+        const double value = *RunSeries::PreciseValue(point, quantity_, pulses_per_rev_);
+        points.append(QPointF(point.time_s, value));
+        ExtendTime(point.time_s);
+        ExtendValue(value);
+      }
+      AddPrecise(points.front(), false);
+      precise_pieces_.back()->replace(points);
+    }
+  }
+  for (const RunPoint& point : series_.points()) {
+    if (point.Disagrees()) MarkDisagreement(point);
+  }
   if (!series_.empty()) ExtendTime(series_.points().back().time_s);
   UpdateNote();
 }
 
 void RunChart::UpdateNote() {
   // Without it such a run is an empty plot that looks like a drawing fault.
-  note_->setVisible(!series_.empty() && pieces_.empty());
+  note_->setVisible(!series_.empty() && pieces_.empty() && precise_pieces_.empty());
   const QRectF plot = chart_->plotArea();
   const QRectF text = note_->boundingRect();
   note_->setPos(plot.center() - QPointF(text.width() / 2, text.height() / 2));
@@ -141,21 +187,69 @@ void RunChart::AddReading(const QPointF& at, bool joins_previous) {
   }
 }
 
+void RunChart::AddPrecise(const QPointF& at, bool joins_previous) {
+  if (joins_previous && !precise_pieces_.empty()) {
+    precise_pieces_.back()->append(at);
+    return;
+  }
+  auto* piece = new QLineSeries;
+  piece->setPen(QPen(kPreciseColor, kLineWidth));
+  piece->setPointsVisible(true);
+  piece->setMarkerSize(kMarkerSize);
+  piece->append(at);
+  chart_->addSeries(piece);
+  piece->attachAxis(x_axis_);
+  piece->attachAxis(y_axis_);
+  connect(piece, &QLineSeries::hovered, this, &RunChart::OnHovered);
+  precise_pieces_.push_back(piece);
+  if (precise_pieces_.size() == 1) SetTitles();
+}
+
+// On the precise point when that line is drawn, otherwise on the frame detector's point (or
+// where the precise one would be when the detector has none).
+void RunChart::MarkDisagreement(const RunPoint& point) {
+  auto value = RunSeries::PreciseValue(point, quantity_, pulses_per_rev_);
+  if (lines_ == ChartLines::Frame) {
+    if (const auto frame_value = RunSeries::Value(point, quantity_, pulses_per_rev_)) {
+      value = frame_value;
+    }
+  }
+  if (!value) return;
+  if (disagreements_ == nullptr) {
+    disagreements_ = new QScatterSeries;
+    disagreements_->setName(QStringLiteral("frame reading disagrees"));
+    disagreements_->setMarkerShape(QScatterSeries::MarkerShapeCircle);
+    disagreements_->setMarkerSize(3 * kMarkerSize);
+    disagreements_->setPen(QPen(kDisagreeColor, kLineWidth));
+    disagreements_->setBrush(Qt::NoBrush);
+    chart_->addSeries(disagreements_);
+    disagreements_->attachAxis(x_axis_);
+    disagreements_->attachAxis(y_axis_);
+  }
+  disagreements_->append(QPointF(point.time_s, *value));
+  ExtendValue(*value);
+}
+
 void RunChart::Append(int index) {
   const auto& points = series_.points();
   const RunPoint& point = points[static_cast<std::size_t>(index)];
   // A frame without a reading takes up time but has no value for the vertical axis.
   ExtendTime(point.time_s);
+  const bool none_before = pieces_.empty() && precise_pieces_.empty();
   const auto value = RunSeries::Value(point, quantity_, pulses_per_rev_);
-  if (!value) {
-    if (pieces_.empty()) UpdateNote();
-    return;
+  if (value && lines_ != ChartLines::Precise) {
+    const bool joins = index > 0 && points[static_cast<std::size_t>(index - 1)].HasReading();
+    AddReading(QPointF(point.time_s, *value), joins);
+    ExtendValue(*value);
   }
-  const bool joins = index > 0 && points[static_cast<std::size_t>(index - 1)].HasReading();
-  const bool first_reading = pieces_.empty();
-  AddReading(QPointF(point.time_s, *value), joins);
-  ExtendValue(*value);
-  if (first_reading) UpdateNote();
+  const auto precise = RunSeries::PreciseValue(point, quantity_, pulses_per_rev_);
+  if (precise && lines_ != ChartLines::Frame) {
+    const bool joins = index > 0 && points[static_cast<std::size_t>(index - 1)].HasPrecise();
+    AddPrecise(QPointF(point.time_s, *precise), joins);
+    ExtendValue(*precise);
+  }
+  if (point.Disagrees()) MarkDisagreement(point);
+  if (none_before) UpdateNote();
 }
 
 void RunChart::ExtendTime(double x) {
@@ -195,16 +289,27 @@ void RunChart::OnHovered(const QPointF& point, bool entered) {
 const RunPoint* RunChart::ReadingAt(const QPointF& scene_position, double reach) const {
   const RunPoint* nearest = nullptr;
   double best = reach * reach;
-  for (const RunPoint& point : series_.points()) {
-    const auto value = RunSeries::Value(point, quantity_, pulses_per_rev_);
-    if (!value) continue;
+  QLineSeries* any = !pieces_.empty()           ? pieces_.front()
+                     : !precise_pieces_.empty() ? precise_pieces_.front()
+                                                : nullptr;
+  if (any == nullptr) return nullptr;
+  const auto consider = [&](const RunPoint& point, std::optional<double> value) {
+    if (!value) return;
     const QPointF at =
-        chart_->mapToScene(chart_->mapToPosition(QPointF(point.time_s, *value), pieces_.front()));
+        chart_->mapToScene(chart_->mapToPosition(QPointF(point.time_s, *value), any));
     const QPointF d = at - scene_position;
     const double distance = d.x() * d.x() + d.y() * d.y();
     if (distance <= best) {
       best = distance;
       nearest = &point;
+    }
+  };
+  for (const RunPoint& point : series_.points()) {
+    if (lines_ != ChartLines::Precise) {
+      consider(point, RunSeries::Value(point, quantity_, pulses_per_rev_));
+    }
+    if (lines_ != ChartLines::Frame) {
+      consider(point, RunSeries::PreciseValue(point, quantity_, pulses_per_rev_));
     }
   }
   return nearest;

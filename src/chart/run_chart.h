@@ -12,13 +12,16 @@
 class QChart;
 class QGraphicsSimpleTextItem;
 class QLineSeries;
+class QScatterSeries;
 class QValueAxis;
 
 namespace fc {
 
 // The run chart: the value of every analysed frame against its time, with one line piece per
 // run of readings (frames without a reading are gaps) and a marker on every reading for
-// hovering and double-clicking. It draws a RunSeries that it does not own.
+// hovering and double-clicking. The frame detector's line, the edge timer's precise line, or
+// both; a frame whose readings disagree gets a red ring. It draws a RunSeries that it does not
+// own.
 class RunChart : public QObject {
   Q_OBJECT
 
@@ -33,6 +36,8 @@ class RunChart : public QObject {
 
   void SetQuantity(ChartQuantity quantity);
   void SetPulsesPerRev(double pulses_per_rev);
+  void SetLines(ChartLines lines);
+  ChartLines lines() const { return lines_; }
 
   // Draws the whole series again.
   void Rebuild();
@@ -48,6 +53,8 @@ class RunChart : public QObject {
 
  private:
   void AddReading(const QPointF& at, bool joins_previous);
+  void AddPrecise(const QPointF& at, bool joins_previous);
+  void MarkDisagreement(const RunPoint& point);
   void ExtendTime(double x);
   void ExtendValue(double y);
   void SetTitles();
@@ -63,6 +70,9 @@ class RunChart : public QObject {
   QValueAxis* y_axis_;
   QGraphicsSimpleTextItem* note_;  // a child item of the chart
   std::vector<QLineSeries*> pieces_;
+  std::vector<QLineSeries*> precise_pieces_;
+  QScatterSeries* disagreements_ = nullptr;  // made at the first frame that disagrees
+  ChartLines lines_ = ChartLines::Both;
   ChartQuantity quantity_ = ChartQuantity::Rpm;
   double pulses_per_rev_ = 1.0;
   double x_max_ = 0.0;

@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "analysis/number_text.h"
+#include "analysis/precise_compare.h"
 #include "analysis/run_statistics.h"
 
 namespace fc {
@@ -19,6 +20,14 @@ std::string Fixed(double value, int decimals) {
   char buffer[64];
   const auto result =
       std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, decimals);
+  return std::string(buffer, result.ptr);
+}
+
+// Up to nine significant digits with a point, whatever the locale.
+std::string General(double value) {
+  char buffer[64];
+  const auto result =
+      std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 9);
   return std::string(buffer, result.ptr);
 }
 
@@ -47,16 +56,20 @@ std::optional<double> RpmOf(double period_s, double pulses_per_rev) {
   return RpmOfPeriod(period_s, pulses_per_rev);
 }
 
+bool RunPoint::Disagrees() const { return FrameReadingDisagrees(period_s, precise); }
+
 void RunSeries::Begin(FrameTiming timing) {
   timing_ = timing;
+  without_precise_ = false;
   points_.clear();
   last_frame_ = -1;
 }
 
-SeriesChange RunSeries::Publish(int frame, double period_s, double time_s) {
+SeriesChange RunSeries::Publish(int frame, double period_s, double time_s,
+                                const PreciseReading& precise) {
   frame = std::clamp(frame, 0, kLastFrame);
   last_frame_ = frame;
-  const RunPoint point{frame, time_s, period_s};
+  const RunPoint point{frame, time_s, period_s, precise};
   const auto at = LowerBound(points_, frame);
   const int index = static_cast<int>(at - points_.begin());
   if (at != points_.end() && at->frame == frame) {
@@ -107,40 +120,99 @@ std::optional<double> RunSeries::Value(const RunPoint& point, ChartQuantity quan
   return RpmOf(point.period_s, pulses_per_rev);
 }
 
-std::vector<std::pair<int, int>> RunSeries::Segments() const {
+std::optional<double> RunSeries::PreciseValue(const RunPoint& point, ChartQuantity quantity,
+                                              double pulses_per_rev) {
+  if (!point.HasPrecise()) return std::nullopt;
+  if (quantity == ChartQuantity::Period) return point.precise.period_s;
+  return RpmOf(point.precise.period_s, pulses_per_rev);
+}
+
+namespace {
+
+template <typename Has>
+std::vector<std::pair<int, int>> Runs(const std::vector<RunPoint>& points, Has has) {
   std::vector<std::pair<int, int>> segments;
-  const int count = static_cast<int>(points_.size());
+  const int count = static_cast<int>(points.size());
   for (int i = 0; i < count;) {
-    if (!points_[static_cast<std::size_t>(i)].HasReading()) {
+    if (!has(points[static_cast<std::size_t>(i)])) {
       ++i;
       continue;
     }
     int end = i;
-    while (end < count && points_[static_cast<std::size_t>(end)].HasReading()) ++end;
+    while (end < count && has(points[static_cast<std::size_t>(end)])) ++end;
     segments.emplace_back(i, end);
     i = end;
   }
   return segments;
 }
 
+}  // namespace
+
+std::vector<std::pair<int, int>> RunSeries::Segments() const {
+  return Runs(points_, [](const RunPoint& point) { return point.HasReading(); });
+}
+
+std::vector<std::pair<int, int>> RunSeries::PreciseSegments() const {
+  return Runs(points_, [](const RunPoint& point) { return point.HasPrecise(); });
+}
+
 std::string RunSeries::CsvText(double pulses_per_rev) const {
-  std::string text = "frame,time_s,period_s,rpm\n";
+  std::string text = "frame,time_s,period_s,rpm,precise_period_s,uncertainty_s,edges\n";
   for (const RunPoint& point : points_) {
     text += std::to_string(point.frame) + "," + Fixed(point.time_s, 3) + "," +
             Fixed(point.period_s, 6) + ",";
     if (const auto rpm = RpmOf(point.period_s, pulses_per_rev)) text += Fixed(*rpm, 3);
+    if (point.HasPrecise()) {
+      text += "," + General(point.precise.period_s) + "," +
+              General(ExpandedUncertainty(point.precise)) + "," +
+              std::to_string(point.precise.edges);
+    } else {
+      text += ",,,";
+    }
     text += "\n";
   }
   return text;
 }
 
-ReadoutText RunReadout(const RunPoint* point, double pulses_per_rev) {
-  if (point == nullptr) return {"no reading", "no frame analysed yet"};
+std::string ValueWithUncertainty(double value, double uncertainty) {
+  int decimals = 0;
+  if (uncertainty > 0.0 && std::isfinite(uncertainty)) {
+    decimals = std::clamp(1 - static_cast<int>(std::floor(std::log10(uncertainty))), 0, 12);
+  }
+  return Fixed(value, decimals) + " \u00b1 " + Fixed(uncertainty, decimals);
+}
+
+ReadoutText RunReadout(const RunPoint* point, double pulses_per_rev, ChartQuantity quantity,
+                       bool without_precise) {
+  if (point == nullptr) return {"no reading", "no frame analysed yet", "", false};
   const std::string frame = "frame " + std::to_string(point->frame);
   const auto rpm = RpmOf(point->period_s, pulses_per_rev);
-  if (!rpm) return {"no reading", "period 0 s   " + frame};
+  if (point->HasPrecise()) {
+    const PreciseReading& precise = point->precise;
+    const double period = precise.period_s;
+    const double u = ExpandedUncertainty(precise);
+    ReadoutText text;
+    if (quantity == ChartQuantity::Period || !(pulses_per_rev > 0.0)) {
+      text.rpm = ValueWithUncertainty(period, u) + " s";
+    } else {
+      const double value = *RpmOf(period, pulses_per_rev);
+      text.rpm = ValueWithUncertainty(value, value * u / period) + " RPM";
+    }
+    text.detail =
+        std::to_string(precise.edges) + " edges, card's clock, \u00b1 at 95 %   frame detector " +
+        (rpm ? FormatPattern(point->period_s, "0.0000") + " s" : std::string("no reading")) +
+        "   " + frame;
+    text.disagrees = point->Disagrees();
+    if (text.disagrees) text.note = "frame reading disagrees";
+    return text;
+  }
+  std::string note = without_precise
+                         ? "No precise readings: a raw data file holds only 256 points per second."
+                     : point->precise.no_signal ? "No precise reading: no edge for over 60 s."
+                                                : "No precise reading for this frame.";
+  if (!rpm) return {"no reading", "period 0 s   " + frame, note, false};
   return {FormatPattern(*rpm, "0.0") + " RPM",
-          "period " + FormatPattern(point->period_s, "0.0000") + " s   " + frame};
+          "period " + FormatPattern(point->period_s, "0.0000") + " s   " + frame, note, false};
 }
 
 std::string StatisticsText(const RunSeries& series, double pulses_per_rev) {

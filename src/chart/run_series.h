@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <optional>
 #include <string>
 #include <vector>
@@ -7,6 +8,7 @@
 #include "analysis/display.h"
 #include "analysis/measurement_state.h"
 #include "analysis/pulses_per_rev.h"
+#include "analysis/precise_reading.h"
 
 namespace fc {
 
@@ -17,6 +19,8 @@ double FrameTimeSeconds(const MeasurementState& state, FrameTiming timing, int f
 
 // The quantity on the chart's vertical axis.
 enum class ChartQuantity { Rpm, Period };
+// Which readings the chart draws: the frame detector's, the edge timer's, or both.
+enum class ChartLines { Frame, Precise, Both };
 
 // RPM of a period for the given pulses per revolution; nullopt for a frame without reading.
 std::optional<double> RpmOf(double period_s, double pulses_per_rev);
@@ -24,8 +28,12 @@ std::optional<double> RpmOf(double period_s, double pulses_per_rev);
 struct RunPoint {
   int frame = 0;
   double time_s = 0.0;
-  double period_s = 0.0;  // 0: no reading
+  double period_s = 0.0;   // the frame detector's; 0: no reading
+  PreciseReading precise;  // the edge timer's, in seconds of the card's clock
   bool HasReading() const { return period_s > 0.0; }
+  bool HasPrecise() const { return precise.has_reading && precise.period_s > 0.0; }
+  // More than 2 % between the two readings, or a timer reading where the detector has none.
+  bool Disagrees() const;
 };
 
 // What one published frame did to the series, for a view that updates itself in place.
@@ -40,16 +48,24 @@ class RunSeries {
  public:
   // Empties the series for a new run with the given timing.
   void Begin(FrameTiming timing);
-  SeriesChange Publish(int frame, double period_s, double time_s);
-  // Publish with the frame's time taken from the state as the timing says.
+  SeriesChange Publish(int frame, double period_s, double time_s,
+                       const PreciseReading& precise = {});
+  // Publish with the frame's time and precise reading taken from the state as the timing says.
   SeriesChange Record(const MeasurementState& state, int frame, double period_s) {
-    return Publish(frame, period_s, FrameTimeSeconds(state, timing_, frame));
+    return Publish(
+        frame, period_s, FrameTimeSeconds(state, timing_, frame),
+        state.PreciseResults[static_cast<std::size_t>(std::clamp(frame, 0, kLastFrame))]);
   }
-  // A frame analysed again: its point takes the new period and keeps its time. A frame that
-  // the run did not record (nor the file hold) gains no point: nullopt.
+  // A frame analysed again: its point takes the new period and keeps its time and precise
+  // reading (a re-analysis reads only the frame detector again). A frame that the run did not
+  // record (nor the file hold) gains no point: nullopt.
   std::optional<SeriesChange> Revise(int frame, double period_s);
 
   FrameTiming timing() const { return timing_; }
+  // The frames came from a raw data file, which holds no precise readings (256 points per
+  // second only); Begin forgets it.
+  void MarkWithoutPrecise() { without_precise_ = true; }
+  bool without_precise() const { return without_precise_; }
   const std::vector<RunPoint>& points() const { return points_; }
   bool empty() const { return points_.empty(); }
   bool AnyReading() const;
@@ -62,27 +78,43 @@ class RunSeries {
   // The value plotted for a point; nullopt for a frame without reading (a gap in the line).
   static std::optional<double> Value(const RunPoint& point, ChartQuantity quantity,
                                      double pulses_per_rev);
+  // The same for the edge timer's reading.
+  static std::optional<double> PreciseValue(const RunPoint& point, ChartQuantity quantity,
+                                            double pulses_per_rev);
   // Runs of consecutive points with a reading, each as [first, last) positions in points():
-  // the pieces of the line between the gaps.
+  // the pieces of the line between the gaps. PreciseSegments: the same for precise readings.
   std::vector<std::pair<int, int>> Segments() const;
+  std::vector<std::pair<int, int>> PreciseSegments() const;
 
-  // "frame,time_s,period_s,rpm" and one line per point; LF line ends, a decimal point, and an
-  // empty rpm field for a frame without reading.
+  // "frame,time_s,period_s,rpm,precise_period_s,uncertainty_s,edges" and one line per point; LF
+  // line ends, a decimal point, an empty rpm field for a frame without reading, and empty
+  // precise fields for a frame without a precise reading. uncertainty_s is the expanded
+  // uncertainty (twice the standard uncertainty), as the readout's ± shows it.
   std::string CsvText(double pulses_per_rev) const;
 
  private:
   FrameTiming timing_ = FrameTiming::FrameNumber;
   std::vector<RunPoint> points_;
   int last_frame_ = -1;
+  bool without_precise_ = false;
 };
 
-// The readout's texts for a point: the RPM in large digits (or "no reading"), then the period
-// and frame line.
+// The readout's texts for a point: in large digits the precise RPM (or period) to the digits its
+// uncertainty allows, with its ±, or else the frame detector's RPM (or "no reading"); then the
+// detail line (the edge count and the frame detector's period beside it); then a note on the
+// precise reading: "frame reading disagrees", or why there is none.
 struct ReadoutText {
   std::string rpm;
   std::string detail;
+  std::string note;
+  bool disagrees = false;
 };
-ReadoutText RunReadout(const RunPoint* point, double pulses_per_rev);
+ReadoutText RunReadout(const RunPoint* point, double pulses_per_rev,
+                       ChartQuantity quantity = ChartQuantity::Rpm, bool without_precise = false);
+
+// `value` ± `uncertainty`, both to the decimals that give the uncertainty two significant
+// digits ("1500.0021 ± 0.0053").
+std::string ValueWithUncertainty(double value, double uncertainty);
 
 // The run's statistics of the RPM for the readout, one line: readings of all frames, mean,
 // standard deviation, extremes with their frames, the largest step between consecutive frames

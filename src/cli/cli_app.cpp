@@ -28,6 +28,7 @@
 #include "capture/headless_host.h"
 #include "cli/descriptor_output.h"
 #include "cli/monitoring.h"
+#include "cli/precise_lines.h"
 #include "files/atomic_file.h"
 #include "files/config_file.h"
 #include "files/program_directory.h"
@@ -65,8 +66,14 @@ void ExplainFrame(const MeasurementState& state, int frame, std::ostream& err) {
 class StreamDisplay : public Display {
  public:
   StreamDisplay(std::ostream* out, bool flush_each_line, std::ostream* explain = nullptr,
-                RunSeries* series = nullptr, FrameMonitor* monitor = nullptr)
-      : out_(out), flush_(flush_each_line), explain_(explain), series_(series), monitor_(monitor) {}
+                RunSeries* series = nullptr, FrameMonitor* monitor = nullptr,
+                const PreciseOptions* precise = nullptr)
+      : out_(out),
+        flush_(flush_each_line),
+        explain_(explain),
+        series_(series),
+        monitor_(monitor),
+        precise_(precise) {}
   void SetFrameLabel(int, const std::string&) override {}
   void AppendLog(const std::string& text) override {
     if (out_ != nullptr) {
@@ -91,6 +98,7 @@ class StreamDisplay : public Display {
     if (series_ != nullptr) series_->Record(state, frame, period);
     if (monitor_ != nullptr) monitor_->Frame(state, frame, period);
     if (explain_ != nullptr && !(period > 0.0)) ExplainFrame(state, frame, *explain_);
+    if (precise_ != nullptr) AfterFrameLine(state, frame, period, *precise_, out_, explain_);
   }
 
  private:
@@ -99,6 +107,7 @@ class StreamDisplay : public Display {
   std::ostream* explain_;
   RunSeries* series_;
   FrameMonitor* monitor_;
+  const PreciseOptions* precise_;
   NullPicture picture_;
 };
 
@@ -319,7 +328,8 @@ class BatchHost : public HeadlessHost, public Dialogs {
 // the stop report on `err`. With `raw_out`, the first 1001 frames are written there.
 int AnalyzeAudio(const std::string& path, const AudioFileOptions& file_options, bool restore_pulses,
                  const std::string& raw_out, const SoundEnvironment& sound, MeasurementState& state,
-                 std::ostream& out, std::ostream& err, FrameMonitor& monitor, bool jsonl) {
+                 std::ostream& out, std::ostream& err, FrameMonitor& monitor, bool jsonl,
+                 bool explain, const PreciseOptions& precise) {
   if (!sound.make_file_input) {
     err << "This program cannot read audio files; run it as frequency-counter-cli.\n";
     return kExitBadInput;
@@ -331,7 +341,8 @@ int AnalyzeAudio(const std::string& path, const AudioFileOptions& file_options, 
     }
   }
   const std::unique_ptr<FileInput> input = sound.make_file_input(path, file_options);
-  StreamDisplay display(jsonl ? nullptr : &out, true, nullptr, nullptr, &monitor);
+  StreamDisplay display(jsonl ? nullptr : &out, true, explain ? &err : nullptr, nullptr, &monitor,
+                        &precise);
   std::optional<std::string> raw_failure;
   bool any_frame = false;
   ReplayOptions options;
@@ -681,12 +692,14 @@ class RecordCommand : public Command {
                          "width, in this FLAC file (WAV when the name ends in .wav); "
                          "analyze-audio of it prints the run's frame lines again");
     AddAudioOption(*command_, audio_);
+    AddPreciseOptions(*command_, precise_);
     AddSettingsOptions(*command_, settings_);
     AddMonitoringOptions(*command_, monitoring_);
   }
 
   int Run(MeasurementState& state, const CliContext& context) override {
     std::ostream& err = context.err;
+    precise_.pulses_per_rev = monitoring_.pulses_per_rev;
     if (const Status limits = CheckMonitoringOptions(monitoring_); !limits) {
       err << limits.error() << "\n";
       return kExitUsage;
@@ -709,7 +722,7 @@ class RecordCommand : public Command {
     }
     FrameMonitor monitor(monitoring_, context.out, err);
     StreamDisplay display(monitoring_.jsonl ? nullptr : &context.out, true, nullptr, nullptr,
-                          &monitor);
+                          &monitor, &precise_);
     BatchHost host(context.out, err, context.sound, state, frames_, raw_out_, kept.get());
     Capture capture(state, display, input, host, *context.sound.clock);
     host.Attach(capture);
@@ -742,6 +755,7 @@ class RecordCommand : public Command {
       err << "Samples lost to input overruns: " << capture.samples_lost()
           << " (the frames went on after each gap).\n";
     }
+    ReportCardClock(capture.card_rate(), precise_, err);
     const bool unfinished = host.input_lost() || host.timed_out();
     if (host.frame_dropped()) {
       err << "Stopped: the frame being recorded did not finish within a second of the stop and "
@@ -772,6 +786,7 @@ class RecordCommand : public Command {
   }
 
   MonitoringOptions monitoring_;
+  PreciseOptions precise_;
   int device_ = 0;
   int frames_ = 0;
   std::string raw_out_;
@@ -804,27 +819,35 @@ class AnalyzeAudioCommand : public Command {
     command_->add_flag("--restore-pulses", restore_pulses_,
                        "Restore the pulses of an AC-coupled input, as 'record --restore-pulses'"
                        " does");
+    command_->add_flag("--explain", explain_,
+                       "On standard error, tell why each frame without a reading has none, and "
+                       "mark each frame whose reading disagrees with the edge timer's");
+    AddPreciseOptions(*command_, precise_);
     AddSettingsOptions(*command_, settings_);
     AddMonitoringOptions(*command_, monitoring_);
   }
   int Run(MeasurementState& state, const CliContext& context) override {
+    precise_.pulses_per_rev = monitoring_.pulses_per_rev;
     if (const Status limits = CheckMonitoringOptions(monitoring_); !limits) {
       context.err << limits.error() << "\n";
       return kExitUsage;
     }
-    // The edge timer runs only for what reads it: limits, alarms and JSON Lines. The frame lines
-    // alone read several times faster without it.
-    file_options_.time_edges = monitoring_.jsonl || monitoring_.alarm_on_no_reading ||
+    // The edge timer runs only for what reads it: the precise lines, the disagreement, limits,
+    // alarms and JSON Lines. The frame lines alone read several times faster without it.
+    file_options_.time_edges = precise_.lines || explain_ || monitoring_.jsonl ||
+                               monitoring_.alarm_on_no_reading ||
                                monitoring_.min_rpm || monitoring_.max_rpm ||
                                monitoring_.min_period || monitoring_.max_period;
     FrameMonitor monitor(monitoring_, context.out, context.err);
     return context.Delivered(monitor.Finish(
         AnalyzeAudio(audio_file_, file_options_, restore_pulses_, raw_out_, context.sound, state,
-                     context.out, context.err, monitor, monitoring_.jsonl)));
+                     context.out, context.err, monitor, monitoring_.jsonl, explain_, precise_)));
   }
 
  private:
   MonitoringOptions monitoring_;
+  PreciseOptions precise_;
+  bool explain_ = false;
   std::string audio_file_;
   AudioFileOptions file_options_;
   std::string raw_out_;

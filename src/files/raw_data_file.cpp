@@ -524,7 +524,8 @@ std::string RawDataText(const uint8_t* frames, int count, std::size_t frame_byte
   return text;
 }
 
-void AnalyseStoredFrames(MeasurementState& state, Display& display, int count) {
+void AnalyseStoredFrames(MeasurementState& state, Display& display, int count,
+                         const std::vector<PreciseReading>* precise) {
   display.ClearLog();
   display.Trace().Clear();
   display.Scope().Clear();
@@ -532,7 +533,9 @@ void AnalyseStoredFrames(MeasurementState& state, Display& display, int count) {
   state.CurrentFrame = 0;
   for (int frame = 0; frame < count; ++frame) {
     state.CurrentFrame = static_cast<int16_t>(frame);
-    state.PreciseResults[static_cast<std::size_t>(frame)] = PreciseReading{};  // 256 Hz only
+    const auto at = static_cast<std::size_t>(frame);
+    state.PreciseResults[at] =
+        precise != nullptr && at < precise->size() ? (*precise)[at] : PreciseReading{};
     AnalyzeFrame(state, display);
   }
 }

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "analysis/display.h"
 #include "analysis/measurement_state.h"
@@ -98,8 +99,10 @@ RawReadOutcome ReadRawData(MeasurementState& state, Display& display,
 
 // What Read Raw Data does once frames 0..count-1 are in the store: clears the log, the trace
 // and the scope, begins a run timed by frame number and runs AnalyzeFrame on each frame with
-// CurrentFrame set to its index (0 when there is none).
-void AnalyseStoredFrames(MeasurementState& state, Display& display, int count);
+// CurrentFrame set to its index (0 when there is none). Each frame's precise reading is taken
+// from `precise` when given (a recovered run), and is none otherwise (256 Hz files have none).
+void AnalyseStoredFrames(MeasurementState& state, Display& display, int count,
+                         const std::vector<PreciseReading>* precise = nullptr);
 
 // The same on file contents already in memory; `file_name` is used in the messages.
 RawReadOutcome ReadRawDataText(MeasurementState& state, Display& display, std::string_view text,

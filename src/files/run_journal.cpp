@@ -65,6 +65,23 @@ int16_t GetI16(std::string_view in, std::size_t at) {
 float GetF32(std::string_view in, std::size_t at) {
   return std::bit_cast<float>(static_cast<uint32_t>(GetLe(in, at, 4)));
 }
+double GetF64(std::string_view in, std::size_t at) {
+  return std::bit_cast<double>(GetLe(in, at, 8));
+}
+
+// The edge timer's reading kept in a version 2 record at `at`.
+PreciseReading GetPrecise(std::string_view in, std::size_t at) {
+  PreciseReading reading;
+  const auto flags = static_cast<uint32_t>(GetLe(in, at, 4));
+  reading.has_reading = (flags & 1u) != 0;
+  reading.no_signal = (flags & 2u) != 0;
+  reading.edges = static_cast<int32_t>(static_cast<uint32_t>(GetLe(in, at + 4, 4)));
+  reading.period_s = GetF64(in, at + 8);
+  reading.uncertainty_s = GetF64(in, at + 16);
+  reading.shortest_s = GetF64(in, at + 24);
+  reading.longest_s = GetF64(in, at + 32);
+  return reading;
+}
 
 // Writes all of `bytes` at `offset`; 0 or the errno of the failure.
 int WriteAllAt(int fd, std::string_view bytes, off_t offset) {
@@ -89,9 +106,9 @@ JournalSettings SettingsOf(const MeasurementState& state) {
 }
 
 std::string JournalHeaderBytes(std::time_t started, const JournalSettings& settings,
-                               uint32_t frame_bytes) {
+                               uint32_t frame_bytes, uint32_t version) {
   std::string out(kMagic);
-  PutLe(out, kRunJournalVersion, 4);
+  PutLe(out, version, 4);
   PutLe(out, frame_bytes, 4);
   PutLe(out, static_cast<uint64_t>(static_cast<int64_t>(started)), 8);
   PutLe(out, std::bit_cast<uint32_t>(settings.QuillRecordFreq), 4);
@@ -107,12 +124,23 @@ std::string JournalHeaderBytes(std::time_t started, const JournalSettings& setti
 }
 
 std::string JournalRecordBytes(int frame, float start_time, const uint8_t* bytes,
-                               uint32_t frame_bytes) {
+                               uint32_t frame_bytes, const PreciseReading& precise,
+                               uint32_t version) {
   std::string out;
   out.reserve(frame_bytes + kJournalRecordExtraBytes);
   PutLe(out, static_cast<uint32_t>(frame), 4);
   PutLe(out, std::bit_cast<uint32_t>(start_time), 4);
   out.append(reinterpret_cast<const char*>(bytes), frame_bytes);
+  if (version == 1) {
+    PutCrc(out);
+    return out;
+  }
+  PutLe(out, (precise.has_reading ? 1u : 0u) | (precise.no_signal ? 2u : 0u), 4);
+  PutLe(out, static_cast<uint32_t>(precise.edges), 4);
+  for (double value :
+       {precise.period_s, precise.uncertainty_s, precise.shortest_s, precise.longest_s}) {
+    PutLe(out, std::bit_cast<uint64_t>(value), 8);
+  }
   PutCrc(out);
   return out;
 }
@@ -183,6 +211,7 @@ Result<JournalContents> ReadJournal(const JournalReader& read, uint64_t file_siz
   contents.version = static_cast<uint32_t>(GetLe(header, 8, 4));
   switch (contents.version) {
     case 1:
+    case 2:  // the same header; its records also hold the precise reading
       ParseHeaderV1(header, contents);
       break;
     default:
@@ -202,7 +231,9 @@ Result<JournalContents> ReadJournal(const JournalReader& read, uint64_t file_siz
 
   // Only what the header announces and the store holds is read, however large the file says
   // it is.
-  const uint64_t record_size = contents.frame_bytes + kJournalRecordExtraBytes;
+  const uint64_t record_size =
+      contents.frame_bytes +
+      (contents.version == 1 ? kJournalV1RecordExtraBytes : kJournalRecordExtraBytes);
   const uint64_t body = file_size > kJournalHeaderBytes ? file_size - kJournalHeaderBytes : 0;
   uint64_t records = body / record_size;
   bool cut = body % record_size != 0;
@@ -225,6 +256,8 @@ Result<JournalContents> ReadJournal(const JournalReader& read, uint64_t file_siz
     }
     contents.start_times.push_back(GetF32(record, 4));
     contents.frames.append(record, 8, contents.frame_bytes);
+    contents.precise.push_back(
+        contents.version == 1 ? PreciseReading{} : GetPrecise(record, 8 + contents.frame_bytes));
   }
   if (beyond_store) {
     return judged(JournalCondition::Damaged, "it holds more than the " +
@@ -345,12 +378,13 @@ Status RunJournal::Begin(std::time_t started, const JournalSettings& settings,
   return Ok();
 }
 
-Status RunJournal::Append(int frame, float start_time, const uint8_t* bytes) {
+Status RunJournal::Append(int frame, float start_time, const uint8_t* bytes,
+                          const PreciseReading& precise) {
   const off_t offset =
       static_cast<off_t>(kJournalHeaderBytes) +
       static_cast<off_t>(frame) * static_cast<off_t>(frame_bytes_ + kJournalRecordExtraBytes);
   int error_number =
-      WriteAllAt(fd_, JournalRecordBytes(frame, start_time, bytes, frame_bytes_), offset);
+      WriteAllAt(fd_, JournalRecordBytes(frame, start_time, bytes, frame_bytes_, precise), offset);
   if (error_number == 0 && ::fdatasync(fd_) != 0) error_number = errno;
   if (error_number != 0) return Problem("write", error_number);
   return Ok();

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "analysis/measurement_state.h"
+#include "analysis/precise_reading.h"
 #include "analysis/result.h"
 
 namespace fc {
@@ -28,10 +29,18 @@ namespace fc {
 //     0  frame index (u32)   4  FrameStartTime (f32)   8  the F frame bytes
 //     8 + F  CRC-32 of the record's bytes before it
 // A record is intact when it is whole, its CRC matches and its index is its position.
+//
+// Version 2 has the same header (version 2) and records of F + 52 bytes: after the frame bytes
+// the edge timer's reading of the frame, 40 bytes, then the CRC:
+//     8 + F  flags (u32: 1 has a reading, 2 no signal)   12 + F  edges (i32)
+//     16 + F period, 24 + F standard uncertainty, 32 + F shortest, 40 + F longest interval
+//            (f64 each, seconds of the card's clock)   48 + F  CRC-32
+// A version 1 journal still reads; its frames have no precise reading.
 inline constexpr std::string_view kRunJournalFileName = ".run-journal";
-inline constexpr uint32_t kRunJournalVersion = 1;  // the version written
+inline constexpr uint32_t kRunJournalVersion = 2;  // the version written
 inline constexpr std::size_t kJournalHeaderBytes = 64;
-inline constexpr std::size_t kJournalRecordExtraBytes = 12;
+inline constexpr std::size_t kJournalV1RecordExtraBytes = 12;
+inline constexpr std::size_t kJournalRecordExtraBytes = 52;  // of the version written
 
 // The settings a run used, as kept in the journal's header.
 struct JournalSettings {
@@ -69,6 +78,7 @@ struct JournalContents {
   JournalSettings settings;
   uint32_t frame_bytes = 0;
   std::vector<float> start_times;  // one per intact frame
+  std::vector<PreciseReading> precise;  // one per intact frame; none read for version 1
   std::string frames;              // the intact frames' bytes, frame_bytes each
   int skipped = 0;                 // damaged or misplaced records passed over
 
@@ -79,11 +89,12 @@ struct JournalContents {
   }
 };
 
-// The header and the records of one frame, as written.
+// The header and the records of one frame, as written (or as an older version wrote them).
 std::string JournalHeaderBytes(std::time_t started, const JournalSettings& settings,
-                               uint32_t frame_bytes);
+                               uint32_t frame_bytes, uint32_t version = kRunJournalVersion);
 std::string JournalRecordBytes(int frame, float start_time, const uint8_t* bytes,
-                               uint32_t frame_bytes);
+                               uint32_t frame_bytes, const PreciseReading& precise = {},
+                               uint32_t version = kRunJournalVersion);
 
 // Reads up to `size` bytes at `offset` into `buffer`: the count read (less only at the end of
 // the file), or the sentence of a read error.
@@ -124,7 +135,8 @@ class RunJournal {
   // Truncates the held file and writes the header of a new run, flushed to disk.
   Status Begin(std::time_t started, const JournalSettings& settings, uint32_t frame_bytes);
   // Writes frame `frame` of the run in its place and flushes it to disk before returning.
-  Status Append(int frame, float start_time, const uint8_t* bytes);
+  Status Append(int frame, float start_time, const uint8_t* bytes,
+                const PreciseReading& precise = {});
   // The held file's size (0 for an empty one).
   Result<uint64_t> Size() const;
   // Reads the held file as ReadJournal does.

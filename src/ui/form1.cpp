@@ -428,6 +428,7 @@ void Form1::Command5_Click(int index) {
     dialogs_.Show(WriteRawData(state_, FilePath(kRawDataFileName)));
   } else {
     const RawReadOutcome outcome = ReadRawData(state_, *this, FilePath(kRawDataFileName));
+    if (outcome.status != RawReadStatus::Invalid) series_.MarkWithoutPrecise();  // 256 Hz only
     FlushRunChart();  // the whole replay at once
     dialogs_.Show(outcome.message);
   }

@@ -114,7 +114,7 @@ void JournalKeeper::Recover(const JournalContents& contents, MeasurementState& s
   for (int frame = 0; frame < frames; ++frame) {
     std::memcpy(state.Row(frame), contents.frame(frame), contents.frame_bytes);
   }
-  AnalyseStoredFrames(state, display, frames);
+  AnalyseStoredFrames(state, display, frames, &contents.precise);
   std::copy(contents.start_times.begin(), contents.start_times.end(),
             state.FrameStartTime.begin());
   // The journal stays, when it was not put aside: it backs the recovered run until the window
@@ -204,8 +204,9 @@ void JournalKeeper::RunStarted(const MeasurementState& state) {
 
 void JournalKeeper::FrameAnalysed(const MeasurementState& state, int frame) {
   if (!appending_) return;
-  const Status appended = journal_.Append(
-      frame, state.FrameStartTime[static_cast<std::size_t>(frame)], state.Row(frame));
+  const Status appended =
+      journal_.Append(frame, state.FrameStartTime[static_cast<std::size_t>(frame)],
+                      state.Row(frame), state.PreciseResults[static_cast<std::size_t>(frame)]);
   if (!appended) {
     appending_ = false;
     Tell(WarningMessage(appended.error() + " The rest of this run is recorded without a journal."));

@@ -80,6 +80,10 @@ RunChartWindow::RunChartWindow(const RunSeries& series, std::unique_ptr<QSetting
   StatisticsReadout = new QLabel(this);
   StatisticsReadout->setObjectName(QStringLiteral("StatisticsReadout"));
   StatisticsReadout->setWordWrap(true);
+  PreciseNote = new QLabel(this);
+  PreciseNote->setObjectName(QStringLiteral("PreciseNote"));
+  PreciseNote->setFont(detail);
+  PreciseNote->setWordWrap(true);
   Levels = new LevelBar(this);
   Levels->hide();
   ExtraReadout = new QLabel(this);
@@ -96,6 +100,18 @@ RunChartWindow::RunChartWindow(const RunSeries& series, std::unique_ptr<QSetting
   auto* axis_group = new QButtonGroup(this);
   axis_group->addButton(ShowRpm);
   axis_group->addButton(ShowPeriod);
+  ShowBothLines = new QRadioButton(QStringLiteral("Both"), this);
+  ShowPreciseLine = new QRadioButton(QStringLiteral("Precise"), this);
+  ShowFrameLine = new QRadioButton(QStringLiteral("Frame"), this);
+  ShowBothLines->setToolTip(QStringLiteral("Draw the frame detector's line and the precise one"));
+  ShowPreciseLine->setToolTip(
+      QStringLiteral("Draw only the edge timer's precise line (seconds of the card's clock)"));
+  ShowFrameLine->setToolTip(QStringLiteral("Draw only the frame detector's line"));
+  ShowBothLines->setChecked(true);
+  auto* lines_group = new QButtonGroup(this);
+  for (QRadioButton* button : {ShowBothLines, ShowPreciseLine, ShowFrameLine}) {
+    lines_group->addButton(button);
+  }
 
   chart_->SetPulsesPerRev(PulsesPerRev->value());
   chart_->on_frame_chosen = [this](int frame) {
@@ -115,6 +131,7 @@ RunChartWindow::RunChartWindow(const RunSeries& series, std::unique_ptr<QSetting
   readout->addWidget(RpmReadout);
   readout->addWidget(DetailReadout);
   readout->addWidget(StatisticsReadout);
+  readout->addWidget(PreciseNote);
   auto* levels_row = new QHBoxLayout;
   levels_row->addWidget(new QLabel(QStringLiteral("Input"), this));
   levels_row->addWidget(Levels, 1);
@@ -132,6 +149,12 @@ RunChartWindow::RunChartWindow(const RunSeries& series, std::unique_ptr<QSetting
   axis_row->addWidget(ShowRpm);
   axis_row->addWidget(ShowPeriod);
   options->addLayout(axis_row);
+  auto* lines_row = new QHBoxLayout;
+  lines_row->addWidget(new QLabel(QStringLiteral("Lines:"), this));
+  lines_row->addWidget(ShowBothLines);
+  lines_row->addWidget(ShowPreciseLine);
+  lines_row->addWidget(ShowFrameLine);
+  options->addLayout(lines_row);
   options->addStretch();
   auto* top = new QHBoxLayout;
   top->addLayout(readout, 1);
@@ -153,6 +176,13 @@ RunChartWindow::RunChartWindow(const RunSeries& series, std::unique_ptr<QSetting
   });
   connect(ShowPeriod, &QRadioButton::toggled, this, [this](bool period) {
     chart_->SetQuantity(period ? ChartQuantity::Period : ChartQuantity::Rpm);
+    UpdateReadout();
+  });
+  connect(lines_group, &QButtonGroup::buttonToggled, this, [this](QAbstractButton*, bool on) {
+    if (!on) return;
+    chart_->SetLines(ShowPreciseLine->isChecked() ? ChartLines::Precise
+                     : ShowFrameLine->isChecked() ? ChartLines::Frame
+                                                  : ChartLines::Both);
   });
   connect(ExportPngButton, &QPushButton::clicked, this, &RunChartWindow::ExportPng);
   connect(ExportSvgButton, &QPushButton::clicked, this, &RunChartWindow::ExportSvg);
@@ -199,10 +229,17 @@ void RunChartWindow::SetReadoutExtras(const std::vector<std::string>& lines) {
 }
 
 void RunChartWindow::UpdateReadout() {
-  const ReadoutText text = RunReadout(series_.Last(), PulsesPerRev->value());
+  const ReadoutText text =
+      RunReadout(series_.Last(), PulsesPerRev->value(),
+                 ShowPeriod->isChecked() ? ChartQuantity::Period : ChartQuantity::Rpm,
+                 series_.without_precise());
   RpmReadout->setText(Q(text.rpm));
   DetailReadout->setText(Q(text.detail));
   StatisticsReadout->setText(Q(StatisticsText(series_, PulsesPerRev->value())));
+  PreciseNote->setText(Q(text.note));
+  PreciseNote->setStyleSheet(text.disagrees ? QStringLiteral("color: #d62728; font-weight: bold;")
+                                            : QString());
+  PreciseNote->setVisible(!text.note.empty());
 }
 
 void RunChartWindow::Export(const QString& title, const QString& file_name, const QString& filter,

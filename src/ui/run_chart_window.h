@@ -72,11 +72,15 @@ class RunChartWindow : public QWidget {
   QLabel* RpmReadout = nullptr;
   QLabel* DetailReadout = nullptr;
   QLabel* StatisticsReadout = nullptr;
+  QLabel* PreciseNote = nullptr;  // "frame reading disagrees", or why there is no precise reading
   LevelBar* Levels = nullptr;
   QLabel* ExtraReadout = nullptr;
   PulsesPerRevBox* PulsesPerRev = nullptr;
   QRadioButton* ShowRpm = nullptr;
   QRadioButton* ShowPeriod = nullptr;
+  QRadioButton* ShowBothLines = nullptr;
+  QRadioButton* ShowPreciseLine = nullptr;
+  QRadioButton* ShowFrameLine = nullptr;
   QChartView* ChartView = nullptr;
   QPushButton* ExportPngButton = nullptr;
   QPushButton* ExportSvgButton = nullptr;

@@ -22,13 +22,14 @@
 #include "capture/audio_replay.h"
 #include "capture/audiofile/audio_file_input.h"
 #include "capture/audiofile/audio_recording.h"
+#include "capture/block_averager.h"
 #include "capture/buffer_filler.h"
 #include "capture/capture.h"
 #include "capture/fake_host.h"
 #include "capture/pulse/pulse_wave_input.h"
-#include "support/scripted_wave_input.h"
 #include "cli/cli_app.h"
 #include "pulse/private_server.h"
+#include "support/scripted_wave_input.h"
 #include "support/wave_format.h"
 
 namespace fc::testing {
@@ -36,10 +37,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// A full-scale pulse train, 80 points at 256 Hz apart (.3125 s) and 8 points high.
-float Train(double seconds) {
-  const double phase = std::fmod(seconds + 0.2, 0.3125);
-  return phase < 0.03125 ? 1.0f : -1.0f;
+// A full-scale pulse train, by default 80 points at 256 Hz apart (.3125 s) and 8 points high
+// (a tenth of the period).
+float Train(double seconds, double period = 0.3125, double duty = 0.1) {
+  const double phase = std::fmod(seconds + 0.2, period);
+  return phase < period * duty ? 1.0f : -1.0f;
 }
 
 struct FileShape {
@@ -48,6 +50,8 @@ struct FileShape {
   int channels = 2;
   int train_channel = 1;  // from 1; the next channel holds half scale, the others silence
   double seconds = 9.0;
+  double period = 0.3125;
+  double duty = 0.1;
 };
 
 // Writes the shape with libsndfile; false when this libsndfile cannot write the format.
@@ -67,7 +71,7 @@ bool WriteShape(const fs::path& path, const FileShape& shape) {
     block.assign(count * static_cast<size_t>(shape.channels), 0.0f);
     for (size_t f = 0; f < count; ++f) {
       const double t = static_cast<double>(at + f) / shape.rate;
-      block[f * shape.channels + shape.train_channel - 1] = Train(t);
+      block[f * shape.channels + shape.train_channel - 1] = Train(t, shape.period, shape.duty);
       if (shape.train_channel < shape.channels) {
         block[f * shape.channels + shape.train_channel] = 0.5f;
       }
@@ -261,6 +265,21 @@ TEST_F(AudioFileTest, FileAndLiveInputGiveTheSameFrames) {
           << "frame " << frame;
     }
     EXPECT_EQ(display.log, replayed.display.log);
+    if (restore) continue;
+    // The edge timer beside the averaging changes no byte: the rows, and so the frame lines and
+    // the raw file, are the plain block means of the samples.
+    BlockAverager plain(kRate, 256, 2);
+    std::vector<float> all(samples.size());
+    for (size_t i = 0; i < samples.size(); ++i) all[i] = static_cast<float>(samples[i]) / 32768.0f;
+    std::vector<uint8_t> means;
+    plain.Push(all.data(), count, [&](const uint8_t* f) { means.insert(means.end(), f, f + 2); });
+    ASSERT_GE(means.size(), static_cast<size_t>(2 * kCaptureBufferSize * kFrames));
+    for (int frame = 0; frame < kFrames; ++frame) {
+      EXPECT_EQ(
+          0, std::memcmp(replayed.state->Row(frame), means.data() + 2 * kCaptureBufferSize * frame,
+                         2 * kCaptureBufferSize))
+          << "frame " << frame;
+    }
   }
 }
 
@@ -566,6 +585,52 @@ TEST_F(AudioFileTest, AKilledRunKeepsItsRecording) {
   const size_t both = std::min(run_lines.size(), replay_lines.size());
   EXPECT_GE(both, 5u);
   for (size_t i = 0; i < both; ++i) EXPECT_EQ(replay_lines[i], run_lines[i]);
+}
+
+// --precise puts the edge timer's line after each frame line and leaves the frame lines as they
+// were; a train the frame detector reads as twice its period, or not at all, is marked on that
+// line and by --explain.
+TEST_F(AudioFileTest, PreciseLinesFollowTheFramesAndMarkDisagreement) {
+  struct Case {
+    double period;
+    double duty;
+    const char* detector;  // the frame detector's period
+    bool disagrees;
+  };
+  const Case cases[] = {
+      {0.3125, 0.1, ".3125", false}, {0.04, 0.1, ".0781", true}, {0.02, 0.5, ".0000", true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.period);
+    const fs::path path = dir / "train.wav";
+    FileShape shape;
+    shape.period = c.period;
+    shape.duty = c.duty;
+    ASSERT_TRUE(WriteShape(path, shape));
+    const CliRun plain = AnalyzeAudio({path.string()});
+    const CliRun precise =
+        AnalyzeAudio({"--precise", "--explain", "--pulses-per-rev", "2.5", path.string()});
+    ASSERT_EQ(0, precise.status) << precise.err;
+    const std::vector<std::string> frames = Lines(plain.out);
+    const std::vector<std::string> lines = Lines(precise.out);
+    ASSERT_EQ(2u, frames.size());
+    ASSERT_EQ(2 * frames.size(), lines.size());
+    for (std::size_t f = 0; f < frames.size(); ++f) {
+      SCOPED_TRACE(lines[2 * f + 1]);
+      EXPECT_EQ(frames[f], lines[2 * f]);
+      EXPECT_EQ(c.detector, Token(frames[f], 1));
+      const std::string& line = lines[2 * f + 1];
+      EXPECT_EQ("precise", Token(line, 0));
+      // Edges on whole samples, as generated here, may fall a sample early or late.
+      EXPECT_NEAR(c.period, std::stod(Token(line, 1)), c.period * 1e-5);
+      EXPECT_EQ("\u00b1", Token(line, 2));
+      EXPECT_LT(std::stod(Token(line, 3)), c.period * 1e-5);
+      EXPECT_NEAR(4.0 / c.period, std::stoi(Token(line, 5)), 2.0);
+      EXPECT_NEAR(60.0 / (c.period * 2.5), std::stod(Token(line, 7)), 1e-3);
+      EXPECT_EQ(c.disagrees, line.find("  frame reading disagrees") != std::string::npos);
+      EXPECT_EQ(c.disagrees, precise.err.find("frame " + std::to_string(f) +
+                                              ": frame reading disagrees") != std::string::npos);
+    }
+  }
 }
 
 }  // namespace

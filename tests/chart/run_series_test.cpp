@@ -64,11 +64,11 @@ TEST(RunSeriesTest, PulsesPerRevolutionAndReadout) {
   EXPECT_DOUBLE_EQ(*RpmOf(0.5, 4), 30.0);
   EXPECT_DOUBLE_EQ(*RpmOf(0.001, 1000), 60.0);
   EXPECT_FALSE(RpmOf(0.0, 1));
-  const RunPoint point{12, 48.0, 0.390625};
+  const RunPoint point{12, 48.0, 0.390625, {}};
   EXPECT_DOUBLE_EQ(*RunSeries::Value(point, ChartQuantity::Period, 7), 0.390625);
   EXPECT_EQ(RunReadout(&point, 2).rpm, "76.8 RPM");
   EXPECT_EQ(RunReadout(&point, 2).detail, "period 0.3906 s   frame 12");
-  const RunPoint none{3, 12.0, 0.0};
+  const RunPoint none{3, 12.0, 0.0, {}};
   EXPECT_EQ(RunReadout(&none, 1).rpm, "no reading");
 }
 
@@ -78,11 +78,52 @@ TEST(RunSeriesTest, CsvText) {
   series.Publish(0, 0.390625, 0.0);
   series.Publish(1, 0.0, 4.0);
   series.Publish(2, 1.5, 8.0);
+  PreciseReading precise;
+  precise.has_reading = true;
+  precise.period_s = 0.0400001;
+  precise.uncertainty_s = 2.5e-9;
+  precise.edges = 100;
+  series.Publish(3, 0.078125, 12.0, precise);
   EXPECT_EQ(series.CsvText(2),
-            "frame,time_s,period_s,rpm\n"
-            "0,0.000,0.390625,76.800\n"
-            "1,4.000,0.000000,\n"
-            "2,8.000,1.500000,20.000\n");
+            "frame,time_s,period_s,rpm,precise_period_s,uncertainty_s,edges\n"
+            "0,0.000,0.390625,76.800,,,\n"
+            "1,4.000,0.000000,,,,\n"
+            "2,8.000,1.500000,20.000,,,\n"
+            "3,12.000,0.078125,384.000,0.0400001,5e-09,100\n");
+}
+
+// With a precise reading the big number is the timer's, to the digits its uncertainty allows,
+// and a frame detector more than 2 % away (or with no reading) is marked; without one the
+// readout says why.
+TEST(RunSeriesTest, ReadoutShowsThePreciseReadingAndDisagreement) {
+  RunPoint point{5, 20.0, 0.0400, {}};
+  point.precise.has_reading = true;
+  point.precise.period_s = 0.04;
+  point.precise.uncertainty_s = 2.5e-8;  // U = 5e-8 s, 1.9e-3 RPM at 1500 RPM
+  point.precise.edges = 101;
+  ReadoutText text = RunReadout(&point, 1);
+  EXPECT_EQ(text.rpm, "1500.0000 \u00b1 0.0019 RPM");
+  EXPECT_EQ(text.detail,
+            "101 edges, card's clock, \u00b1 at 95 %   frame detector 0.0400 s   frame 5");
+  EXPECT_FALSE(text.disagrees);
+  EXPECT_EQ(RunReadout(&point, 1, ChartQuantity::Period).rpm, "0.040000000 \u00b1 0.000000050 s");
+  for (const double detector : {0.0, 0.078125, 0.0409}) {
+    point.period_s = detector;
+    text = RunReadout(&point, 1);
+    EXPECT_TRUE(text.disagrees) << detector;
+    EXPECT_EQ(text.note, "frame reading disagrees");
+  }
+  point.period_s = 0.0407;  // within 2 %
+  EXPECT_FALSE(RunReadout(&point, 1).disagrees);
+
+  const RunPoint raw{3, 12.0, 0.390625, {}};
+  EXPECT_EQ(RunReadout(&raw, 1).rpm, "153.6 RPM");
+  EXPECT_EQ(RunReadout(&raw, 1, ChartQuantity::Rpm, true).note,
+            "No precise readings: a raw data file holds only 256 points per second.");
+  RunSeries series;
+  series.MarkWithoutPrecise();
+  series.Begin(FrameTiming::FrameNumber);
+  EXPECT_FALSE(series.without_precise());
 }
 
 // The readout's statistics line: a gap breaks the steps, a fractional ratio scales every RPM.

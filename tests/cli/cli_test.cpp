@@ -574,10 +574,10 @@ TEST_F(CliTest, ChartWritesTheCsvAndReadsRawAsAnalyzeDoes) {
   const fs::path csv = dir_ / "run.csv";
   EXPECT_EQ(Run({"chart", raw.string(), "-o", csv.string(), "--pulses-per-rev", "2"}), 3);
   EXPECT_EQ(ReadText(csv),
-            "frame,time_s,period_s,rpm\n"
-            "0,0.000,0.500000,60.000\n"
-            "1,4.000,0.000000,\n"
-            "2,8.000,0.250000,120.000\n");
+            "frame,time_s,period_s,rpm,precise_period_s,uncertainty_s,edges\n"
+            "0,0.000,0.500000,60.000,,,\n"
+            "1,4.000,0.000000,,,,\n"
+            "2,8.000,0.250000,120.000,,,\n");
 
   EXPECT_EQ(Run({"chart", (dir_ / "missing.txt").string(), "-o", csv.string()}), 1);
   const auto bad = Write("bad.txt", " 0 \r\n 300 \r\n");
@@ -589,7 +589,7 @@ TEST_F(CliTest, ChartWritesTheCsvAndReadsRawAsAnalyzeDoes) {
   EXPECT_NE(err_.str().find("--pulses-per-rev: Pulses per revolution go from"), std::string::npos)
       << err_.str();
   EXPECT_EQ(Run({"chart", raw.string(), "-o", csv.string(), "--pulses-per-rev", "2,5"}), 3);
-  EXPECT_NE(ReadText(csv).find("0,0.000,0.500000,48.000\n"), std::string::npos) << ReadText(csv);
+  EXPECT_NE(ReadText(csv).find("0,0.000,0.500000,48.000,,,\n"), std::string::npos) << ReadText(csv);
   // This program has no drawing; the helper beside it has.
   EXPECT_EQ(Run({"chart", raw.string(), "-o", (dir_ / "run.png").string()}), 1);
   EXPECT_FALSE(fs::exists(dir_ / "run.png"));
@@ -623,7 +623,7 @@ TEST_F(CliTest, ChartHelperDrawsOffscreenQuietly) {
     EXPECT_EQ(ReadText(dir_ / "err").find("Qt"), std::string::npos) << ReadText(dir_ / "err");
     EXPECT_EQ(helper(platform, "chart " + good.string() + " -o " + (dir_ / "q.csv").string()), 0);
     EXPECT_EQ(ReadText(dir_ / "err"), "");
-    EXPECT_EQ(ReadText(dir_ / "q.csv").substr(0, 26), "frame,time_s,period_s,rpm\n");
+    EXPECT_EQ(ReadText(dir_ / "q.csv").substr(0, 26), "frame,time_s,period_s,rpm,");
     EXPECT_EQ(helper(platform, "chart " + good.string() + " -o " + (dir_ / "q.png").string()), 0);
     EXPECT_EQ(ReadText(dir_ / "err"), "");
     EXPECT_EQ(ReadText(dir_ / "q.png").substr(1, 3), "PNG");
@@ -637,8 +637,9 @@ TEST_F(CliTest, ChartHelperDrawsOffscreenQuietly) {
   EXPECT_NE(ReadText(dir_ / "n.svg").find("No frame has a reading."), std::string::npos);
   EXPECT_EQ(helper("xcb", "chart " + none.string() + " -o " + (dir_ / "n.csv").string()), 0);
   EXPECT_EQ(ReadText(dir_ / "err"), "");
-  EXPECT_EQ(ReadText(dir_ / "n.csv"), "frame,time_s,period_s,rpm\n0,0.000,0.000000,\n"
-                                      "1,4.000,0.000000,\n");
+  EXPECT_EQ(ReadText(dir_ / "n.csv"),
+            "frame,time_s,period_s,rpm,precise_period_s,uncertainty_s,edges\n"
+            "0,0.000,0.000000,,,,\n1,4.000,0.000000,,,,\n");
 }
 #endif
 

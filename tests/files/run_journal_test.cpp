@@ -90,6 +90,64 @@ TEST(RunJournalTest, RoundTripReadsBackAsReadRawDataWould) {
   EXPECT_EQ(from_journal.FrameResults, from_file.FrameResults);
 }
 
+// Version 2 keeps each frame's precise reading, and a recovery puts them back beside the frames;
+// a version 1 journal still reads, its frames without readings.
+TEST(RunJournalTest, PreciseReadingsAreKeptAndVersionOneStillReads) {
+  constexpr uint32_t kBytes = 2 * kCaptureBufferSize;
+  PreciseReading read_one;
+  read_one.has_reading = true;
+  read_one.period_s = 1.0 / 7.0;
+  read_one.uncertainty_s = 3.25e-9;
+  read_one.edges = 29;
+  read_one.shortest_s = 0.142857;
+  read_one.longest_s = 0.1428572;
+  PreciseReading silent;
+  silent.no_signal = true;
+  const std::vector<PreciseReading> readings = {read_one, silent, PreciseReading{}};
+
+  TempDir dir;
+  MeasurementState recorded;
+  RunJournal journal(dir / ".run-journal");
+  ASSERT_TRUE(journal.TakeFile(true));
+  ASSERT_TRUE(journal.Begin(100, JournalSettings{}, kBytes));
+  for (int frame = 0; frame < 3; ++frame) {
+    FillFrame(recorded, frame);
+    ASSERT_TRUE(journal.Append(frame, 4.0f * static_cast<float>(frame), recorded.Row(frame),
+                               readings[static_cast<std::size_t>(frame)]));
+  }
+  const auto read = journal.Read(kBytes);
+  ASSERT_TRUE(read) << read.error();
+  EXPECT_EQ(read->condition, JournalCondition::Whole);
+  EXPECT_EQ(read->version, 2u);
+  EXPECT_EQ(read->precise, readings);
+  for (int frame = 0; frame < 3; ++frame) {
+    EXPECT_EQ(std::memcmp(read->frame(frame), recorded.Row(frame), kBytes), 0);
+  }
+
+  MeasurementState recovered;
+  UpdateConsecutive(recovered);
+  recovered.BufferSize = kCaptureBufferSize;
+  recovered.QuillRecordFreq = kCaptureRate;
+  FakeDisplay display;
+  for (int frame = 0; frame < 3; ++frame) {
+    std::memcpy(recovered.Row(frame), read->frame(frame), kBytes);
+  }
+  AnalyseStoredFrames(recovered, display, 3, &read->precise);
+  EXPECT_TRUE(std::equal(readings.begin(), readings.end(), recovered.PreciseResults.begin()));
+  AnalyseStoredFrames(recovered, display, 3);  // a raw file's frames have none
+  EXPECT_EQ(recovered.PreciseResults[0], PreciseReading{});
+
+  std::string old = JournalHeaderBytes(100, JournalSettings{}, kBytes, 1);
+  for (int frame = 0; frame < 2; ++frame) {
+    old += JournalRecordBytes(frame, 0.0f, recorded.Row(frame), kBytes, read_one, 1);
+  }
+  const JournalContents v1 = ParseJournal(old, kBytes);
+  EXPECT_EQ(v1.condition, JournalCondition::Whole);
+  EXPECT_EQ(v1.frame_count(), 2);
+  EXPECT_EQ(v1.precise, (std::vector<PreciseReading>(2)));
+  EXPECT_EQ(std::memcmp(v1.frame(1), recorded.Row(1), kBytes), 0);
+}
+
 TEST(RunJournalTest, CutOrDamagedJournalKeepsItsCompleteFrames) {
   constexpr uint32_t kBytes = 8;  // small frames: the boundaries are the same
   const uint8_t frame[kBytes] = {1, 2, 3, 4, 5, 6, 7, 8};

@@ -5,6 +5,7 @@
 #include <QLineSeries>
 #include <QMenu>
 #include <QRadioButton>
+#include <QScatterSeries>
 #include <QSpinBox>
 #include <QValueAxis>
 
@@ -98,6 +99,9 @@ class RunChartTest : public QObject {
     QCOMPARE(window.RpmReadout->text(),
              QString::fromStdString(FormatPattern(60.0 / period, "0.0") + " RPM"));
     QVERIFY(window.DetailReadout->text().endsWith(QStringLiteral("frame 2")));
+    QCOMPARE(
+        window.PreciseNote->text(),
+        QStringLiteral("No precise readings: a raw data file holds only 256 points per second."));
     QCOMPARE(Pieces(window).size(), 2);
     QCOMPARE(Points(window), (QList<QPointF>{{0.0, 60.0 / results[0]}, {8.0, 60.0 / period}}));
     auto* time_axis = qobject_cast<QValueAxis*>(window.ChartView->chart()->axes(Qt::Horizontal)[0]);
@@ -127,6 +131,8 @@ class RunChartTest : public QObject {
     }
     QCOMPARE(Points(window), whole_points);
     QVERIFY(!time_axis->titleText().contains(QStringLiteral("Read Raw Data")));
+    // The scripted input times no edges: a live frame without a precise reading says only that.
+    QCOMPARE(window.PreciseNote->text(), QStringLiteral("No precise reading for this frame."));
     // The run's pulses were restored, and the readout says so.
     QVERIFY(window.ExtraReadout->text().startsWith(QStringLiteral("Restore Pulses")));
     form.mnuRestorePulses->setChecked(false);
@@ -343,6 +349,62 @@ class RunChartTest : public QObject {
     series.Publish(2, 0.5, 8.0);
     chart.Append(2);
     QVERIFY(svg().find(note) == std::string::npos);
+  }
+
+  // The precise line beside the frame detector's, each alone, and a ring on each frame whose
+  // readings disagree; drawn frame by frame it is what drawing the run whole gives.
+  void PreciseLinesAndDisagreementMarks() {
+    const auto precise = [](double period) {
+      PreciseReading reading;
+      reading.has_reading = period > 0.0;
+      reading.period_s = period;
+      reading.edges = 10;
+      return reading;
+    };
+    RunSeries series;
+    series.Begin(FrameTiming::FrameNumber);
+    RunChart live(series);
+    const std::vector<std::pair<double, double>> frames{
+        {0.5, 0.5}, {0.078125, 0.04}, {0.0, 0.02}, {0.3, 0.0}};
+    for (int frame = 0; frame < 4; ++frame) {
+      const auto& [period, timed] = frames[static_cast<std::size_t>(frame)];
+      series.Publish(frame, period, frame * 4.0, precise(timed));
+      live.Append(frame);
+    }
+    struct Drawn {
+      QList<QList<QPointF>> frame_lines, precise_lines;
+      QList<QPointF> marks;
+      bool operator==(const Drawn&) const = default;
+    };
+    const auto drawn = [](RunChart& chart) {
+      Drawn d;
+      for (QAbstractSeries* s : chart.chart()->series()) {
+        if (auto* scatter = qobject_cast<QScatterSeries*>(s)) {
+          d.marks = scatter->points();
+        } else if (auto* line = qobject_cast<QLineSeries*>(s)) {
+          (line->pen().color() == QColor(31, 119, 180) ? d.frame_lines : d.precise_lines)
+              .append(line->points());
+        }
+      }
+      return d;
+    };
+    const Drawn both = drawn(live);
+    QCOMPARE(both.frame_lines,
+             (QList<QList<QPointF>>{{{0.0, 120.0}, {4.0, 768.0}}, {{12.0, 200.0}}}));
+    QCOMPARE(both.precise_lines,
+             (QList<QList<QPointF>>{{{0.0, 120.0}, {4.0, 1500.0}, {8.0, 3000.0}}}));
+    QCOMPARE(both.marks, (QList<QPointF>{{4.0, 1500.0}, {8.0, 3000.0}}));
+    RunChart whole(series);
+    QVERIFY(drawn(whole) == both);
+
+    whole.SetLines(ChartLines::Precise);
+    QVERIFY(drawn(whole).frame_lines.isEmpty());
+    QCOMPARE(drawn(whole).precise_lines, both.precise_lines);
+    whole.SetLines(ChartLines::Frame);
+    QCOMPARE(drawn(whole).frame_lines, both.frame_lines);
+    QVERIFY(drawn(whole).precise_lines.isEmpty());
+    // On the detector's point where it has one.
+    QCOMPARE(drawn(whole).marks, (QList<QPointF>{{4.0, 768.0}, {8.0, 3000.0}}));
   }
 
  private:
