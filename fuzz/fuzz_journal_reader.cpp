@@ -23,14 +23,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   }
   // The records as written again are the bytes read; the header's reserved bytes are not
   // looked at, so its fields are compared through a second reading instead.
-  const std::string header =
-      fc::JournalHeaderBytes(contents->started, contents->settings, contents->frame_bytes);
+  // Written again in the input's own version, with the precise readings it holds.
+  const std::string header = fc::JournalHeaderBytes(contents->started, contents->settings,
+                                                    contents->frame_bytes, contents->version);
   std::string again = header;
   for (int frame = 0; frame < contents->frame_count(); ++frame) {
+    const auto f = static_cast<std::size_t>(frame);
     again += fc::JournalRecordBytes(
-        frame, contents->start_times[static_cast<std::size_t>(frame)],
-        reinterpret_cast<const uint8_t*>(contents->frames.data()) + frame * frame_bytes,
-        contents->frame_bytes);
+        frame, contents->start_times[f],
+        reinterpret_cast<const uint8_t*>(contents->frames.data()) + f * frame_bytes,
+        contents->frame_bytes,
+        f < contents->precise.size() ? contents->precise[f] : fc::PreciseReading{},
+        contents->version);
   }
   // With no record passed over, the records kept are the input's first ones, byte for byte.
   if (contents->skipped == 0 &&
@@ -40,7 +44,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   const fc::JournalContents reread = fc::ParseJournal(again, contents->frame_bytes);
   if (reread.condition != fc::JournalCondition::Whole ||
       reread.frame_count() != contents->frame_count() ||
-      fc::JournalHeaderBytes(reread.started, reread.settings, reread.frame_bytes) != header) {
+      fc::JournalHeaderBytes(reread.started, reread.settings, reread.frame_bytes,
+                             reread.version) != header) {
     __builtin_trap();
   }
   return 0;
