@@ -127,32 +127,39 @@ void RunChart::Rebuild() {
   SetTitles();
 
   // Whole pieces at once: one replace per piece instead of one append per point.
-  for (const auto& [first, end] :
-       lines_ == ChartLines::Precise ? std::vector<std::pair<int, int>>() : series_.Segments()) {
-    QList<QPointF> points;
-    for (int i = first; i < end; ++i) {
-      const RunPoint& point = series_.points()[static_cast<std::size_t>(i)];
-      const double value = *RunSeries::Value(point, quantity_, pulses_per_rev_);
-      points.append(QPointF(point.time_s, value));
-      ExtendTime(point.time_s);
-      ExtendValue(value);
-    }
-    AddReading(points.front(), false);
-    pieces_.back()->replace(points);
-  }
-  if (lines_ != ChartLines::Frame) {
-    for (const auto& [first, end] : series_.PreciseSegments()) {
+  const auto draw = [this](const std::vector<std::pair<int, int>>& segments, auto value_of,
+                           bool precise) {
+    for (const auto& [first, end] : segments) {
       QList<QPointF> points;
       for (int i = first; i < end; ++i) {
         const RunPoint& point = series_.points()[static_cast<std::size_t>(i)];
-        const double value = *RunSeries::PreciseValue(point, quantity_, pulses_per_rev_);
+        const double value = *value_of(point);
         points.append(QPointF(point.time_s, value));
         ExtendTime(point.time_s);
         ExtendValue(value);
       }
-      AddPrecise(points.front(), false);
-      precise_pieces_.back()->replace(points);
+      if (precise) {
+        AddPrecise(points.front(), false);
+        precise_pieces_.back()->replace(points);
+      } else {
+        AddReading(points.front(), false);
+        pieces_.back()->replace(points);
+      }
     }
+  };
+  if (lines_ != ChartLines::Precise) {
+    draw(series_.Segments(),
+         [this](const RunPoint& point) {
+           return RunSeries::Value(point, quantity_, pulses_per_rev_);
+         },
+         false);
+  }
+  if (lines_ != ChartLines::Frame) {
+    draw(series_.PreciseSegments(),
+         [this](const RunPoint& point) {
+           return RunSeries::PreciseValue(point, quantity_, pulses_per_rev_);
+         },
+         true);
   }
   for (const RunPoint& point : series_.points()) {
     if (point.Disagrees()) MarkDisagreement(point);
