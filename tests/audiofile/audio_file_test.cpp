@@ -26,6 +26,7 @@
 #include "capture/buffer_filler.h"
 #include "capture/capture.h"
 #include "capture/fake_host.h"
+#include "audiofile/batch_run.h"
 #include "capture/pulse/pulse_wave_input.h"
 #include "cli/cli_app.h"
 #include "pulse/private_server.h"
@@ -283,30 +284,10 @@ TEST_F(AudioFileTest, FileAndLiveInputGiveTheSameFrames) {
   }
 }
 
-// Runs the batch program's analyze-audio in this process with the audio-file input, a FIFO
-// given up on after a fraction of a second.
-struct CliRun {
-  int status = 0;
-  std::string out;
-  std::string err;
-};
+// analyze-audio with a FIFO given up on after a fraction of a second.
 CliRun AnalyzeAudio(std::vector<std::string> args) {
-  SoundEnvironment sound;
-  sound.make_file_input = [](const std::string& path, const AudioFileOptions& options) {
-    AudioFileOptions quick = options;
-    quick.fifo_wait_seconds = 0.3;
-    return std::make_unique<AudioFileInput>(path, quick);
-  };
-  args.insert(args.begin(), {"frequency-counter-cli", "analyze-audio"});
-  std::vector<const char*> argv;
-  for (const std::string& arg : args) argv.push_back(arg.c_str());
-  std::ostringstream out;
-  std::ostringstream err;
-  CliRun run;
-  run.status = RunCli(static_cast<int>(argv.size()), argv.data(), out, err, sound);
-  run.out = out.str();
-  run.err = err.str();
-  return run;
+  args.insert(args.begin(), "analyze-audio");
+  return RunBatch(std::move(args), 0.3);
 }
 
 std::string ReadText(const fs::path& path) {

@@ -22,6 +22,7 @@
 #include "capture/audiofile/audio_file_input.h"
 #include "cli/cli_app.h"
 #include "cli/monitoring.h"
+#include "audiofile/batch_run.h"
 
 namespace fc::testing {
 namespace {
@@ -50,28 +51,7 @@ void WriteTrain(const fs::path& path, const std::vector<double>& periods) {
   sf_close(file);
 }
 
-struct CliRun {
-  int status = 0;
-  std::string out;
-  std::string err;
-};
-
-CliRun Cli(std::vector<std::string> args) {
-  SoundEnvironment sound;
-  sound.make_file_input = [](const std::string& path, const AudioFileOptions& options) {
-    return std::make_unique<AudioFileInput>(path, options);
-  };
-  args.insert(args.begin(), "frequency-counter-cli");
-  std::vector<const char*> argv;
-  for (const std::string& arg : args) argv.push_back(arg.c_str());
-  std::ostringstream out;
-  std::ostringstream err;
-  CliRun run;
-  run.status = RunCli(static_cast<int>(argv.size()), argv.data(), out, err, sound);
-  run.out = out.str();
-  run.err = err.str();
-  return run;
-}
+CliRun Cli(std::vector<std::string> args) { return RunBatch(std::move(args)); }
 
 std::vector<std::string> Lines(const std::string& text, const std::string& prefix = "") {
   std::vector<std::string> lines;
