@@ -201,6 +201,17 @@ PreciseReading EdgeTimer::EndFrame() {
   const bool opening = before_ >= 0.0 && !times.empty() &&
                        times.front() - before_ <= kMaxPeriodSeconds * rate_;
   if (opening) times.insert(times.begin(), before_);
+  const double last_chosen = times.empty() ? -1.0 : times.back();
+  const double* other = falling_ ? rises_ : falls_;
+  if (times.size() < 2 && decided_ && duty_ >= kRisingDuty && duty_ <= kFallingDuty &&
+      other[0] >= frame_start_ && other[1] > other[0]) {
+    // The first frame of a slow train: the edge that armed the trigger is not timed and the
+    // polarity is chosen a period later, so the chosen edges may close no interval yet while
+    // the other polarity has two in the frame. Near half duty either polarity is as good (far
+    // from it the other edges may be the slow ends of spikes): those two read the frame, and
+    // the choice stays.
+    times.assign(other, other + 2);
+  }
   const size_t n = times.size();
   if (n >= 2) {
     // Least squares of time against edge number, about the means, times relative to the first
@@ -248,10 +259,21 @@ PreciseReading EdgeTimer::EndFrame() {
     reading.shortest_s = shortest / rate_;
     reading.longest_s = longest / rate_;
   }
-  if (!times.empty()) before_ = times.back();
+  if (last_chosen >= 0.0) before_ = last_chosen;
   times.clear();
   frame_start_ = now;
   return reading;
+}
+
+PreciseReading SounderReading(const PreciseReading& first, const PreciseReading& second) {
+  if (first.has_reading && second.has_reading) {
+    return second.uncertainty_s < first.uncertainty_s ? second : first;
+  }
+  if (first.has_reading) return first;
+  if (second.has_reading) return second;
+  PreciseReading none = first;
+  none.no_signal = first.no_signal && second.no_signal;
+  return none;
 }
 
 }  // namespace fc
