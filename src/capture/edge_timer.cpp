@@ -37,6 +37,9 @@ constexpr double kMinEdgeSigma = 0.01;
 // A frame with this many degrees of freedom tells its own timing noise well enough.
 constexpr double kOwnDof = 30.0;
 constexpr double kMaxPooledDof = 200.0;
+// How many runs of neighbouring edges a frame's residuals are cut into to see whether their
+// errors are correlated.
+constexpr size_t kRuns = 16;
 }  // namespace
 
 EdgeTimer::EdgeTimer(uint32_t rate)
@@ -235,15 +238,33 @@ PreciseReading EdgeTimer::EndFrame() {
     const double nd = static_cast<double>(n);
     const double sxx = nd * (nd * nd - 1.0) / 12.0;
     const double slope = sxy / sxx;
+    // The residuals, and the means of runs of `run` of them: the trigger's levels wander with
+    // the noise and move neighbouring edges alike, and errors correlated from edge to edge tell
+    // the slope less than as many independent ones. The variance grows by as much as the runs'
+    // means scatter more than independent errors would let them.
+    const size_t run = std::max<size_t>(4, n / kRuns);
     double squares = 0.0;
+    double run_sum = 0.0;
+    double run_squares = 0.0;
+    size_t runs = 0;
     for (size_t i = 0; i < n; ++i) {
       const double r = times[i] - origin - mean_time - slope * (static_cast<double>(i) - mean_index);
       squares += r * r;
+      run_sum += r;
+      if ((i + 1) % run == 0) {
+        run_squares += run_sum * run_sum / static_cast<double>(run);
+        run_sum = 0.0;
+        ++runs;
+      }
     }
     const double dof = nd - 2.0;
     double variance = kMinEdgeSigma * kMinEdgeSigma;
     if (dof >= kOwnDof) {
       variance = std::max(variance, squares / dof);
+      if (runs > 2 && squares > 0.0) {
+        const double spread = (run_squares / static_cast<double>(runs - 2)) / (squares / dof);
+        variance *= std::max(1.0, spread);
+      }
     } else {
       if (dof > 0.0) variance = std::max(variance, squares / dof);
       variance = std::max(variance, pooled_variance_);
