@@ -11,7 +11,10 @@ BufferFiller::BufferFiller(uint32_t input_rate, uint32_t output_rate, int channe
       output_rate_(output_rate),
       averager_(input_rate, output_rate, channels),
       timer_(input_rate) {
-  if (restore_pulses) restorer_.emplace(input_rate);
+  if (restore_pulses) {
+    restorer_.emplace(input_rate);
+    input_timer_.emplace(input_rate);
+  }
   carry_.reserve(carry_frames * static_cast<size_t>(channels));
 }
 
@@ -30,14 +33,20 @@ void BufferFiller::Queue(WaveHeader& header) {
     // restorer and the timer, so that a replay of the recording gives the same frames.
     keeping_ = true;
     averager_ = BlockAverager(input_rate_, output_rate_, Channels());
-    if (restorer_) restorer_.emplace(input_rate_);
+    if (restorer_) {
+      restorer_.emplace(input_rate_);
+      input_timer_.emplace(input_rate_);
+    }
     timer_ = EdgeTimer(input_rate_);
     carry_.clear();
     carrying_ = false;
     sink_->Begin(input_rate_, Channels(), sink_width_);
   }
   // A buffer that does not continue the last one starts its timer frame now.
-  if (!carrying_) timer_.RestartFrame();
+  if (!carrying_) {
+    timer_.RestartFrame();
+    if (input_timer_) input_timer_->RestartFrame();
+  }
   header_ = &header;
   filled_ = 0;
   // The input that followed the previous buffer without a gap goes first.
@@ -72,6 +81,7 @@ void BufferFiller::Release(const WaveHeader* only) {
 
 void BufferFiller::Push(const float* samples, size_t frame_count) {
   if (keeping_) sink_->Write(samples, frame_count);
+  const float* input = samples;
   if (restorer_) {
     // The backend's samples may be read-only (the server's buffer): the restored copy goes into
     // one kept for the purpose.
@@ -90,8 +100,12 @@ void BufferFiller::Push(const float* samples, size_t frame_count) {
   while (frame_count > 0) {
     const size_t take = std::min(frame_count, std::max<size_t>(1, averager_.FramesToBoundary()));
     for (size_t f = 0; f < take; ++f) timer_.Feed(samples[f * channels]);
+    if (input_timer_) {
+      for (size_t f = 0; f < take; ++f) input_timer_->Feed(input[f * channels]);
+    }
     averager_.Push(samples, take, write);
     samples += take * channels;
+    input += take * channels;
     frame_count -= take;
   }
 }
@@ -106,13 +120,21 @@ void BufferFiller::PushSilence(size_t frame_count) {
   while (frame_count > 0) {
     const size_t take = std::min(frame_count, std::max<size_t>(1, averager_.FramesToBoundary()));
     timer_.Gap(take);
+    if (input_timer_) input_timer_->Gap(take);
     averager_.PushSilence(take, write);
     frame_count -= take;
   }
 }
 
 void BufferFiller::Complete() {
-  header_->precise = timing_ ? timer_.EndFrame() : PreciseReading{};
+  if (!timing_) {
+    header_->precise = PreciseReading{};
+  } else if (input_timer_) {
+    const PreciseReading restored = timer_.EndFrame();
+    header_->precise = SounderReading(input_timer_->EndFrame(), restored);
+  } else {
+    header_->precise = timer_.EndFrame();
+  }
   header_->flags.fetch_or(WaveHeader::kDone, std::memory_order_release);
   header_ = nullptr;
   carrying_ = true;

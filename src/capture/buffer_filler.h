@@ -18,9 +18,10 @@ namespace fc {
 // AC-coupled input when asked to (PulseRestorer, at the input rate), averages them down to the
 // requested rate (BlockAverager) and writes the bytes into the queued buffer header, marking it
 // done when it is full. Beside the averaging, the edge timer sees the first channel at the input
-// rate (after the restorer); each buffer carries the timer's reading of exactly the input
-// samples its points were averaged from, up to the one that completed its last point. What follows a completed buffer is kept for the next one, as long as it
-// fits and the caller queues that buffer before more arrives; otherwise it is dropped, so that a
+// rate (after the restorer, and before it too when it is on); each buffer carries the timer's
+// reading of exactly the input samples its points were averaged from, up to the one that
+// completed its last point. What follows a completed buffer is kept for the next one, as long as
+// it fits and the caller queues that buffer before more arrives; otherwise it is dropped, so that a
 // buffer never holds a gap. Not thread-safe: the backend guards it with its own lock.
 class BufferFiller {
  public:
@@ -63,6 +64,10 @@ class BufferFiller {
   bool timing_ = true;
   std::optional<PulseRestorer> restorer_;  // only when asked for
   std::vector<float> restored_;            // the restored copy of the samples pushed
+  // With the restorer, a second timer on the input as it comes: the restorer gives no edges in
+  // a fast AC-coupled train, which the timer's own trigger follows. Each frame takes the
+  // sounder of the two readings.
+  std::optional<EdgeTimer> input_timer_;
   WaveHeader* header_ = nullptr;
   uint32_t filled_ = 0;
   bool carrying_ = false;  // the frames since the last completed buffer are kept

@@ -37,6 +37,9 @@ constexpr double kMinEdgeSigma = 0.01;
 // A frame with this many degrees of freedom tells its own timing noise well enough.
 constexpr double kOwnDof = 30.0;
 constexpr double kMaxPooledDof = 200.0;
+// How many runs of neighbouring edges a frame's residuals are cut into to see whether their
+// errors are correlated.
+constexpr size_t kRuns = 16;
 }  // namespace
 
 EdgeTimer::EdgeTimer(uint32_t rate)
@@ -201,6 +204,17 @@ PreciseReading EdgeTimer::EndFrame() {
   const bool opening = before_ >= 0.0 && !times.empty() &&
                        times.front() - before_ <= kMaxPeriodSeconds * rate_;
   if (opening) times.insert(times.begin(), before_);
+  const double last_chosen = times.empty() ? -1.0 : times.back();
+  const double* other = falling_ ? rises_ : falls_;
+  if (times.size() < 2 && decided_ && duty_ >= kRisingDuty && duty_ <= kFallingDuty &&
+      other[0] >= frame_start_ && other[1] > other[0]) {
+    // The first frame of a slow train: the edge that armed the trigger is not timed and the
+    // polarity is chosen a period later, so the chosen edges may close no interval yet while
+    // the other polarity has two in the frame. Near half duty either polarity is as good (far
+    // from it the other edges may be the slow ends of spikes): those two read the frame, and
+    // the choice stays.
+    times.assign(other, other + 2);
+  }
   const size_t n = times.size();
   if (n >= 2) {
     // Least squares of time against edge number, about the means, times relative to the first
@@ -224,15 +238,33 @@ PreciseReading EdgeTimer::EndFrame() {
     const double nd = static_cast<double>(n);
     const double sxx = nd * (nd * nd - 1.0) / 12.0;
     const double slope = sxy / sxx;
+    // The residuals, and the means of runs of `run` of them: the trigger's levels wander with
+    // the noise and move neighbouring edges alike, and errors correlated from edge to edge tell
+    // the slope less than as many independent ones. The variance grows by as much as the runs'
+    // means scatter more than independent errors would let them.
+    const size_t run = std::max<size_t>(4, n / kRuns);
     double squares = 0.0;
+    double run_sum = 0.0;
+    double run_squares = 0.0;
+    size_t runs = 0;
     for (size_t i = 0; i < n; ++i) {
       const double r = times[i] - origin - mean_time - slope * (static_cast<double>(i) - mean_index);
       squares += r * r;
+      run_sum += r;
+      if ((i + 1) % run == 0) {
+        run_squares += run_sum * run_sum / static_cast<double>(run);
+        run_sum = 0.0;
+        ++runs;
+      }
     }
     const double dof = nd - 2.0;
     double variance = kMinEdgeSigma * kMinEdgeSigma;
     if (dof >= kOwnDof) {
       variance = std::max(variance, squares / dof);
+      if (runs > 2 && squares > 0.0) {
+        const double spread = (run_squares / static_cast<double>(runs - 2)) / (squares / dof);
+        variance *= std::max(1.0, spread);
+      }
     } else {
       if (dof > 0.0) variance = std::max(variance, squares / dof);
       variance = std::max(variance, pooled_variance_);
@@ -248,10 +280,21 @@ PreciseReading EdgeTimer::EndFrame() {
     reading.shortest_s = shortest / rate_;
     reading.longest_s = longest / rate_;
   }
-  if (!times.empty()) before_ = times.back();
+  if (last_chosen >= 0.0) before_ = last_chosen;
   times.clear();
   frame_start_ = now;
   return reading;
+}
+
+PreciseReading SounderReading(const PreciseReading& first, const PreciseReading& second) {
+  if (first.has_reading && second.has_reading) {
+    return second.uncertainty_s < first.uncertainty_s ? second : first;
+  }
+  if (first.has_reading) return first;
+  if (second.has_reading) return second;
+  PreciseReading none = first;
+  none.no_signal = first.no_signal && second.no_signal;
+  return none;
 }
 
 }  // namespace fc

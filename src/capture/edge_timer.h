@@ -21,7 +21,9 @@ namespace fc {
 //
 // Frames: EndFrame() closes the frame at the last sample fed and reads the period from the
 // edges in it, together with the last edge of an earlier frame (within kMaxPeriodSeconds), so
-// that a period longer than a frame is read in the frame where it closes.
+// that a period longer than a frame is read in the frame where it closes. A frame whose chosen
+// edges close no interval (the first of a slow train) reads the two last edges of the other
+// polarity when both lie in it and the duty is near half.
 class EdgeTimer {
  public:
   static constexpr double kMaxPeriodSeconds = 60.0;
@@ -99,5 +101,11 @@ class EdgeTimer {
   double pooled_variance_ = 0.0;
   double pooled_dof_ = 0.0;
 };
+
+// Of two timers' readings of the same frame, the sounder one: the only one there is, or the one
+// with the smaller uncertainty, `first` on a tie. A reading that missed or doubled an edge has a
+// large scatter about its fit or fewer edges, so it is the less certain. Without a reading,
+// "no signal" only when neither timer saw an edge.
+PreciseReading SounderReading(const PreciseReading& first, const PreciseReading& second);
 
 }  // namespace fc

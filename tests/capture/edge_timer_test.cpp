@@ -65,8 +65,14 @@ TEST(EdgeTimerTest, ReadsGeneratedTrainsWithinTheirBounds) {
       {"5 % level", 0.05, 0.3, 0.05, 0.002, 0, 3, 48000, false, 3, 3, 2e-5},
       {"AC-coupled 50 ms", 0.05, 0.5, 0.2, 0.01, 50, 0, 48000, true, 3, 3, 1e-4},
       {"AC-coupled 0.3 s", 0.3, 0.25, 0.2, 0.01, 50, 0, 48000, true, 3, 3, 1e-4},
+      // Too fast for the restorer: read on the input itself.
+      {"AC-coupled 2 ms", 0.002, 0.5, 0.2, 0.01, 50, 0, 48000, true, 3, 3, 1e-4},
+      // Pulses going low: on the restored input the first frame ends with few edges.
+      {"AC-coupled 0.5 s, duty 95 %", 0.5, 0.95, 0.2, 0.01, 50, 0, 48000, true, 3, 3, 1e-4},
       // Few edges a frame: timing to the nearest sample would be off by some 3e-6.
       {"DC 1.23456789 s", 1.23456789, 0.5, 0.99, 0, 0, 3, 48000, false, 3, 3, 2e-6},
+      // The first frame too, though its last rising edge is the only one timed in it.
+      {"DC 1.9876543 s", 1.9876543, 0.5, 0.99, 0, 0, 3, 48000, false, 3, 3, 2e-6},
       // Rising edges at 1.36 s (the trigger arms on it), 6.79, 12.22 and 17.65 s: frames 3 and
       // 4 each close an interval opened in an earlier frame.
       {"longer than a frame", 5.43211, 0.5, 0.99, 0, 0, 3, 48000, false, 5, 2, 2e-6},
