@@ -217,13 +217,17 @@ void RunChart::Rebuild() {
         }
       }
       if (thin) close_column(end - 1);
+      QLineSeries* piece;
       if (precise) {
         AddPrecise(points.front(), false);
-        precise_pieces_.back()->replace(points);
+        piece = precise_pieces_.back();
       } else {
         AddReading(points.front(), false);
-        pieces_.back()->replace(points);
+        piece = pieces_.back();
       }
+      // Thinned, the markers would be a smear of several a pixel.
+      if (thin) piece->setPointsVisible(false);
+      piece->replace(points);
     }
   };
   if (lines_ != ChartLines::Precise) {
@@ -318,26 +322,34 @@ void RunChart::MarkDisagreement(const RunPoint& point) {
 
 void RunChart::Append(int index) {
   const auto& points = series_.points();
-  // Thinning holds its line to a few points per column; appending one by one would not.
-  if (points.size() > static_cast<std::size_t>(kPointsPerColumn * Columns()) &&
-      ++appended_since_ > Columns()) {
+  // Qt redraws a whole line piece at every point added to it. Once the run is thinned, new
+  // points go to a short tail piece instead, and now and then the whole run is drawn again.
+  const bool thinning = points.size() > static_cast<std::size_t>(kPointsPerColumn * Columns());
+  if (thinning && ++appended_since_ > kTailPoints) {
     Rebuild();
     return;
   }
+  const bool tail_begins = thinning && appended_since_ == 1;
   const RunPoint& point = points[static_cast<std::size_t>(index)];
+  const RunPoint* previous = index > 0 ? &points[static_cast<std::size_t>(index - 1)] : nullptr;
   // A frame without a reading takes up time but has no value for the vertical axis.
   ExtendTime(point.time_s);
   const bool none_before = pieces_.empty() && precise_pieces_.empty();
   const auto value = RunSeries::Value(point, quantity_, pulses_per_rev_);
   if (value && lines_ != ChartLines::Precise) {
-    const bool joins = index > 0 && points[static_cast<std::size_t>(index - 1)].HasReading();
-    AddReading(QPointF(point.time_s, *value), joins);
+    const auto before =
+        previous ? RunSeries::Value(*previous, quantity_, pulses_per_rev_) : std::nullopt;
+    if (before && tail_begins) AddReading(QPointF(previous->time_s, *before), false);
+    AddReading(QPointF(point.time_s, *value), before.has_value());
     ExtendValue(*value);
   }
   const auto precise = RunSeries::PreciseValue(point, quantity_, pulses_per_rev_, rate_ppm_);
   if (precise && lines_ != ChartLines::Frame) {
-    const bool joins = index > 0 && points[static_cast<std::size_t>(index - 1)].HasPrecise();
-    AddPrecise(QPointF(point.time_s, *precise), joins);
+    const auto before = previous ? RunSeries::PreciseValue(*previous, quantity_, pulses_per_rev_,
+                                                           rate_ppm_)
+                                 : std::nullopt;
+    if (before && tail_begins) AddPrecise(QPointF(previous->time_s, *before), false);
+    AddPrecise(QPointF(point.time_s, *precise), before.has_value());
     ExtendValue(*precise);
   }
   if (point.Disagrees()) MarkDisagreement(point);

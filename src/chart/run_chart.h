@@ -52,6 +52,8 @@ class RunChart : public QObject {
   // A run of more points than this many per pixel column of the plot is drawn thinned: per
   // column its first, lowest, highest and last point. The series keeps every point.
   static constexpr int kPointsPerColumn = 4;
+  // Points appended to a thinned run before it is drawn again.
+  static constexpr int kTailPoints = 64;
 
   // A double click at a scene position: the reading whose marker lies there is chosen.
   // Returns whether there was one.

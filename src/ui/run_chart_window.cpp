@@ -136,7 +136,7 @@ RunChartWindow::RunChartWindow(const RunSeries& series, std::unique_ptr<QSetting
   MaxRpm->setObjectName(QStringLiteral("MaxRpm"));
   for (QLineEdit* box : {MinRpm, MaxRpm}) {
     box->setPlaceholderText(QStringLiteral("none"));
-    box->setMaximumWidth(90);
+    box->setMaximumWidth(70);
   }
   const auto kept_limits = ReadRpmLimits(settings_->value(kMinRpmKey).toString().toStdString(),
                                          settings_->value(kMaxRpmKey).toString().toStdString());
@@ -162,8 +162,9 @@ RunChartWindow::RunChartWindow(const RunSeries& series, std::unique_ptr<QSetting
   ClockCalibration = new QLineEdit(this);
   ClockCalibration->setObjectName(QStringLiteral("ClockCalibration"));
   ClockCalibration->setPlaceholderText(QStringLiteral("0"));
-  ClockCalibration->setMaximumWidth(90);
+  ClockCalibration->setMaximumWidth(70);
   ClockCalibrationLabel = new QLabel(this);
+  ClockCalibrationLabel->setWordWrap(true);  // input names can be long
 
   chart_->SetPulsesPerRev(PulsesPerRev->value());
   chart_->SetLimits(limits_);
