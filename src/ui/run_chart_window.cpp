@@ -407,9 +407,13 @@ void RunChartWindow::UpdateReadout() {
   const bool outside =
       last != nullptr && OutsideLimits(*last, limits_, options.pulses_per_rev, rate_ppm_);
   RpmReadout->setText(Q(text.rpm));
-  RpmReadout->setStyleSheet(outside ? QStringLiteral("color: #d62728;") : QString());
-  RpmReadout->setToolTip(outside ? QStringLiteral("This frame is outside the RPM limits.")
-                                 : QString());
+  // A style sheet set again costs a new polish at every frame.
+  const QString style = outside ? QStringLiteral("color: #d62728;") : QString();
+  if (RpmReadout->styleSheet() != style) {
+    RpmReadout->setStyleSheet(style);
+    RpmReadout->setToolTip(outside ? QStringLiteral("This frame is outside the RPM limits.")
+                                   : QString());
+  }
   ClockReadout->setText(Q(ClockText(rate_ppm_, card_clock_)));
   ClockReadout->setVisible(!series_.without_precise());
   DetailReadout->setText(Q(text.detail));
