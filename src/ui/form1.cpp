@@ -686,7 +686,8 @@ void Form1::UpdateRunChartReadout() {
     lines.push_back("Restore Pulses (AC-coupled Input) is on for this run.");
   }
   const RunPoint* last = series_.Last();
-  if (last == nullptr) {
+  // A frame past the store's rows has no row of its own number to diagnose.
+  if (last == nullptr || last->frame > kLastFrame) {
     run_chart_->SetLevels(std::nullopt);
   } else {
     const FrameDiagnosis diagnosis = DiagnoseFrame(state_, last->frame);
