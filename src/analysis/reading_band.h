@@ -14,8 +14,6 @@ struct ReadingBand {
   std::optional<double> min_period;
   std::optional<double> max_period;
   bool alarm_on_no_reading = false;
-
-  bool Any() const { return min_rpm || max_rpm || min_period || max_period || alarm_on_no_reading; }
 };
 
 // The period a frame is judged by: the edge timer's where it has a reading, the frame
