@@ -74,13 +74,50 @@ void RunChart::SetPulsesPerRev(double pulses_per_rev) {
   pulses_per_rev = std::clamp(pulses_per_rev, kMinPulsesPerRev, kMaxPulsesPerRev);
   if (pulses_per_rev == pulses_per_rev_) return;
   pulses_per_rev_ = pulses_per_rev;
-  if (quantity_ == ChartQuantity::Rpm) Rebuild();
+  // In periods the limits (in RPM) move with the pulses per revolution.
+  if (quantity_ == ChartQuantity::Rpm || limits_.Any()) Rebuild();
 }
 
 void RunChart::SetLines(ChartLines lines) {
   if (lines == lines_) return;
   lines_ = lines;
   Rebuild();
+}
+
+void RunChart::SetRatePpm(double rate_ppm) {
+  if (rate_ppm == rate_ppm_) return;
+  rate_ppm_ = rate_ppm;
+  if (lines_ != ChartLines::Frame) Rebuild();
+}
+
+void RunChart::SetLimits(const RpmLimits& limits) {
+  if (limits.min_rpm == limits_.min_rpm && limits.max_rpm == limits_.max_rpm) return;
+  limits_ = limits;
+  Rebuild();
+}
+
+int RunChart::Columns() const {
+  const int width = static_cast<int>(chart_->plotArea().width());
+  return width > 0 ? width : 1000;
+}
+
+void RunChart::DrawLimits() {
+  std::size_t line = 0;
+  for (const std::optional<double>& rpm : {limits_.min_rpm, limits_.max_rpm}) {
+    if (!rpm) continue;
+    const double y = quantity_ == ChartQuantity::Rpm ? *rpm : 60.0 / (*rpm * pulses_per_rev_);
+    if (line == limit_lines_.size()) {
+      auto* limit = new QLineSeries;
+      limit->setName(QStringLiteral("limit"));
+      limit->setPen(QPen(kDisagreeColor, 1.5, Qt::DashLine));
+      chart_->addSeries(limit);
+      limit->attachAxis(x_axis_);
+      limit->attachAxis(y_axis_);
+      limit_lines_.push_back(limit);
+      ExtendValue(y);  // the band is seen whatever the readings
+    }
+    limit_lines_[line++]->replace(QList<QPointF>{{0.0, y}, {x_max_, y}});
+  }
 }
 
 void RunChart::SetTitles() {
@@ -120,31 +157,77 @@ void RunChart::Rebuild() {
     delete disagreements_;
     disagreements_ = nullptr;
   }
+  for (QLineSeries* limit : limit_lines_) {
+    chart_->removeSeries(limit);
+    delete limit;
+  }
+  limit_lines_.clear();
   x_max_ = 0.0;
   y_range_.reset();
+  appended_since_ = 0;
   x_axis_->setRange(0.0, 4.0);
   y_axis_->setRange(0.0, 1.0);
   SetTitles();
+  // The time axis first: it sets the columns that thinning keeps.
+  if (!series_.empty()) ExtendTime(series_.points().back().time_s);
+  const bool thin =
+      series_.points().size() > static_cast<std::size_t>(kPointsPerColumn * Columns());
+  const double column_s = x_max_ / Columns();
 
   // Whole pieces at once: one replace per piece instead of one append per point.
-  const auto draw = [this](const std::vector<std::pair<int, int>>& segments, auto value_of,
-                           bool precise) {
+  const auto draw = [&](const std::vector<std::pair<int, int>>& segments, auto value_of,
+                        bool precise) {
     for (const auto& [first, end] : segments) {
       QList<QPointF> points;
+      // The column's first, lowest, highest and last point, in time order.
+      int lowest = -1;
+      int highest = -1;
+      int column_first = first;
+      double column = -1.0;
+      const auto close_column = [&](int last) {
+        if (lowest < 0) return;
+        int kept[] = {column_first, lowest, highest, last};
+        std::sort(std::begin(kept), std::end(kept));
+        for (int k = 0; k < 4; ++k) {
+          if (k > 0 && kept[k] == kept[k - 1]) continue;
+          const RunPoint& point = series_.points()[static_cast<std::size_t>(kept[k])];
+          points.append(QPointF(point.time_s, *value_of(point)));
+        }
+      };
       for (int i = first; i < end; ++i) {
         const RunPoint& point = series_.points()[static_cast<std::size_t>(i)];
         const double value = *value_of(point);
-        points.append(QPointF(point.time_s, value));
         ExtendTime(point.time_s);
         ExtendValue(value);
+        if (!thin) {
+          points.append(QPointF(point.time_s, value));
+          continue;
+        }
+        const double at = std::floor(point.time_s / column_s);
+        if (at != column) {
+          close_column(i - 1);
+          column = at;
+          column_first = lowest = highest = i;
+        } else {
+          const auto value_at = [&](int j) {
+            return *value_of(series_.points()[static_cast<std::size_t>(j)]);
+          };
+          if (value < value_at(lowest)) lowest = i;
+          if (value > value_at(highest)) highest = i;
+        }
       }
+      if (thin) close_column(end - 1);
+      QLineSeries* piece;
       if (precise) {
         AddPrecise(points.front(), false);
-        precise_pieces_.back()->replace(points);
+        piece = precise_pieces_.back();
       } else {
         AddReading(points.front(), false);
-        pieces_.back()->replace(points);
+        piece = pieces_.back();
       }
+      // Thinned, the markers would be a smear of several a pixel.
+      if (thin) piece->setPointsVisible(false);
+      piece->replace(points);
     }
   };
   if (lines_ != ChartLines::Precise) {
@@ -157,14 +240,14 @@ void RunChart::Rebuild() {
   if (lines_ != ChartLines::Frame) {
     draw(series_.PreciseSegments(),
          [this](const RunPoint& point) {
-           return RunSeries::PreciseValue(point, quantity_, pulses_per_rev_);
+           return RunSeries::PreciseValue(point, quantity_, pulses_per_rev_, rate_ppm_);
          },
          true);
   }
   for (const RunPoint& point : series_.points()) {
     if (point.Disagrees()) MarkDisagreement(point);
   }
-  if (!series_.empty()) ExtendTime(series_.points().back().time_s);
+  DrawLimits();
   UpdateNote();
 }
 
@@ -215,7 +298,7 @@ void RunChart::AddPrecise(const QPointF& at, bool joins_previous) {
 // On the precise point when that line is drawn, otherwise on the frame detector's point (or
 // where the precise one would be when the detector has none).
 void RunChart::MarkDisagreement(const RunPoint& point) {
-  auto value = RunSeries::PreciseValue(point, quantity_, pulses_per_rev_);
+  auto value = RunSeries::PreciseValue(point, quantity_, pulses_per_rev_, rate_ppm_);
   if (lines_ == ChartLines::Frame) {
     if (const auto frame_value = RunSeries::Value(point, quantity_, pulses_per_rev_)) {
       value = frame_value;
@@ -239,20 +322,34 @@ void RunChart::MarkDisagreement(const RunPoint& point) {
 
 void RunChart::Append(int index) {
   const auto& points = series_.points();
+  // Qt redraws a whole line piece at every point added to it. Once the run is thinned, new
+  // points go to a short tail piece instead, and now and then the whole run is drawn again.
+  const bool thinning = points.size() > static_cast<std::size_t>(kPointsPerColumn * Columns());
+  if (thinning && ++appended_since_ > kTailPoints) {
+    Rebuild();
+    return;
+  }
+  const bool tail_begins = thinning && appended_since_ == 1;
   const RunPoint& point = points[static_cast<std::size_t>(index)];
+  const RunPoint* previous = index > 0 ? &points[static_cast<std::size_t>(index - 1)] : nullptr;
   // A frame without a reading takes up time but has no value for the vertical axis.
   ExtendTime(point.time_s);
   const bool none_before = pieces_.empty() && precise_pieces_.empty();
   const auto value = RunSeries::Value(point, quantity_, pulses_per_rev_);
   if (value && lines_ != ChartLines::Precise) {
-    const bool joins = index > 0 && points[static_cast<std::size_t>(index - 1)].HasReading();
-    AddReading(QPointF(point.time_s, *value), joins);
+    const auto before =
+        previous ? RunSeries::Value(*previous, quantity_, pulses_per_rev_) : std::nullopt;
+    if (before && tail_begins) AddReading(QPointF(previous->time_s, *before), false);
+    AddReading(QPointF(point.time_s, *value), before.has_value());
     ExtendValue(*value);
   }
-  const auto precise = RunSeries::PreciseValue(point, quantity_, pulses_per_rev_);
+  const auto precise = RunSeries::PreciseValue(point, quantity_, pulses_per_rev_, rate_ppm_);
   if (precise && lines_ != ChartLines::Frame) {
-    const bool joins = index > 0 && points[static_cast<std::size_t>(index - 1)].HasPrecise();
-    AddPrecise(QPointF(point.time_s, *precise), joins);
+    const auto before = previous ? RunSeries::PreciseValue(*previous, quantity_, pulses_per_rev_,
+                                                           rate_ppm_)
+                                 : std::nullopt;
+    if (before && tail_begins) AddPrecise(QPointF(previous->time_s, *before), false);
+    AddPrecise(QPointF(point.time_s, *precise), before.has_value());
     ExtendValue(*precise);
   }
   if (point.Disagrees()) MarkDisagreement(point);
@@ -265,6 +362,7 @@ void RunChart::ExtendTime(double x) {
   x_axis_->setRange(0.0, x_max_);
   x_axis_->applyNiceNumbers();
   x_max_ = x_axis_->max();
+  if (!limit_lines_.empty()) DrawLimits();
 }
 
 void RunChart::ExtendValue(double y) {
@@ -289,7 +387,7 @@ void RunChart::OnHovered(const QPointF& point, bool entered) {
     return;
   }
   if (const RunPoint* nearest = series_.NearestReading(point.x())) {
-    QToolTip::showText(QCursor::pos(), Q(HoverText(*nearest, pulses_per_rev_)));
+    QToolTip::showText(QCursor::pos(), Q(HoverText(*nearest, pulses_per_rev_, rate_ppm_)));
   }
 }
 
@@ -316,7 +414,7 @@ const RunPoint* RunChart::ReadingAt(const QPointF& scene_position, double reach)
       consider(point, RunSeries::Value(point, quantity_, pulses_per_rev_));
     }
     if (lines_ != ChartLines::Frame) {
-      consider(point, RunSeries::PreciseValue(point, quantity_, pulses_per_rev_));
+      consider(point, RunSeries::PreciseValue(point, quantity_, pulses_per_rev_, rate_ppm_));
     }
   }
   return nearest;

@@ -38,12 +38,22 @@ class RunChart : public QObject {
   void SetPulsesPerRev(double pulses_per_rev);
   void SetLines(ChartLines lines);
   ChartLines lines() const { return lines_; }
+  // The input's clock calibration, applied to the precise line.
+  void SetRatePpm(double rate_ppm);
+  // The band, drawn as a dashed line at each limit; none for no limits.
+  void SetLimits(const RpmLimits& limits);
 
   // Draws the whole series again.
   void Rebuild();
   // Adds the series' point at `index`, the last one, to the drawing; the points before it
-  // are drawn already.
+  // are drawn already. A run long enough to be thinned is drawn again now and then instead.
   void Append(int index);
+
+  // A run of more points than this many per pixel column of the plot is drawn thinned: per
+  // column its first, lowest, highest and last point. The series keeps every point.
+  static constexpr int kPointsPerColumn = 4;
+  // Points appended to a thinned run before it is drawn again.
+  static constexpr int kTailPoints = 64;
 
   // A double click at a scene position: the reading whose marker lies there is chosen.
   // Returns whether there was one.
@@ -56,6 +66,9 @@ class RunChart : public QObject {
   void AddPrecise(const QPointF& at, bool joins_previous);
   void MarkDisagreement(const RunPoint& point);
   void ExtendTime(double x);
+  // Pixel columns of the plot, for thinning (a chart not laid out yet counts 1000).
+  int Columns() const;
+  void DrawLimits();
   void ExtendValue(double y);
   void SetTitles();
   // The note across the plot when there are frames but none has a reading.
@@ -75,6 +88,10 @@ class RunChart : public QObject {
   ChartLines lines_ = ChartLines::Both;
   ChartQuantity quantity_ = ChartQuantity::Rpm;
   double pulses_per_rev_ = 1.0;
+  double rate_ppm_ = 0.0;
+  RpmLimits limits_;
+  std::vector<QLineSeries*> limit_lines_;
+  int appended_since_ = 0;  // points appended since the last Rebuild
   double x_max_ = 0.0;
   std::optional<std::pair<double, double>> y_range_;
 };

@@ -9,6 +9,7 @@
 #include "analysis/measurement_state.h"
 #include "analysis/pulses_per_rev.h"
 #include "analysis/precise_reading.h"
+#include "analysis/result.h"
 
 namespace fc {
 
@@ -78,9 +79,9 @@ class RunSeries {
   // The value plotted for a point; nullopt for a frame without reading (a gap in the line).
   static std::optional<double> Value(const RunPoint& point, ChartQuantity quantity,
                                      double pulses_per_rev);
-  // The same for the edge timer's reading.
+  // The same for the edge timer's reading, corrected by `rate_ppm` for the card's clock.
   static std::optional<double> PreciseValue(const RunPoint& point, ChartQuantity quantity,
-                                            double pulses_per_rev);
+                                            double pulses_per_rev, double rate_ppm = 0.0);
   // Runs of consecutive points with a reading, each as [first, last) positions in points():
   // the pieces of the line between the gaps. PreciseSegments: the same for precise readings.
   std::vector<std::pair<int, int>> Segments() const;
@@ -89,8 +90,9 @@ class RunSeries {
   // "frame,time_s,period_s,rpm,precise_period_s,uncertainty_s,edges" and one line per point; LF
   // line ends, a decimal point, an empty rpm field for a frame without reading, and empty
   // precise fields for a frame without a precise reading. uncertainty_s is the expanded
-  // uncertainty (twice the standard uncertainty), as the readout's ± shows it.
-  std::string CsvText(double pulses_per_rev) const;
+  // uncertainty (twice the standard uncertainty), as the readout's ± shows it. The precise
+  // fields are corrected by `rate_ppm` for the card's clock.
+  std::string CsvText(double pulses_per_rev, double rate_ppm = 0.0) const;
 
  private:
   FrameTiming timing_ = FrameTiming::FrameNumber;
@@ -112,6 +114,51 @@ struct ReadoutText {
 ReadoutText RunReadout(const RunPoint* point, double pulses_per_rev,
                        ChartQuantity quantity = ChartQuantity::Rpm, bool without_precise = false);
 
+// What the window's readout is set to.
+struct ReadoutOptions {
+  double pulses_per_rev = 1.0;
+  ChartQuantity quantity = ChartQuantity::Rpm;
+  int smoothing = 1;      // the big number is the mean of the last this many frames' readings
+  double rate_ppm = 0.0;  // the input's clock calibration, applied to the precise readings
+};
+// The readout of the series' last frame: RunReadout of its point with the precise reading
+// corrected for the card's clock, the big number the mean of the readings among the last
+// `smoothing` frames (precise ones when the last frame has one), and the detail line saying so.
+ReadoutText SeriesReadout(const RunSeries& series, const ReadoutOptions& options);
+
+// The window's band: an RPM range, either end open.
+struct RpmLimits {
+  std::optional<double> min_rpm;
+  std::optional<double> max_rpm;
+  bool Any() const { return min_rpm || max_rpm; }
+};
+// The two limit boxes' texts: blank for no limit, otherwise a positive number read by the
+// leading-number reader (a comma may stand for the point); a bad text or a minimum above the
+// maximum is an error naming the box.
+Result<RpmLimits> ReadRpmLimits(std::string_view min_text, std::string_view max_text);
+// A limit as its box shows it: "" for none, else the shortest text that reads back the same.
+std::string RpmLimitText(std::optional<double> limit);
+// Whether the point is outside the limits, judged as the batch program judges a frame: by the
+// precise reading (corrected by `rate_ppm`) where there is one, the frame detector's otherwise.
+// A frame without any reading is not outside.
+bool OutsideLimits(const RunPoint& point, const RpmLimits& limits, double pulses_per_rev,
+                   double rate_ppm);
+
+// The clock calibration box's text in ppm: blank for 0, otherwise a number from -1000 to 1000
+// read by the leading-number reader (a comma may stand for the point).
+Result<double> ReadRatePpm(std::string_view text);
+// The calibration as its box shows it: "" for 0, "+41", "-12.5".
+std::string RatePpmText(double rate_ppm);
+
+// The card's sample rate against the monotonic clock, as the capture measured it so far.
+struct CardClock {
+  double ppm = 0.0;
+  double span_s = 0.0;  // monotonic seconds measured over
+};
+// The readout's clock line: whether the precise readings are in seconds of the card's clock or
+// corrected by the calibration, then the measured card clock when there is a figure.
+std::string ClockText(double rate_ppm, const std::optional<CardClock>& measured);
+
 // `value` ± `uncertainty`, both to the decimals that give the uncertainty two significant
 // digits ("1500.0021 ± 0.0053").
 std::string ValueWithUncertainty(double value, double uncertainty);
@@ -121,7 +168,8 @@ std::string ValueWithUncertainty(double value, double uncertainty);
 // and the stability in ppm; "" before the first frame.
 std::string StatisticsText(const RunSeries& series, double pulses_per_rev);
 
-// What hovering a point shows: frame, time, period and RPM.
-std::string HoverText(const RunPoint& point, double pulses_per_rev);
+// What hovering a point shows: frame, time, period and RPM (precise readings corrected by
+// `rate_ppm`).
+std::string HoverText(const RunPoint& point, double pulses_per_rev, double rate_ppm = 0.0);
 
 }  // namespace fc

@@ -10,6 +10,7 @@
 #include "analysis/frame_diagnosis.h"
 #include "analysis/number_text.h"
 #include "analysis/pulses_per_rev.h"
+#include "analysis/reading_band.h"
 #include "chart/run_series.h"
 #include "cli/cli_app.h"
 
@@ -18,13 +19,6 @@ namespace fc {
 namespace {
 
 constexpr double kFrameSeconds = kCaptureBufferSize / static_cast<double>(kCaptureRate);
-
-// A limit as the user typed it, in the shortest form that reads back the same.
-std::string Shortest(double value) {
-  char buffer[64];
-  const auto end = std::to_chars(buffer, buffer + sizeof buffer, value).ptr;
-  return std::string(buffer, end);
-}
 
 // Local time with its offset from UTC, to the millisecond: 2026-12-09T04:05:06.789+01:00.
 std::string IsoLocalTime(std::chrono::system_clock::time_point when) {
@@ -44,23 +38,8 @@ std::string IsoLocalTime(std::chrono::system_clock::time_point when) {
   return text;
 }
 
-// Why the frame is outside the band, as the end of its ALARM line; nullopt inside it.
-std::optional<std::string> Outside(const MonitoringOptions& o, double period, double rpm) {
-  if (!(period > 0.0)) {
-    if (o.alarm_on_no_reading) return std::string("no reading");
-    return std::nullopt;
-  }
-  const std::string rpm_text = FormatPattern(rpm, "0.0") + " RPM";
-  const std::string period_text = FormatPattern(period, "0.000000") + " s period";
-  if (o.max_rpm && rpm > *o.max_rpm) return rpm_text + " above " + Shortest(*o.max_rpm) + " RPM";
-  if (o.min_rpm && rpm < *o.min_rpm) return rpm_text + " below " + Shortest(*o.min_rpm) + " RPM";
-  if (o.max_period && period > *o.max_period) {
-    return period_text + " above " + Shortest(*o.max_period) + " s";
-  }
-  if (o.min_period && period < *o.min_period) {
-    return period_text + " below " + Shortest(*o.min_period) + " s";
-  }
-  return std::nullopt;
+ReadingBand BandOf(const MonitoringOptions& o) {
+  return {o.min_rpm, o.max_rpm, o.min_period, o.max_period, o.alarm_on_no_reading};
 }
 
 nlohmann::json StatisticsJson(const RunStatistics& s) {
@@ -152,12 +131,12 @@ void AddMonitoringOptions(CLI::App& command, MonitoringOptions& options) {
 
 Status CheckMonitoringOptions(const MonitoringOptions& o) {
   if (o.min_rpm && o.max_rpm && *o.min_rpm > *o.max_rpm) {
-    return Error{"--min-rpm " + Shortest(*o.min_rpm) + " is above --max-rpm " +
-                 Shortest(*o.max_rpm) + "; give the lower limit first."};
+    return Error{"--min-rpm " + ShortestNumber(*o.min_rpm) + " is above --max-rpm " +
+                 ShortestNumber(*o.max_rpm) + "; give the lower limit first."};
   }
   if (o.min_period && o.max_period && *o.min_period > *o.max_period) {
-    return Error{"--min-period " + Shortest(*o.min_period) + " is above --max-period " +
-                 Shortest(*o.max_period) + "; give the lower limit first."};
+    return Error{"--min-period " + ShortestNumber(*o.min_period) + " is above --max-period " +
+                 ShortestNumber(*o.max_period) + "; give the lower limit first."};
   }
   return Ok();
 }
@@ -173,12 +152,12 @@ void FrameMonitor::RunBegun(FrameTiming timing) {
 void FrameMonitor::Frame(const MeasurementState& state, int row, double period) {
   const int64_t frame = period_.frames();
   const PreciseReading& precise = state.PreciseResults[static_cast<std::size_t>(row)];
-  const double reading = precise.has_reading ? precise.period_s : period > 0.0 ? period : 0.0;
+  const double reading = JudgedPeriod(period, precise);
   const double rpm = RpmOfPeriod(reading, options_.pulses_per_rev);
   const auto has = [](double v) { return v > 0.0 ? std::optional<double>(v) : std::nullopt; };
   period_.Add(frame, has(reading));
   rpm_.Add(frame, has(rpm));
-  const std::optional<std::string> alarm = Outside(options_, reading, rpm);
+  const std::optional<std::string> alarm = OutsideBand(BandOf(options_), reading, rpm);
   if (alarm) {
     ++alarms_;
     err_ << "ALARM frame " << frame << ": " << *alarm << "\n" << std::flush;

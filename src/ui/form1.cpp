@@ -360,7 +360,9 @@ void Form1::StartButton_Click() {
     }
     input_.KeepRecording(kept);
   }
+  starting_input_ = DevicesBox->currentText();
   capture_.Start(DevicesBox->currentIndex());
+  starting_input_.clear();
   if (kept) {
     input_.KeepRecording(nullptr);
     kept->Finish();
@@ -534,6 +536,9 @@ void Form1::mnuRunChart_Click() {
         new RunChartWindow(series_, std::move(settings),
                            QString::fromStdString(program_directory_.string()), dialogs_, this);
     run_chart_->on_frame_chosen = [this](int frame) { DrawDetailedGraphOf(frame); };
+    // Before any run, the input a Start would open.
+    run_chart_->SetRunInput(series_.empty() && run_input_.isEmpty() ? DevicesBox->currentText()
+                                                                    : run_input_);
     FlushRunChart();
   }
   run_chart_->show();
@@ -653,7 +658,10 @@ Picture& Form1::Scope() { return *scope[0]; }
 
 void Form1::RunBegun(FrameTiming timing) {
   series_.Begin(timing);
-  if (run_chart_ != nullptr) run_chart_->SeriesReset();
+  run_input_ = starting_input_;
+  if (run_chart_ == nullptr) return;
+  run_chart_->SeriesReset();
+  run_chart_->SetRunInput(run_input_);
 }
 
 void Form1::FramePublished(const MeasurementState& state, int frame, double period) {
@@ -678,7 +686,8 @@ void Form1::UpdateRunChartReadout() {
     lines.push_back("Restore Pulses (AC-coupled Input) is on for this run.");
   }
   const RunPoint* last = series_.Last();
-  if (last == nullptr) {
+  // A frame past the store's rows has no row of its own number to diagnose.
+  if (last == nullptr || last->frame > kLastFrame) {
     run_chart_->SetLevels(std::nullopt);
   } else {
     const FrameDiagnosis diagnosis = DiagnoseFrame(state_, last->frame);
@@ -688,6 +697,11 @@ void Form1::UpdateRunChartReadout() {
     }
   }
   run_chart_->SetReadoutExtras(lines);
+  std::optional<CardClock> clock;
+  if (!run_input_.isEmpty()) {
+    if (const auto rate = capture_.card_rate()) clock = CardClock{rate->ppm, rate->span_s};
+  }
+  run_chart_->SetCardClock(clock);
 }
 
 // --- Host ---

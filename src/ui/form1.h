@@ -212,6 +212,8 @@ class Form1 : public QMainWindow, public Display, public Host {
   std::function<void(int)> quit_;
   RunSeries series_;
   QString chart_settings_file_;
+  QString starting_input_;  // the input a Start opens, until its run has begun
+  QString run_input_;       // the input of the run in the series; empty for one read back
   RunChartWindow* run_chart_ = nullptr;  // a child window, deleted with this one
 
   QTimer resize_timer_;

@@ -1,16 +1,21 @@
 #include "ui/run_chart_window.h"
 
+#include <QApplication>
 #include <QButtonGroup>
 #include <QChartView>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QFileDialog>
 #include <QFont>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSettings>
+#include <QUrl>
 #include <QVBoxLayout>
 
 #include "files/atomic_file.h"
@@ -21,6 +26,12 @@ namespace {
 
 const QString kGeometryKey = QStringLiteral("RunChart/geometry");
 const QString kPulsesKey = QStringLiteral("RunChart/pulsesPerRev");
+const QString kMinRpmKey = QStringLiteral("RunChart/minRpm");
+const QString kMaxRpmKey = QStringLiteral("RunChart/maxRpm");
+const QString kAlarmKey = QStringLiteral("RunChart/soundAlarm");
+const QString kSmoothingKey = QStringLiteral("RunChart/smoothing");
+const QString kCalibrationGroup = QStringLiteral("RunChart/clockPpm/");
+constexpr int kSmoothingChoices[] = {1, 3, 10};
 constexpr int kRpmPixelSize = 56;
 
 QString Q(const std::string& text) { return QString::fromStdString(text); }
@@ -65,6 +76,7 @@ RunChartWindow::RunChartWindow(const RunSeries& series, std::unique_ptr<QSetting
   ask_save_path = [this](const QString& title, const QString& proposed, const QString& filter) {
     return QFileDialog::getSaveFileName(this, title, proposed, filter);
   };
+  beep = [] { QApplication::beep(); };
 
   RpmReadout = new QLabel(this);
   RpmReadout->setObjectName(QStringLiteral("RpmReadout"));
@@ -90,6 +102,9 @@ RunChartWindow::RunChartWindow(const RunSeries& series, std::unique_ptr<QSetting
   ExtraReadout->setObjectName(QStringLiteral("ExtraReadout"));
   ExtraReadout->setWordWrap(true);
   ExtraReadout->hide();
+  ClockReadout = new QLabel(this);
+  ClockReadout->setObjectName(QStringLiteral("ClockReadout"));
+  ClockReadout->setWordWrap(true);
 
   PulsesPerRev = new PulsesPerRevBox(this);
   PulsesPerRev->setObjectName(QStringLiteral("PulsesPerRev"));
@@ -113,7 +128,46 @@ RunChartWindow::RunChartWindow(const RunSeries& series, std::unique_ptr<QSetting
     lines_group->addButton(button);
   }
 
+  // A limit kept in the settings was checked when it was typed; one edited by hand that no
+  // longer reads is no limit.
+  MinRpm = new QLineEdit(this);
+  MinRpm->setObjectName(QStringLiteral("MinRpm"));
+  MaxRpm = new QLineEdit(this);
+  MaxRpm->setObjectName(QStringLiteral("MaxRpm"));
+  for (QLineEdit* box : {MinRpm, MaxRpm}) {
+    box->setPlaceholderText(QStringLiteral("none"));
+    box->setMaximumWidth(70);
+  }
+  const auto kept_limits = ReadRpmLimits(settings_->value(kMinRpmKey).toString().toStdString(),
+                                         settings_->value(kMaxRpmKey).toString().toStdString());
+  if (kept_limits) limits_ = kept_limits.value();
+  MinRpm->setText(Q(RpmLimitText(limits_.min_rpm)));
+  MaxRpm->setText(Q(RpmLimitText(limits_.max_rpm)));
+  SoundAlarm = new QCheckBox(QStringLiteral("Sound an alarm"), this);
+  SoundAlarm->setObjectName(QStringLiteral("SoundAlarm"));
+  SoundAlarm->setToolTip(QStringLiteral("Beep once for every frame outside the RPM limits"));
+  SoundAlarm->setChecked(settings_->value(kAlarmKey, false).toBool());
+  Smoothing = new QComboBox(this);
+  Smoothing->setObjectName(QStringLiteral("Smoothing"));
+  for (const int frames : kSmoothingChoices) {
+    Smoothing->addItem(frames == 1 ? QStringLiteral("last frame")
+                                   : QStringLiteral("mean of last %1 frames").arg(frames),
+                       frames);
+  }
+  Smoothing->setToolTip(
+      QStringLiteral("Only the big number is smoothed; the chart, the statistics and the CSV "
+                     "keep every frame"));
+  const int smoothing_index = Smoothing->findData(settings_->value(kSmoothingKey, 1).toInt());
+  Smoothing->setCurrentIndex(smoothing_index < 0 ? 0 : smoothing_index);
+  ClockCalibration = new QLineEdit(this);
+  ClockCalibration->setObjectName(QStringLiteral("ClockCalibration"));
+  ClockCalibration->setPlaceholderText(QStringLiteral("0"));
+  ClockCalibration->setMaximumWidth(70);
+  ClockCalibrationLabel = new QLabel(this);
+  ClockCalibrationLabel->setWordWrap(true);  // input names can be long
+
   chart_->SetPulsesPerRev(PulsesPerRev->value());
+  chart_->SetLimits(limits_);
   chart_->on_frame_chosen = [this](int frame) {
     if (on_frame_chosen) on_frame_chosen(frame);
   };
@@ -132,6 +186,7 @@ RunChartWindow::RunChartWindow(const RunSeries& series, std::unique_ptr<QSetting
   readout->addWidget(DetailReadout);
   readout->addWidget(StatisticsReadout);
   readout->addWidget(PreciseNote);
+  readout->addWidget(ClockReadout);
   auto* levels_row = new QHBoxLayout;
   levels_row->addWidget(new QLabel(QStringLiteral("Input"), this));
   levels_row->addWidget(Levels, 1);
@@ -155,6 +210,28 @@ RunChartWindow::RunChartWindow(const RunSeries& series, std::unique_ptr<QSetting
   lines_row->addWidget(ShowPreciseLine);
   lines_row->addWidget(ShowFrameLine);
   options->addLayout(lines_row);
+  auto* limits_row = new QHBoxLayout;
+  auto* min_label = new QLabel(QStringLiteral("RPM limits: min"), this);
+  min_label->setBuddy(MinRpm);
+  auto* max_label = new QLabel(QStringLiteral("max"), this);
+  max_label->setBuddy(MaxRpm);
+  limits_row->addWidget(min_label);
+  limits_row->addWidget(MinRpm);
+  limits_row->addWidget(max_label);
+  limits_row->addWidget(MaxRpm);
+  options->addLayout(limits_row);
+  options->addWidget(SoundAlarm);
+  auto* smoothing_row = new QHBoxLayout;
+  auto* smoothing_label = new QLabel(QStringLiteral("Big number:"), this);
+  smoothing_label->setBuddy(Smoothing);
+  smoothing_row->addWidget(smoothing_label);
+  smoothing_row->addWidget(Smoothing);
+  options->addLayout(smoothing_row);
+  auto* calibration_row = new QHBoxLayout;
+  ClockCalibrationLabel->setBuddy(ClockCalibration);
+  calibration_row->addWidget(ClockCalibrationLabel);
+  calibration_row->addWidget(ClockCalibration);
+  options->addLayout(calibration_row);
   options->addStretch();
   auto* top = new QHBoxLayout;
   top->addLayout(readout, 1);
@@ -184,17 +261,30 @@ RunChartWindow::RunChartWindow(const RunSeries& series, std::unique_ptr<QSetting
                      : ShowFrameLine->isChecked() ? ChartLines::Frame
                                                   : ChartLines::Both);
   });
+  connect(MinRpm, &QLineEdit::editingFinished, this, &RunChartWindow::ApplyLimits);
+  connect(MaxRpm, &QLineEdit::editingFinished, this, &RunChartWindow::ApplyLimits);
+  connect(SoundAlarm, &QCheckBox::toggled, this,
+          [this](bool on) { settings_->setValue(kAlarmKey, on); });
+  connect(Smoothing, &QComboBox::currentIndexChanged, this, [this] {
+    settings_->setValue(kSmoothingKey, Smoothing->currentData().toInt());
+    UpdateReadout();
+  });
+  connect(ClockCalibration, &QLineEdit::editingFinished, this,
+          &RunChartWindow::ApplyCalibration);
   connect(ExportPngButton, &QPushButton::clicked, this, &RunChartWindow::ExportPng);
   connect(ExportSvgButton, &QPushButton::clicked, this, &RunChartWindow::ExportSvg);
   connect(ExportCsvButton, &QPushButton::clicked, this, &RunChartWindow::ExportCsv);
 
   if (!restoreGeometry(settings_->value(kGeometryKey).toByteArray())) resize(760, 560);
-  UpdateReadout();
+  SetRunInput(QString());
 }
 
 RunChartWindow::~RunChartWindow() = default;
 
-void RunChartWindow::SeriesReset() { redraw_ = true; }
+void RunChartWindow::SeriesReset() {
+  redraw_ = true;
+  judged_points_ = 0;
+}
 
 void RunChartWindow::FramePublished(const SeriesChange& change) {
   if (change.kind != SeriesChange::Appended) redraw_ = true;
@@ -212,8 +302,86 @@ bool RunChartWindow::Flush() {
   }
   redraw_ = false;
   drawn_points_ = points;
+  // One beep for the frames that came since the last look: during a run, one per frame.
+  bool outside = false;
+  if (points < judged_points_) judged_points_ = 0;
+  for (std::size_t i = judged_points_; i < points && limits_.Any(); ++i) {
+    outside = outside ||
+              OutsideLimits(series_.points()[i], limits_, PulsesPerRev->value(), rate_ppm_);
+  }
+  judged_points_ = points;
+  if (outside && SoundAlarm->isChecked() && beep) beep();
   UpdateReadout();
   return true;
+}
+
+void RunChartWindow::ApplyLimits() {
+  if (warning_) return;  // the message's own focus change
+  const auto read = ReadRpmLimits(MinRpm->text().toStdString(), MaxRpm->text().toStdString());
+  if (!read) {
+    MinRpm->setText(Q(RpmLimitText(limits_.min_rpm)));
+    MaxRpm->setText(Q(RpmLimitText(limits_.max_rpm)));
+    warning_ = true;
+    dialogs_.Show(WarningMessage(read.error()));
+    warning_ = false;
+    return;
+  }
+  limits_ = read.value();
+  MinRpm->setText(Q(RpmLimitText(limits_.min_rpm)));
+  MaxRpm->setText(Q(RpmLimitText(limits_.max_rpm)));
+  settings_->setValue(kMinRpmKey, MinRpm->text());
+  settings_->setValue(kMaxRpmKey, MaxRpm->text());
+  chart_->SetLimits(limits_);
+  UpdateReadout();
+}
+
+QString RunChartWindow::CalibrationKey() const {
+  // Input names hold blanks, slashes and colons; the key keeps them apart.
+  return kCalibrationGroup + QString::fromLatin1(QUrl::toPercentEncoding(input_));
+}
+
+void RunChartWindow::SetRunInput(const QString& name) {
+  input_ = name;
+  rate_ppm_ = 0.0;
+  if (!input_.isEmpty()) {
+    const auto kept = ReadRatePpm(settings_->value(CalibrationKey()).toString().toStdString());
+    if (kept) rate_ppm_ = kept.value();
+  }
+  ClockCalibration->setEnabled(!input_.isEmpty());
+  ClockCalibration->setText(Q(RatePpmText(rate_ppm_)));
+  ClockCalibrationLabel->setText(
+      input_.isEmpty() ? QStringLiteral("Clock calibration (ppm):")
+                       : QStringLiteral("Clock calibration (ppm) of %1:").arg(input_));
+  ClockCalibration->setToolTip(
+      input_.isEmpty()
+          ? QStringLiteral("Start a run to calibrate the clock of its input")
+          : QStringLiteral("How many ppm the sound card's clock runs fast (negative: slow); the "
+                           "precise readings shown and exported are corrected by it"));
+  card_clock_.reset();
+  chart_->SetRatePpm(rate_ppm_);
+  UpdateReadout();
+}
+
+void RunChartWindow::ApplyCalibration() {
+  if (warning_ || input_.isEmpty()) return;
+  const auto read = ReadRatePpm(ClockCalibration->text().toStdString());
+  if (!read) {
+    ClockCalibration->setText(Q(RatePpmText(rate_ppm_)));
+    warning_ = true;
+    dialogs_.Show(WarningMessage(read.error()));
+    warning_ = false;
+    return;
+  }
+  rate_ppm_ = read.value();
+  ClockCalibration->setText(Q(RatePpmText(rate_ppm_)));
+  settings_->setValue(CalibrationKey(), ClockCalibration->text());
+  chart_->SetRatePpm(rate_ppm_);
+  UpdateReadout();
+}
+
+void RunChartWindow::SetCardClock(const std::optional<CardClock>& measured) {
+  card_clock_ = measured;
+  ClockReadout->setText(Q(ClockText(rate_ppm_, card_clock_)));
 }
 
 void RunChartWindow::SetLevels(const std::optional<InputLevels>& levels) {
@@ -229,11 +397,25 @@ void RunChartWindow::SetReadoutExtras(const std::vector<std::string>& lines) {
 }
 
 void RunChartWindow::UpdateReadout() {
-  const ReadoutText text =
-      RunReadout(series_.Last(), PulsesPerRev->value(),
-                 ShowPeriod->isChecked() ? ChartQuantity::Period : ChartQuantity::Rpm,
-                 series_.without_precise());
+  ReadoutOptions options;
+  options.pulses_per_rev = PulsesPerRev->value();
+  options.quantity = ShowPeriod->isChecked() ? ChartQuantity::Period : ChartQuantity::Rpm;
+  options.smoothing = Smoothing->currentData().toInt();
+  options.rate_ppm = rate_ppm_;
+  const ReadoutText text = SeriesReadout(series_, options);
+  const RunPoint* last = series_.Last();
+  const bool outside =
+      last != nullptr && OutsideLimits(*last, limits_, options.pulses_per_rev, rate_ppm_);
   RpmReadout->setText(Q(text.rpm));
+  // A style sheet set again costs a new polish at every frame.
+  const QString style = outside ? QStringLiteral("color: #d62728;") : QString();
+  if (RpmReadout->styleSheet() != style) {
+    RpmReadout->setStyleSheet(style);
+    RpmReadout->setToolTip(outside ? QStringLiteral("This frame is outside the RPM limits.")
+                                   : QString());
+  }
+  ClockReadout->setText(Q(ClockText(rate_ppm_, card_clock_)));
+  ClockReadout->setVisible(!series_.without_precise());
   DetailReadout->setText(Q(text.detail));
   StatisticsReadout->setText(Q(StatisticsText(series_, PulsesPerRev->value())));
   PreciseNote->setText(Q(text.note));
@@ -268,7 +450,7 @@ void RunChartWindow::ExportSvg() {
 void RunChartWindow::ExportCsv() {
   Export(QStringLiteral("Export the run as CSV"), QStringLiteral("run-chart.csv"),
          QStringLiteral("CSV files (*.csv)"),
-         [this] { return series_.CsvText(PulsesPerRev->value()); });
+         [this] { return series_.CsvText(PulsesPerRev->value(), rate_ppm_); });
 }
 
 bool RunChartWindow::eventFilter(QObject* watched, QEvent* event) {

@@ -15,7 +15,10 @@
 #include "ui/level_bar.h"
 
 class QChartView;
+class QCheckBox;
+class QComboBox;
 class QLabel;
+class QLineEdit;
 class QPushButton;
 class QRadioButton;
 class QSettings;
@@ -57,6 +60,13 @@ class RunChartWindow : public QWidget {
   // Lines shown under the level bar (state of optional helpers, advice); an empty list hides
   // them.
   void SetReadoutExtras(const std::vector<std::string>& lines);
+  // The input the run is recorded from, as the main window lists it; its clock calibration is
+  // kept under this name. Empty for a run read back: no calibration then.
+  void SetRunInput(const QString& name);
+  // The card's clock against the system's, as the capture has measured it during the run.
+  void SetCardClock(const std::optional<CardClock>& measured);
+  double rate_ppm() const { return rate_ppm_; }
+  const RpmLimits& limits() const { return limits_; }
 
   // Exports; each asks for the file through `ask_save_path` and writes it atomically.
   void ExportPng();
@@ -67,6 +77,8 @@ class RunChartWindow : public QWidget {
   std::function<QString(const QString&, const QString&, const QString&)> ask_save_path;
   // Called with the frame of a double-clicked point.
   std::function<void(int frame)> on_frame_chosen;
+  // The alarm's sound: Qt's beep.
+  std::function<void()> beep;
 
   // Controls.
   QLabel* RpmReadout = nullptr;
@@ -81,6 +93,13 @@ class RunChartWindow : public QWidget {
   QRadioButton* ShowBothLines = nullptr;
   QRadioButton* ShowPreciseLine = nullptr;
   QRadioButton* ShowFrameLine = nullptr;
+  QLineEdit* MinRpm = nullptr;
+  QLineEdit* MaxRpm = nullptr;
+  QCheckBox* SoundAlarm = nullptr;
+  QComboBox* Smoothing = nullptr;  // the big number's mean of the last 1, 3 or 10 frames
+  QLineEdit* ClockCalibration = nullptr;  // ppm, for the run's input
+  QLabel* ClockCalibrationLabel = nullptr;
+  QLabel* ClockReadout = nullptr;  // in seconds of the card's clock or corrected; its measure
   QChartView* ChartView = nullptr;
   QPushButton* ExportPngButton = nullptr;
   QPushButton* ExportSvgButton = nullptr;
@@ -92,6 +111,10 @@ class RunChartWindow : public QWidget {
 
  private:
   void UpdateReadout();
+  // The limit boxes were edited: their band, or a message and the band kept.
+  void ApplyLimits();
+  void ApplyCalibration();
+  QString CalibrationKey() const;
   void Export(const QString& title, const QString& file_name, const QString& filter,
               const std::function<std::string()>& bytes);
   void SaveGeometry();
@@ -103,6 +126,12 @@ class RunChartWindow : public QWidget {
   std::unique_ptr<RunChart> chart_;
   std::size_t drawn_points_ = 0;  // points of the series that the chart shows
   bool redraw_ = true;            // the chart must be drawn again from the series
+  std::size_t judged_points_ = 0;  // points of the series checked against the band
+  RpmLimits limits_;
+  QString input_;
+  double rate_ppm_ = 0.0;
+  std::optional<CardClock> card_clock_;
+  bool warning_ = false;  // a message on a typed value is up
 };
 
 }  // namespace fc

@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "analysis/precise_compare.h"
 #include "capture/capture.h"
 #include "capture/clock.h"
 #include "capture/headless_host.h"
@@ -57,6 +58,14 @@ TEST(RunSeriesTest, PointsGapsAndReplacements) {
   EXPECT_EQ(series.Publish(1, 0.5, 4.0).kind, SeriesChange::Inserted);
   EXPECT_EQ(series.points().front().frame, 1);
   EXPECT_EQ(series.Find(5)->time_s, 20.0);
+
+  // A run past the store keeps counting its frames.
+  for (const int frame : {1000, 1001, 12000}) series.Publish(frame, 0.5, frame * 4.0);
+  EXPECT_EQ(series.Last()->frame, 12000);
+  EXPECT_EQ(series.Find(1001)->time_s, 4004.0);
+  EXPECT_EQ(series.points().size(), 5u);
+  EXPECT_NE(series.CsvText(1).find("\n12000,48000.000,0.500000,120.000,,,\n"), std::string::npos);
+  EXPECT_NE(RunReadout(series.Last(), 1).detail.find("frame 12000"), std::string::npos);
 }
 
 TEST(RunSeriesTest, PulsesPerRevolutionAndReadout) {
@@ -138,6 +147,116 @@ TEST(RunSeriesTest, StatisticsText) {
   EXPECT_EQ(StatisticsText(series, 2.5),
             "readings 3 of 4, mean 56.0 RPM, sd 36.7, min 24.0 (frame 3), max 96.0 (frame 1), "
             "largest step 48.0 (into frame 1), stability 654654 ppm");
+}
+
+PreciseReading Timed(double period_s, double uncertainty_s = 2.5e-8) {
+  PreciseReading reading;
+  reading.has_reading = true;
+  reading.period_s = period_s;
+  reading.uncertainty_s = uncertainty_s;
+  reading.edges = 100;
+  return reading;
+}
+
+// The window's RPM band: what the boxes accept, and a frame judged by its precise reading where
+// it has one, as the batch program's alarms judge it.
+TEST(RunSeriesTest, RpmLimitsAndTheirJudging) {
+  const auto none = ReadRpmLimits(" ", "");
+  ASSERT_TRUE(none);
+  EXPECT_FALSE(none->Any());
+  const auto band = ReadRpmLimits("1450,5", " 1550 RPM");
+  ASSERT_TRUE(band);
+  EXPECT_EQ(band->min_rpm, 1450.5);
+  EXPECT_EQ(band->max_rpm, 1550.0);
+  EXPECT_EQ(RpmLimitText(band->min_rpm), "1450.5");
+  EXPECT_EQ(RpmLimitText(std::nullopt), "");
+  EXPECT_EQ(ReadRpmLimits("abc", "").error(),
+            "Minimum RPM: a limit is a positive number such as 1450 or 1450.5, or blank for "
+            "none; \"abc\" is not one.");
+  EXPECT_EQ(ReadRpmLimits("", "-5").error().rfind("Maximum RPM: ", 0), 0u);
+  EXPECT_FALSE(ReadRpmLimits("0", ""));
+  EXPECT_FALSE(ReadRpmLimits("1e999", ""));
+  EXPECT_EQ(ReadRpmLimits("1600", "1500").error(),
+            "Minimum RPM 1600 is above maximum RPM 1500; give the lower limit as the minimum.");
+
+  const RpmLimits limits{1450.0, 1550.0};
+  // 1500 RPM by the edge timer; the frame detector's 0.078125 s (768 RPM) is a misreading.
+  RunPoint point{5, 20.0, 0.078125, Timed(0.04)};
+  EXPECT_FALSE(OutsideLimits(point, limits, 1, 0));
+  point.precise.period_s = 0.0375;  // 1600 RPM
+  EXPECT_TRUE(OutsideLimits(point, limits, 1, 0));
+  EXPECT_TRUE(OutsideLimits(point, RpmLimits{std::nullopt, 1550.0}, 1, 0));
+  EXPECT_FALSE(OutsideLimits(point, RpmLimits{1450.0, std::nullopt}, 1, 0));
+  EXPECT_FALSE(OutsideLimits(point, limits, 1.1, 0));  // 1454.5 RPM at 1.1 pulses a turn
+  // The calibration moves the reading: 1549.9 RPM in card seconds is 1550.2 corrected by +200 ppm.
+  point.precise.period_s = 60.0 / 1549.9;
+  EXPECT_FALSE(OutsideLimits(point, limits, 1, 0));
+  EXPECT_TRUE(OutsideLimits(point, limits, 1, 200));
+  // Without a precise reading the frame detector's counts; no reading at all is not outside.
+  const RunPoint frame_only{6, 24.0, 0.078125, {}};
+  EXPECT_TRUE(OutsideLimits(frame_only, limits, 1, 0));
+  EXPECT_FALSE(OutsideLimits(RunPoint{7, 28.0, 0.0, {}}, limits, 1, 0));
+}
+
+// Smoothing changes only the big number, the mean of the readings among the last frames; the
+// calibration corrects every precise figure the window shows and exports, and the readout says
+// which clock its seconds are.
+TEST(RunSeriesTest, SmoothingAndClockCalibration) {
+  RunSeries series;
+  series.Begin(FrameTiming::FrameNumber);
+  series.Publish(0, 0.5, 0.0);   // 120 RPM, before the last three
+  series.Publish(1, 0.25, 4.0);  // 240
+  series.Publish(2, 0.0, 8.0);   // no reading: not in the mean
+  series.Publish(3, 1.0, 12.0);  // 60
+  ReadoutOptions options;
+  EXPECT_EQ(SeriesReadout(series, options).rpm, "60.0 RPM");
+  options.smoothing = 3;
+  ReadoutText text = SeriesReadout(series, options);
+  EXPECT_EQ(text.rpm, "150.0 RPM");
+  EXPECT_EQ(text.detail, "period 1.0000 s   frame 3   mean of last 3 frames");
+  options.smoothing = 10;
+  EXPECT_EQ(SeriesReadout(series, options).rpm, "140.0 RPM");
+  EXPECT_EQ(StatisticsText(series, 1).rfind("readings 3 of 4, mean 140.0 RPM", 0), 0u);
+
+  // Precise readings: their mean, with the uncertainty of a mean of independent readings.
+  series.Begin(FrameTiming::FrameNumber);
+  series.Publish(0, 0.04, 0.0, Timed(0.04, 3e-8));
+  series.Publish(1, 0.04, 4.0, Timed(0.0401, 4e-8));
+  options.smoothing = 3;
+  options.quantity = ChartQuantity::Period;
+  EXPECT_EQ(SeriesReadout(series, options).rpm, "0.040050000 \u00b1 0.000000050 s");
+  options.smoothing = 1;
+  EXPECT_EQ(SeriesReadout(series, options).rpm, RunReadout(series.Last(), 1, ChartQuantity::Period).rpm);
+
+  options.rate_ppm = 100;
+  text = SeriesReadout(series, options);
+  EXPECT_EQ(text.rpm, "0.040095990 \u00b1 0.000000080 s");
+  EXPECT_EQ(text.detail.rfind("100 edges, corrected by +100 ppm, \u00b1 at 95 %", 0), 0u);
+  EXPECT_NE(
+      series.CsvText(1, 100).find("\n1,4.000,0.040000,1500.000,0.0400959904,7.99920008e-08,100\n"),
+      std::string::npos);
+  EXPECT_EQ(*RunSeries::PreciseValue(series.points()[1], ChartQuantity::Period, 1, 100),
+            CorrectedForRate(Timed(0.0401), 100).period_s);
+  EXPECT_NE(HoverText(series.points()[1], 1, 100).find("1496.4090 \u00b1 0.0030 RPM"), std::string::npos);
+
+  EXPECT_EQ(ReadRatePpm(" ").value(), 0.0);
+  EXPECT_EQ(ReadRatePpm("-12,5").value(), -12.5);
+  EXPECT_EQ(RatePpmText(41), "+41");
+  EXPECT_EQ(RatePpmText(0), "");
+  EXPECT_FALSE(ReadRatePpm("5000"));
+  EXPECT_EQ(ReadRatePpm("fast").error().rfind("Clock calibration: ", 0), 0u);
+
+  EXPECT_EQ(ClockText(0, std::nullopt), "Precise readings in seconds of the card's clock.");
+  EXPECT_EQ(ClockText(0, CardClock{41.3, 725.0}),
+            "Precise readings in seconds of the card's clock. Card clock +41 ppm against the "
+            "system clock (measured over 12 min): a measurement, not applied.");
+  EXPECT_EQ(ClockText(-12.5, CardClock{-3.2, 61.0}),
+            "Precise readings corrected by -12.5 ppm, this input's clock calibration. Card clock "
+            "-3 ppm against the system clock (measured over 61 s): a measurement, not applied.");
+  const std::string calibrated = ClockText(41, CardClock{41.3, 725.0});
+  EXPECT_EQ(calibrated.substr(calibrated.find(" Card")),
+            " Card clock +41 ppm against the system clock (measured over 12 min), the "
+            "calibration in use.");
 }
 
 TEST(RunSeriesTest, StartTimesCountOnPastMidnight) {

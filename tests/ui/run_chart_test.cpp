@@ -1,7 +1,10 @@
 #include <QChart>
 #include <QChartView>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QImage>
 #include <QLabel>
+#include <QLineEdit>
 #include <QLineSeries>
 #include <QMenu>
 #include <QRadioButton>
@@ -33,9 +36,29 @@ std::string RawFile() {
 QList<QLineSeries*> Pieces(RunChartWindow& window) {
   QList<QLineSeries*> pieces;
   for (QAbstractSeries* series : window.ChartView->chart()->series()) {
-    if (auto* piece = qobject_cast<QLineSeries*>(series)) pieces.append(piece);
+    auto* piece = qobject_cast<QLineSeries*>(series);
+    if (piece != nullptr && piece->name() != QStringLiteral("limit")) pieces.append(piece);
   }
   return pieces;
+}
+
+// The heights of the band's dashed lines.
+QList<double> LimitLines(QChart& chart) {
+  QList<double> heights;
+  for (QAbstractSeries* series : chart.series()) {
+    auto* line = qobject_cast<QLineSeries*>(series);
+    if (line != nullptr && line->name() == QStringLiteral("limit")) {
+      heights.append(line->points().front().y());
+    }
+  }
+  return heights;
+}
+
+// Typed into a box and confirmed with Return.
+void Type(QLineEdit* box, const QString& text) {
+  box->clear();
+  QTest::keyClicks(box, text);
+  QTest::keyClick(box, Qt::Key_Return);
 }
 
 QList<QPointF> Points(RunChartWindow& window) {
@@ -208,6 +231,65 @@ class RunChartTest : public QObject {
     QVERIFY(!again.ExtraReadout->isHidden());
     QVERIFY2(again.ExtraReadout->text().startsWith(QStringLiteral("The input stays between 128")),
              qPrintable(again.ExtraReadout->text()));
+  }
+
+  // The RPM limits, the alarm, the smoothing and the clock calibration of the run's input: a
+  // bad entry is refused with a message, a frame outside the band turns the readout red and
+  // beeps once, the chart shows the band, and all of it is kept.
+  void LimitsAlarmSmoothingAndCalibration() {
+    Form1& form = *rig->form;
+    form.mnuRunChart->trigger();
+    RunChartWindow& window = *form.run_chart_window();
+    const QString input = form.DevicesBox->currentText();
+    QVERIFY(window.ClockCalibration->isEnabled());
+    rig->dialogs.shown.clear();
+    Type(window.MaxRpm, QStringLiteral("150"));
+    Type(window.MinRpm, QStringLiteral("fast"));
+    Type(window.MinRpm, QStringLiteral("160"));
+    Type(window.ClockCalibration, QStringLiteral("5000"));
+    QCOMPARE(rig->dialogs.shown.size(), std::size_t{3});
+    for (const Message& shown : rig->dialogs.shown) QCOMPARE(shown.icon, MessageIcon::Exclamation);
+    QVERIFY(rig->dialogs.shown[1].text.starts_with("Minimum RPM 160 is above maximum RPM 150"));
+    QCOMPARE(window.MinRpm->text(), QString());
+    QCOMPARE(window.MaxRpm->text(), QStringLiteral("150"));
+    QCOMPARE(window.ClockCalibration->text(), QString());
+    Type(window.ClockCalibration, QStringLiteral("100"));
+    QCOMPARE(window.ClockCalibration->text(), QStringLiteral("+100"));
+    int beeps = 0;
+    window.beep = [&] { ++beeps; };
+    QVERIFY(!window.SoundAlarm->isChecked());
+    window.SoundAlarm->setChecked(true);
+    window.Smoothing->setCurrentIndex(window.Smoothing->findData(3));
+
+    // Every frame of the run is 153.6 RPM, above the band.
+    uitest::RunFrames(form, rig->input, 3);
+    QCOMPARE(beeps, 3);
+    QVERIFY(window.RpmReadout->styleSheet().contains(QStringLiteral("#d62728")));
+    QCOMPARE(LimitLines(*window.ChartView->chart()), QList<double>{150.0});
+    QVERIFY(window.DetailReadout->text().endsWith(QStringLiteral("mean of last 3 frames")));
+    QCOMPARE(window.ClockReadout->text(),
+             QStringLiteral("Precise readings corrected by +100 ppm, this input's clock "
+                            "calibration."));
+    Type(window.MaxRpm, QString());
+    QCOMPARE(window.RpmReadout->styleSheet(), QString());
+    QVERIFY(LimitLines(*window.ChartView->chart()).isEmpty());
+    Type(window.MaxRpm, QStringLiteral("150"));
+    window.close();
+
+    rig->form.reset();
+    rig->Open();
+    rig->form->UseSettingsFile(Settings());
+    rig->form->mnuRunChart->trigger();
+    RunChartWindow& again = *rig->form->run_chart_window();
+    QCOMPARE(again.MaxRpm->text(), QStringLiteral("150"));
+    QVERIFY(again.SoundAlarm->isChecked());
+    QCOMPARE(again.Smoothing->currentData().toInt(), 3);
+    QCOMPARE(again.ClockCalibration->text(), QStringLiteral("+100"));
+    // Kept for that input only; a run read back has no input to calibrate.
+    again.SetRunInput(input + QStringLiteral(" 2"));
+    QCOMPARE(again.rate_ppm(), 0.0);
+    rig->form->Command5[1]->click();
+    QVERIFY(!again.ClockCalibration->isEnabled());
   }
 
   // A double click on a point draws that frame as Draw Detailed Graph does, without asking.
@@ -405,6 +487,55 @@ class RunChartTest : public QObject {
     QVERIFY(drawn(whole).precise_lines.isEmpty());
     // On the detector's point where it has one.
     QCOMPARE(drawn(whole).marks, (QList<QPointF>{{4.0, 768.0}, {8.0, 3000.0}}));
+  }
+
+  // A run of 10,000 frames is drawn thinned, live and whole, and a one-frame spike or dip
+  // still reaches the drawing.
+  void LongRunsAreThinnedToTheirExtremes() {
+    RunSeries series;
+    series.Begin(FrameTiming::FrameNumber);
+    // A small plot thins early, which keeps the test quick.
+    RunChart live(series);
+    live.chart()->resize(400, 300);
+    const auto precise = [](double period) {
+      PreciseReading reading;
+      reading.has_reading = true;
+      reading.period_s = period;
+      reading.edges = 10;
+      return reading;
+    };
+    for (int frame = 0; frame < 10000; ++frame) {
+      const double period = frame == 6000   ? 0.25
+                            : frame == 7000 ? 1.0
+                                            : 0.5 + 0.01 * ((frame * 7919) % 13) / 13.0;
+      series.Publish(frame, period, frame * 4.0, precise(frame == 8000 ? 0.2 : period));
+      live.Append(frame);
+    }
+    RunChart whole(series);
+    whole.chart()->resize(400, 300);
+    whole.Rebuild();
+    for (RunChart* chart : {&live, &whole}) {
+      QList<QPointF> frame_points, precise_points;
+      for (QAbstractSeries* s : chart->chart()->series()) {
+        if (auto* line = qobject_cast<QLineSeries*>(s)) {
+          (line->pen().color() == QColor(31, 119, 180) ? frame_points : precise_points)
+              .append(line->points());
+        }
+      }
+      QVERIFY2(frame_points.size() < 5000, qPrintable(QString::number(frame_points.size())));
+      const auto [low, high] = std::minmax_element(
+          frame_points.begin(), frame_points.end(),
+          [](const QPointF& a, const QPointF& b) { return a.y() < b.y(); });
+      QCOMPARE(low->y(), 60.0);
+      QCOMPARE(high->y(), 240.0);
+      double precise_high = 0.0;
+      for (const QPointF& p : precise_points) precise_high = std::max(precise_high, p.y());
+      QCOMPARE(precise_high, 300.0);
+      QCOMPARE(frame_points.back().x(), 39996.0);
+      const auto* axis = qobject_cast<QValueAxis*>(chart->chart()->axes(Qt::Vertical)[0]);
+      QVERIFY(axis->min() <= 60.0 && axis->max() >= 300.0);
+    }
+    QCOMPARE(series.points().size(), std::size_t{10000});
   }
 
  private:
