@@ -73,6 +73,8 @@ TEST(EdgeTimerTest, ReadsGeneratedTrainsWithinTheirBounds) {
       {"DC 1.23456789 s", 1.23456789, 0.5, 0.99, 0, 0, 3, 48000, false, 3, 3, 2e-6},
       // The first frame too, though its last rising edge is the only one timed in it.
       {"DC 1.9876543 s", 1.9876543, 0.5, 0.99, 0, 0, 3, 48000, false, 3, 3, 2e-6},
+      // Short pulses: the edge the trigger arms on must be timed for a second rising edge.
+      {"DC 1.987654 s, duty 5 %", 1.987654, 0.05, 0.99, 0, 0, 3, 48000, false, 3, 3, 2e-6},
       // Rising edges at 1.36 s (the trigger arms on it), 6.79, 12.22 and 17.65 s: frames 3 and
       // 4 each close an interval opened in an earlier frame.
       {"longer than a frame", 5.43211, 0.5, 0.99, 0, 0, 3, 48000, false, 5, 2, 2e-6},
