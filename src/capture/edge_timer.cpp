@@ -106,7 +106,8 @@ void EdgeTimer::TimeArmingEdge() {
     if (now < 0.25 * span) settled = true;
     if (settled && i > 0 && y(i - 1) < 0.5 * span && now >= 0.5 * span) {
       const double before = y(i - 1);
-      crossing = static_cast<double>(arming_start_ + i - 1) + (0.5 * span - before) / (now - before);
+      crossing =
+          static_cast<double>(arming_start_ + i - 1) + (0.5 * span - before) / (now - before);
     }
   }
 }
@@ -260,9 +261,8 @@ PreciseReading EdgeTimer::EndFrame() {
     times.assign(other, other + 2);
   }
   const double* chosen = falling_ ? falls_ : rises_;
-  const bool from_arming = times.size() == 1 && arming_time_ >= 0.0 &&
-                           arming_rising_ != falling_ && chosen[0] < 0.0 &&
-                           chosen[1] == times[0] &&
+  const bool from_arming = times.size() == 1 && arming_time_ >= 0.0 && arming_rising_ != falling_ &&
+                           chosen[0] < 0.0 && chosen[1] == times[0] &&
                            times[0] - arming_time_ <= kMaxPeriodSeconds * rate_;
   if (from_arming) {
     // At any duty: the edge the trigger armed on, of the chosen polarity, opens the interval the

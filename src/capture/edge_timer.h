@@ -86,8 +86,8 @@ class EdgeTimer {
   float previous_ = 0.0f;
   double low_ = 0.0;
   double high_level_ = 0.0;
-  double crossing_ = -1.0;   // time of the last crossing of the middle, < 0: none yet
-  double step_ = 0.0;        // the sample-to-sample step across the last crossing
+  double crossing_ = -1.0;  // time of the last crossing of the middle, < 0: none yet
+  double step_ = 0.0;       // the sample-to-sample step across the last crossing
 
   // The samples of the edge that armed the trigger: some before it, from the ring the unarmed
   // trigger keeps, and the ones after it, up to the array's size.

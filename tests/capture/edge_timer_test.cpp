@@ -76,8 +76,8 @@ TEST(EdgeTimerTest, ReadsGeneratedTrainsWithinTheirBounds) {
       // Short pulses: the first frame has a second rising edge only if the edge the trigger
       // arms on is timed too.
       {"DC 1.987654 s, duty 5 %", 1.987654, 0.05, 0.99, 0, 0, 3, 48000, false, 3, 3, 2e-6},
-      {"20 % with noise, 1.987654 s, duty 5 %", 1.987654, 0.05, 0.2, 0.01, 0, 3, 48000, false, 3,
-       3, 2e-5},
+      {"20 % with noise, 1.987654 s, duty 5 %", 1.987654, 0.05, 0.2, 0.01, 0, 3, 48000, false, 3, 3,
+       2e-5},
       // Rising edges at 1.36 s (the trigger arms on it), 6.79, 12.22 and 17.65 s: frames 3 and
       // 4 each close an interval opened in an earlier frame.
       {"longer than a frame", 5.43211, 0.5, 0.99, 0, 0, 3, 48000, false, 5, 2, 2e-6},
