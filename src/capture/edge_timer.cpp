@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 
 namespace fc {
 
@@ -54,6 +55,7 @@ bool EdgeTimer::SpanSuffices(double span) const {
 }
 
 void EdgeTimer::Arm(float sample) {
+  lead_[fed_ % kLeadSamples] = sample;
   if (!ready_) {
     low_ = high_level_ = sample;
     ready_ = true;
@@ -70,6 +72,44 @@ void EdgeTimer::Arm(float sample) {
     armed_ = true;
   }
   crossing_ = -1.0;
+  if (!armed_) return;
+  // Only the first edge since the start or a gap: the one that then opens the first interval.
+  arming_pending_ = rises_[1] < 0.0 && falls_[1] < 0.0;
+  arming_time_ = -1.0;
+  arming_rising_ = high_;
+  const uint64_t lead = std::min<uint64_t>(kLeadSamples, fed_ + 1 - lead_from_);
+  arming_start_ = fed_ + 1 - lead;
+  arming_size_ = 0;
+  for (uint64_t i = arming_start_; i <= fed_; ++i) {
+    arming_edge_[arming_size_++] = lead_[i % kLeadSamples];
+  }
+}
+
+void EdgeTimer::TimeArmingEdge() {
+  arming_pending_ = false;
+  // Replays the trigger over the kept samples with the levels of now, the edge measured from
+  // the level it leaves (y); timed only if the signal sat below a quarter of the span first, so
+  // not when the input began in the edge.
+  const double span = high_level_ - low_;
+  const auto y = [&](size_t i) {
+    const double x = arming_edge_[i];
+    return arming_rising_ ? x - low_ : high_level_ - x;
+  };
+  bool settled = false;
+  double crossing = -1.0;
+  for (size_t i = 0; i < arming_size_; ++i) {
+    const double now = y(i);
+    if (now > 0.75 * span) {
+      if (settled) arming_time_ = crossing;
+      return;
+    }
+    if (now < 0.25 * span) settled = true;
+    if (settled && i > 0 && y(i - 1) < 0.5 * span && now >= 0.5 * span) {
+      const double before = y(i - 1);
+      crossing =
+          static_cast<double>(arming_start_ + i - 1) + (0.5 * span - before) / (now - before);
+    }
+  }
 }
 
 void EdgeTimer::Trigger(float sample) {
@@ -78,6 +118,7 @@ void EdgeTimer::Trigger(float sample) {
     armed_ = false;
     return;
   }
+  if (arming_size_ < arming_edge_.size()) arming_edge_[arming_size_++] = sample;
   const double middle = low_ + 0.5 * span;
   const double x = sample;
   const double before = previous_;
@@ -87,13 +128,16 @@ void EdgeTimer::Trigger(float sample) {
   if (outer > 0.0) NoteNoise(sample);
   if (high_ ? (before > middle && x <= middle) : (before < middle && x >= middle)) {
     crossing_ = static_cast<double>(fed_ - 1) + (middle - before) / (x - before);
+    step_ = std::fabs(x - before);
   }
   if (!high_ && x > low_ + 0.75 * span) {
     high_ = true;
+    if (arming_pending_ && arming_rising_) TimeArmingEdge();
     if (crossing_ >= 0.0) Rising(crossing_);
     crossing_ = -1.0;
   } else if (high_ && x < low_ + 0.25 * span) {
     high_ = false;
+    if (arming_pending_ && !arming_rising_) TimeArmingEdge();
     if (crossing_ >= 0.0) Falling(crossing_);
     crossing_ = -1.0;
   }
@@ -118,6 +162,8 @@ void EdgeTimer::NoteNoise(float sample) {
 
 void EdgeTimer::Gap(size_t samples) {
   fed_ += samples;
+  lead_from_ = fed_;
+  arming_time_ = -1.0;
   armed_ = false;
   crossing_ = -1.0;
   rises_[0] = rises_[1] = falls_[0] = falls_[1] = -1.0;
@@ -208,12 +254,20 @@ PreciseReading EdgeTimer::EndFrame() {
   const double* other = falling_ ? rises_ : falls_;
   if (times.size() < 2 && decided_ && duty_ >= kRisingDuty && duty_ <= kFallingDuty &&
       other[0] >= frame_start_ && other[1] > other[0]) {
-    // The first frame of a slow train: the edge that armed the trigger is not timed and the
-    // polarity is chosen a period later, so the chosen edges may close no interval yet while
-    // the other polarity has two in the frame. Near half duty either polarity is as good (far
-    // from it the other edges may be the slow ends of spikes): those two read the frame, and
-    // the choice stays.
+    // The first frame of a slow train: the polarity is chosen a period after the trigger armed,
+    // so the chosen edges may close no interval yet while the other polarity has two in the
+    // frame. Near half duty either polarity is as good (far from it the other edges may be the
+    // slow ends of spikes): those two read the frame, and the choice stays.
     times.assign(other, other + 2);
+  }
+  const double* chosen = falling_ ? falls_ : rises_;
+  const bool from_arming = times.size() == 1 && arming_time_ >= 0.0 && arming_rising_ != falling_ &&
+                           chosen[0] < 0.0 && chosen[1] == times[0] &&
+                           times[0] - arming_time_ <= kMaxPeriodSeconds * rate_;
+  if (from_arming) {
+    // At any duty: the edge the trigger armed on, of the chosen polarity, opens the interval the
+    // first chosen edge closes.
+    times.insert(times.begin(), arming_time_);
   }
   const size_t n = times.size();
   if (n >= 2) {
@@ -268,6 +322,13 @@ PreciseReading EdgeTimer::EndFrame() {
     } else {
       if (dof > 0.0) variance = std::max(variance, squares / dof);
       variance = std::max(variance, pooled_variance_);
+      if (from_arming && step_ > 0.0) {
+        // Nothing pooled yet to tell the timing noise: the input's noise, as the trigger
+        // measures it, over the steepness of the last edge. The mean step of white noise is
+        // 2/sqrt(pi) of its standard deviation.
+        const double sigma = noise_ * std::sqrt(std::numbers::pi) / 2.0;
+        variance = std::max(variance, sigma * sigma / (step_ * step_));
+      }
     }
     if (dof > 0.0) {
       pooled_variance_ = (pooled_variance_ * pooled_dof_ + squares) / (pooled_dof_ + dof);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -17,13 +18,16 @@ namespace fc {
 // two samples around it. It times the leading edges of the pulses, the start of the shorter part
 // of the period: rising ones, or falling ones when the signal is high for more than 55 % of its
 // first period, switching later only when the mean duty passes 60 % (or back below 40 %), so a
-// train near 50 % duty keeps its choice.
+// train near 50 % duty keeps its choice. The edge the trigger arms on comes before the levels
+// are known: its samples are kept and it is timed at the next edge of its polarity, with the
+// levels the later edges are timed with, when the signal sat at the level it left before it.
 //
 // Frames: EndFrame() closes the frame at the last sample fed and reads the period from the
 // edges in it, together with the last edge of an earlier frame (within kMaxPeriodSeconds), so
 // that a period longer than a frame is read in the frame where it closes. A frame whose chosen
 // edges close no interval (the first of a slow train) reads the two last edges of the other
-// polarity when both lie in it and the duty is near half.
+// polarity when both lie in it and the duty is near half, or else, at any duty, the arming edge
+// with the first chosen edge when the arming edge is of the chosen polarity.
 class EdgeTimer {
  public:
   static constexpr double kMaxPeriodSeconds = 60.0;
@@ -59,6 +63,7 @@ class EdgeTimer {
   void Trigger(float sample);
   void Track(float sample);
   void NoteNoise(float sample);
+  void TimeArmingEdge();
   void Rising(double time);
   void Falling(double time);
   // Folds in the duty of a period just closed; true when it (re)chose the polarity and gave the
@@ -81,7 +86,20 @@ class EdgeTimer {
   float previous_ = 0.0f;
   double low_ = 0.0;
   double high_level_ = 0.0;
-  double crossing_ = -1.0;   // time of the last crossing of the middle, < 0: none yet
+  double crossing_ = -1.0;  // time of the last crossing of the middle, < 0: none yet
+  double step_ = 0.0;       // the sample-to-sample step across the last crossing
+
+  // The samples of the edge that armed the trigger: some before it, from the ring the unarmed
+  // trigger keeps, and the ones after it, up to the array's size.
+  static constexpr size_t kLeadSamples = 16;
+  std::array<float, kLeadSamples> lead_{};
+  uint64_t lead_from_ = 0;  // the first sample in the ring that follows the last gap
+  std::array<float, 128> arming_edge_{};
+  size_t arming_size_ = 0;
+  uint64_t arming_start_ = 0;  // sample number of arming_edge_[0]
+  bool arming_pending_ = false;
+  bool arming_rising_ = false;
+  double arming_time_ = -1.0;  // its time once timed, < 0: none
 
   // The last two edges of each polarity (< 0: none), and the last edge of either.
   double rises_[2] = {-1.0, -1.0};
