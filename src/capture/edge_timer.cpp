@@ -27,13 +27,13 @@ constexpr double kLevelSnap = 1e-12;
 // middle, where edges are timed, is the same at every edge.
 constexpr double kOwnReleaseSeconds = 0.05;
 constexpr double kOtherReleaseSeconds = 300.0;
-// Per-edge timing noise assumed at the least (in samples): what interpolation leaves on a clean
-// edge, so that a frame with a few perfectly placed edges does not claim a zero uncertainty.
 // Falling edges are timed when the signal is high for more of its period than this (first
 // choice), and later once the duty rises above the upper or falls below the lower mark.
 constexpr double kFirstFallingDuty = 0.55;
 constexpr double kFallingDuty = 0.6;
 constexpr double kRisingDuty = 0.4;
+// Per-edge timing noise assumed at the least (in samples): what interpolation leaves on a clean
+// edge, so that a frame with a few perfectly placed edges does not claim a zero uncertainty.
 constexpr double kMinEdgeSigma = 0.01;
 // A frame with this many degrees of freedom tells its own timing noise well enough.
 constexpr double kOwnDof = 30.0;
