@@ -302,7 +302,8 @@ PreciseReading EdgeTimer::EndFrame() {
     double run_squares = 0.0;
     size_t runs = 0;
     for (size_t i = 0; i < n; ++i) {
-      const double r = times[i] - origin - mean_time - slope * (static_cast<double>(i) - mean_index);
+      const double r =
+          times[i] - origin - mean_time - slope * (static_cast<double>(i) - mean_index);
       squares += r * r;
       run_sum += r;
       if ((i + 1) % run == 0) {
