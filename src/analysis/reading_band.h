@@ -14,6 +14,10 @@ struct ReadingBand {
   std::optional<double> min_period;
   std::optional<double> max_period;
   bool alarm_on_no_reading = false;
+  // Some frame could be outside it.
+  bool Bounds() const {
+    return min_rpm || max_rpm || min_period || max_period || alarm_on_no_reading;
+  }
 };
 
 // The period a frame is judged by: the edge timer's where it has a reading, the frame

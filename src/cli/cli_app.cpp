@@ -835,9 +835,7 @@ class AnalyzeAudioCommand : public Command {
     // The edge timer runs only for what reads it: the precise lines, the disagreement, limits,
     // alarms and JSON Lines. The frame lines alone read several times faster without it.
     file_options_.time_edges = precise_.lines || explain_ || monitoring_.jsonl ||
-                               monitoring_.alarm_on_no_reading ||
-                               monitoring_.min_rpm || monitoring_.max_rpm ||
-                               monitoring_.min_period || monitoring_.max_period;
+                               monitoring_.band.Bounds();
     FrameMonitor monitor(monitoring_, context.out, context.err);
     return context.Delivered(monitor.Finish(
         AnalyzeAudio(audio_file_, file_options_, restore_pulses_, raw_out_, context.sound, state,

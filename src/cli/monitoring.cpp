@@ -38,10 +38,6 @@ std::string IsoLocalTime(std::chrono::system_clock::time_point when) {
   return text;
 }
 
-ReadingBand BandOf(const MonitoringOptions& o) {
-  return {o.min_rpm, o.max_rpm, o.min_period, o.max_period, o.alarm_on_no_reading};
-}
-
 nlohmann::json StatisticsJson(const RunStatistics& s) {
   if (s.readings() == 0) return nullptr;
   nlohmann::json j;
@@ -107,17 +103,17 @@ void AddMonitoringOptions(CLI::App& command, MonitoringOptions& options) {
       },
       "POSITIVE");
   command
-      .add_option("--min-rpm", options.min_rpm,
+      .add_option("--min-rpm", options.band.min_rpm,
                   "Lowest RPM of the band: a frame below it prints an ALARM line on standard "
                   "error, and the run ends with exit status 4")
       ->check(positive);
-  command.add_option("--max-rpm", options.max_rpm, "Highest RPM of the band, as --min-rpm")
+  command.add_option("--max-rpm", options.band.max_rpm, "Highest RPM of the band, as --min-rpm")
       ->check(positive);
-  command.add_option("--min-period", options.min_period, "Shortest period of the band in seconds")
+  command.add_option("--min-period", options.band.min_period, "Shortest period of the band in seconds")
       ->check(positive);
-  command.add_option("--max-period", options.max_period, "Longest period of the band in seconds")
+  command.add_option("--max-period", options.band.max_period, "Longest period of the band in seconds")
       ->check(positive);
-  command.add_flag("--alarm-on-no-reading", options.alarm_on_no_reading,
+  command.add_flag("--alarm-on-no-reading", options.band.alarm_on_no_reading,
                    "A frame without a reading is outside the band too");
   command
       .add_option("--pulses-per-rev", options.pulses_per_rev,
@@ -129,7 +125,8 @@ void AddMonitoringOptions(CLI::App& command, MonitoringOptions& options) {
                    "once, and a summary object at the end");
 }
 
-Status CheckMonitoringOptions(const MonitoringOptions& o) {
+Status CheckMonitoringOptions(const MonitoringOptions& options) {
+  const ReadingBand& o = options.band;
   if (o.min_rpm && o.max_rpm && *o.min_rpm > *o.max_rpm) {
     return Error{"--min-rpm " + ShortestNumber(*o.min_rpm) + " is above --max-rpm " +
                  ShortestNumber(*o.max_rpm) + "; give the lower limit first."};
@@ -157,7 +154,7 @@ void FrameMonitor::Frame(const MeasurementState& state, int row, double period) 
   const auto has = [](double v) { return v > 0.0 ? std::optional<double>(v) : std::nullopt; };
   period_.Add(frame, has(reading));
   rpm_.Add(frame, has(rpm));
-  const std::optional<std::string> alarm = OutsideBand(BandOf(options_), reading, rpm);
+  const std::optional<std::string> alarm = OutsideBand(options_.band, reading, rpm);
   if (alarm) {
     ++alarms_;
     err_ << "ALARM frame " << frame << ": " << *alarm << "\n" << std::flush;

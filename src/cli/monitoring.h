@@ -9,6 +9,7 @@
 
 #include "analysis/display.h"
 #include "analysis/measurement_state.h"
+#include "analysis/reading_band.h"
 #include "analysis/result.h"
 #include "analysis/run_statistics.h"
 
@@ -23,11 +24,7 @@ CLI::Validator PulsesPerRevOption();
 
 // What `record` and `analyze-audio` watch for a run nobody sits in front of.
 struct MonitoringOptions {
-  std::optional<double> min_rpm;
-  std::optional<double> max_rpm;
-  std::optional<double> min_period;
-  std::optional<double> max_period;
-  bool alarm_on_no_reading = false;
+  ReadingBand band;
   double pulses_per_rev = 1.0;
   bool jsonl = false;
 };
