@@ -20,7 +20,7 @@ class HeadlessHost : public Host {
 
   void ProcessPendingInput() override {
     if (capture_ == nullptr || !capture_->Recording()) return;
-    const bool enough = frames_ > 0 && state_.CurrentFrame >= frames_;
+    const bool enough = frames_ > 0 && state_.RunFrame(state_.CurrentFrame) >= frames_;
     if (enough || StopRequested()) {
       StopRun();
     } else {
