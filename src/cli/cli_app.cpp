@@ -774,6 +774,7 @@ class RecordCommand : public Command {
         return kExitBadInput;
       }
       kept = std::move(made.value());
+      if (until_stopped_) kept->KeepInParts();
       input.KeepRecording(kept);
     }
     FrameMonitor monitor(monitoring_, context.out, err);
