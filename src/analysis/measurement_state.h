@@ -64,6 +64,9 @@ struct MeasurementState {
   // Frames of the run before row 0: a run that goes on past the store starts it again at row 0.
   // 0 for a run that fits in the store and for frames read back from a file.
   int64_t RunFramesBefore = 0;
+  // Seconds from the start of the run's first frame to the start of row 0, once the store has
+  // started again (0 before): the start times are times of day, and a long run passes midnight.
+  double StoreStartSeconds = 0.0;
   int32_t BufferSize = 0;
   float QuillRecordFreq = 0.0f;
   int32_t hWaveIn = 0;

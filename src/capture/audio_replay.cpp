@@ -61,6 +61,7 @@ Result<ReplayOutcome> ReplayAudio(MeasurementState& state, Display& display, Fil
   display.RunBegun(FrameTiming::FrameNumber);
   state.CurrentFrame = 0;
   state.RunFramesBefore = 0;
+  state.StoreStartSeconds = 0.0;
   state.QuillRecordFreq = kCaptureRate;
   state.BufferSize = kCaptureBufferSize;
   input.Start(handle);

@@ -111,6 +111,7 @@ void Capture::Start(int selected_position) {
   }
   state_.CurrentFrame = 0;
   state_.RunFramesBefore = 0;
+  state_.StoreStartSeconds = 0.0;
   sum_before_ = 0.0;
   elapsed_before_ = 0.0;
   if (listener_ != nullptr) listener_->RunStarted(state_);
@@ -133,6 +134,10 @@ void Capture::Queue() {
   deadline_ = clock_.MonotonicSeconds() + kFrameTimeoutSeconds;
   state_.FrameStartTime[static_cast<std::size_t>(state_.CurrentFrame)] =
       static_cast<float>(clock_.SecondsSinceMidnight());
+  if (state_.CurrentFrame == 0 && state_.RunFramesBefore > 0) {
+    state_.StoreStartSeconds =
+        elapsed_before_ + SecondsBetween(last_start_before_, state_.FrameStartTime[0]);
+  }
 }
 
 // Makes the device let go of the header it holds, and records on for the next queueing.
@@ -227,10 +232,8 @@ void Capture::StartStoreAgain() {
   if (listener_ != nullptr) listener_->StoreFilled(state_);
   for (int row = 0; row < kFrameCount; ++row)
     sum_before_ += state_.FrameResults[static_cast<std::size_t>(row)];
-  if (state_.RunFramesBefore > 0) {
-    elapsed_before_ += SecondsBetween(last_start_before_, state_.FrameStartTime[0]);
-  }
-  elapsed_before_ += SecondsBetween(state_.FrameStartTime[0], state_.FrameStartTime[kLastFrame]);
+  elapsed_before_ = state_.StoreStartSeconds +
+                    SecondsBetween(state_.FrameStartTime[0], state_.FrameStartTime[kLastFrame]);
   last_start_before_ = state_.FrameStartTime[kLastFrame];
   // A fresh store, as at the program's start: the row after the last frame of a stopped run
   // then holds no samples of an earlier store.
@@ -264,9 +267,9 @@ void Capture::StopRecording() {
     double elapsed = elapsed_before_;
     double sum = sum_before_;
     if (n >= 1) {
-      elapsed += SecondsBetween(last_start_before_, state_.FrameStartTime[0]) +
-                 SecondsBetween(state_.FrameStartTime[0],
-                                state_.FrameStartTime[static_cast<std::size_t>(n - 1)]);
+      elapsed = state_.StoreStartSeconds +
+                SecondsBetween(state_.FrameStartTime[0],
+                               state_.FrameStartTime[static_cast<std::size_t>(n - 1)]);
     }
     for (int i = 0; i < n; ++i) sum += state_.FrameResults[static_cast<std::size_t>(i)];
     host_.dialogs().Show(

@@ -117,7 +117,8 @@ class Capture {
   CardRateMeter card_rate_;
   bool continue_past_store_ = false;
   // Of the stores before the current one, for the stop report: the sum of their periods, the
-  // seconds from the run's first frame to the start of their last frame, and that start time.
+  // seconds from the run's first frame to the start of their last frame, and that start time
+  // (a time of day).
   double sum_before_ = 0.0;
   double elapsed_before_ = 0.0;
   float last_start_before_ = 0.0f;
