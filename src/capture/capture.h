@@ -62,7 +62,8 @@ class Capture {
   void RecordFrames();
   // Closes the device (when a run is in progress), swaps the buttons, shows the stop report.
   void StopRecording();
-  // StopButton: StopRecording, then Command3 is shown. Also ends the run after frame 1000.
+  // StopButton: StopRecording, then Command3 is shown. Also ends the run after frame 1000,
+  // unless the run continues past the store.
   void Stop();
   // The window's unload: stops a run still in progress. The window then reports Ending() so
   // that a frame loop waiting below returns without touching anything.
