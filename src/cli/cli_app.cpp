@@ -266,9 +266,9 @@ class BatchHost : public HeadlessHost, public Dialogs, public RunListener {
   bool input_lost() const { return input_lost_; }
   bool output_failed() const { return output_failed_; }
 
-  // The run's whole raw file, as WriteRawData writes it, by appending to the file kept during
-  // the run.
-  // A run that ended right after a store was full has no frame for a further part.
+  // The run's whole raw file (its last part), as WriteRawData writes it, by appending to the
+  // file kept during the run. A run that ended right after a store was full has no frame for a
+  // further part.
   Status WriteFinalRawData(const MeasurementState& state) {
     if (!raw_ || (state.RunFramesBefore > 0 && state.CurrentFrame == 0)) return Ok();
     return raw_->Write(state, std::min<int>(state.CurrentFrame, kLastFrame));
@@ -337,9 +337,6 @@ class BatchHost : public HeadlessHost, public Dialogs, public RunListener {
   }
 
  private:
-  std::ostream& out_;
-  std::ostream& err_;
-  const SoundEnvironment& sound_;
   void TellRawFailure(const Status& written) {
     if (!written && !raw_failure_told_) {
       err_ << written.error() << "\n";
@@ -347,6 +344,9 @@ class BatchHost : public HeadlessHost, public Dialogs, public RunListener {
     }
   }
 
+  std::ostream& out_;
+  std::ostream& err_;
+  const SoundEnvironment& sound_;
   std::filesystem::path raw_path_;
   bool in_parts_;
   int64_t part_ = 1;
