@@ -115,7 +115,8 @@ void PublishFrameResult(MeasurementState& state, Display& display, int frame, do
                         std::optional<double> mismatch) {
   if (!FrameInStore(frame)) return;
   display.SetFrameLabel(0, "");
-  std::string line = FormatInteger(frame) + "   " + FormatPattern(period, kPeriodPattern) + "   ";
+  std::string line =
+      FormatInteger(state.RunFrame(frame)) + "   " + FormatPattern(period, kPeriodPattern) + "   ";
   if (mismatch) line += FormatPattern(*mismatch, kMismatchPattern);
   display.SetFrameLabel(1, line);
   state.FrameResults[static_cast<std::size_t>(frame)] = period;

@@ -46,6 +46,9 @@ struct MeasurementState {
     return RawData.get() + static_cast<std::ptrdiff_t>(frame) * kFrameRowBytes;
   }
 
+  // The run's number of the frame in row `row`, as its frame line shows it.
+  int64_t RunFrame(int row) const { return RunFramesBefore + row; }
+
   struct FreeStore {
     void operator()(uint8_t* store) const;
   };
@@ -58,6 +61,12 @@ struct MeasurementState {
 
   // Capture
   int16_t CurrentFrame = 0;
+  // Frames of the run before row 0: a run that goes on past the store starts it again at row 0.
+  // 0 for a run that fits in the store and for frames read back from a file.
+  int64_t RunFramesBefore = 0;
+  // Seconds from the start of the run's first frame to the start of row 0, once the store has
+  // started again (0 before): the start times are times of day, and a long run passes midnight.
+  double StoreStartSeconds = 0.0;
   int32_t BufferSize = 0;
   float QuillRecordFreq = 0.0f;
   int32_t hWaveIn = 0;

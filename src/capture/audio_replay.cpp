@@ -60,6 +60,8 @@ Result<ReplayOutcome> ReplayAudio(MeasurementState& state, Display& display, Fil
   display.Scope().Clear();
   display.RunBegun(FrameTiming::FrameNumber);
   state.CurrentFrame = 0;
+  state.RunFramesBefore = 0;
+  state.StoreStartSeconds = 0.0;
   state.QuillRecordFreq = kCaptureRate;
   state.BufferSize = kCaptureBufferSize;
   input.Start(handle);

@@ -56,6 +56,7 @@ void BufferFiller::Queue(WaveHeader& header) {
     if (filled_ >= header_->buffer_length) Complete();
   }
   if (header_ == nullptr) {
+    if (keeping_) sink_->FrameCompleted();
     // Filled from what was kept (a short buffer): the rest is kept for the next one, from the
     // next whole frame on.
     const size_t channels = static_cast<size_t>(Channels());
@@ -80,8 +81,7 @@ void BufferFiller::Release(const WaveHeader* only) {
 }
 
 void BufferFiller::Push(const float* samples, size_t frame_count) {
-  if (keeping_) sink_->Write(samples, frame_count);
-  const float* input = samples;
+  const float* const kept = samples;
   if (restorer_) {
     // The backend's samples may be read-only (the server's buffer): the restored copy goes into
     // one kept for the purpose.
@@ -89,41 +89,67 @@ void BufferFiller::Push(const float* samples, size_t frame_count) {
     restorer_->RestoreFirstChannel(restored_.data(), frame_count, Channels());
     samples = restored_.data();
   }
+  PushPieces(samples, kept, frame_count);
+}
+
+void BufferFiller::PushSilence(size_t frame_count) { PushPieces(nullptr, nullptr, frame_count); }
+
+void BufferFiller::PushPieces(const float* samples, const float* kept, size_t frame_count) {
+  const auto write = [this](const uint8_t* frame) { WriteFrame(frame); };
+  const auto push = [&](size_t count) {
+    if (samples != nullptr) {
+      averager_.Push(samples, count, write);
+    } else {
+      averager_.PushSilence(count, write);
+    }
+  };
+  const auto keep = [&](size_t count) {
+    if (count == 0) return;
+    if (kept != nullptr) {
+      sink_->Write(kept, count);
+    } else {
+      sink_->WriteSilence(count);
+    }
+  };
+  if (!timing_ && !keeping_) {
+    push(frame_count);
+    return;
+  }
   // Up to one output frame at a time, the timer first, so that a buffer completed by the
   // averager takes the timer's frame up to the very sample that completed it.
   const auto channels = static_cast<size_t>(Channels());
-  const auto write = [this](const uint8_t* frame) { WriteFrame(frame); };
-  if (!timing_) {
-    averager_.Push(samples, frame_count, write);
-    return;
-  }
+  const float* input = kept;  // the samples before the restorer, for the input's own timer
+  size_t unkept = 0;  // frames pushed and not yet handed to the sink
   while (frame_count > 0) {
     const size_t take = std::min(frame_count, std::max<size_t>(1, averager_.FramesToBoundary()));
-    for (size_t f = 0; f < take; ++f) timer_.Feed(samples[f * channels]);
-    if (input_timer_) {
-      for (size_t f = 0; f < take; ++f) input_timer_->Feed(input[f * channels]);
+    if (timing_) {
+      if (samples != nullptr) {
+        for (size_t f = 0; f < take; ++f) timer_.Feed(samples[f * channels]);
+        if (input_timer_) {
+          for (size_t f = 0; f < take; ++f) input_timer_->Feed(input[f * channels]);
+        }
+      } else {
+        timer_.Gap(take);
+        if (input_timer_) input_timer_->Gap(take);
+      }
     }
-    averager_.Push(samples, take, write);
-    samples += take * channels;
-    input += take * channels;
+    completed_ = false;
+    push(take);
+    if (samples != nullptr) {
+      samples += take * channels;
+      input += take * channels;
+    }
     frame_count -= take;
+    if (!keeping_) continue;
+    unkept += take;
+    if (completed_) {
+      keep(unkept);
+      if (kept != nullptr) kept += unkept * channels;
+      unkept = 0;
+      sink_->FrameCompleted();
+    }
   }
-}
-
-void BufferFiller::PushSilence(size_t frame_count) {
-  if (keeping_) sink_->WriteSilence(frame_count);
-  const auto write = [this](const uint8_t* frame) { WriteFrame(frame); };
-  if (!timing_) {
-    averager_.PushSilence(frame_count, write);
-    return;
-  }
-  while (frame_count > 0) {
-    const size_t take = std::min(frame_count, std::max<size_t>(1, averager_.FramesToBoundary()));
-    timer_.Gap(take);
-    if (input_timer_) input_timer_->Gap(take);
-    averager_.PushSilence(take, write);
-    frame_count -= take;
-  }
+  if (keeping_) keep(unkept);
 }
 
 void BufferFiller::Complete() {
@@ -138,6 +164,7 @@ void BufferFiller::Complete() {
   header_->flags.fetch_or(WaveHeader::kDone, std::memory_order_release);
   header_ = nullptr;
   carrying_ = true;
+  completed_ = true;
 }
 
 void BufferFiller::WriteFrame(const uint8_t* frame) {

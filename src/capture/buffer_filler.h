@@ -56,6 +56,10 @@ class BufferFiller {
  private:
   void Complete();
   void WriteFrame(const uint8_t* frame);
+  // Pushes `frame_count` frames to the averager (and the timer) up to one output point at a
+  // time, handing the kept samples on so that the sink hears of each completed buffer right
+  // after the sample that completed it. `kept` null: silence.
+  void PushPieces(const float* samples, const float* kept, size_t frame_count);
 
   uint32_t input_rate_;
   uint32_t output_rate_;
@@ -75,6 +79,7 @@ class BufferFiller {
   std::shared_ptr<RecordingSink> sink_;
   SampleWidth sink_width_ = SampleWidth::Signed16;
   bool keeping_ = false;  // the first buffer has been queued: the sink gets the samples
+  bool completed_ = false;  // a buffer was completed by the samples being pushed
 };
 
 }  // namespace fc

@@ -1,5 +1,6 @@
 #include "capture/capture.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <future>
@@ -12,6 +13,13 @@ namespace fc {
 
 namespace {
 constexpr float kSecondsPerDay = 86400.0f;
+
+// Seconds from one start time (a time of day) to a later one less than a day after it.
+double SecondsBetween(float earlier, float later) {
+  double seconds = static_cast<double>(later) - static_cast<double>(earlier);
+  if (seconds < 0.0) seconds += static_cast<double>(kSecondsPerDay);
+  return seconds;
+}
 }
 
 Message OpenFailedMessage() {
@@ -102,6 +110,10 @@ void Capture::Start(int selected_position) {
     return;
   }
   state_.CurrentFrame = 0;
+  state_.RunFramesBefore = 0;
+  state_.StoreStartSeconds = 0.0;
+  sum_before_ = 0.0;
+  elapsed_before_ = 0.0;
   if (listener_ != nullptr) listener_->RunStarted(state_);
   samples_lost_ = 0;
   card_rate_.Restart();
@@ -122,6 +134,10 @@ void Capture::Queue() {
   deadline_ = clock_.MonotonicSeconds() + kFrameTimeoutSeconds;
   state_.FrameStartTime[static_cast<std::size_t>(state_.CurrentFrame)] =
       static_cast<float>(clock_.SecondsSinceMidnight());
+  if (state_.CurrentFrame == 0 && state_.RunFramesBefore > 0) {
+    state_.StoreStartSeconds =
+        elapsed_before_ + SecondsBetween(last_start_before_, state_.FrameStartTime[0]);
+  }
 }
 
 // Makes the device let go of the header it holds, and records on for the next queueing.
@@ -197,16 +213,36 @@ void Capture::RecordFrames() {
     AnalyzeFrame(state_, display_);
     if (listener_ != nullptr) listener_->FrameAnalysed(state_, state_.CurrentFrame);
     ++state_.CurrentFrame;
-    if (state_.CurrentFrame > kLastFrame) {
+    if (state_.CurrentFrame > kLastFrame && !continue_past_store_) {
       Stop();
-    } else if (end == WaitEnd::DoneThenLost) {
-      ReportLoss();
-      return;
+    } else {
+      if (state_.CurrentFrame > kLastFrame) StartStoreAgain();
+      if (end == WaitEnd::DoneThenLost) {
+        ReportLoss();
+        return;
+      }
     }
 
     host_.ProcessPendingInput();
     if (host_.Ending() || state_.hWaveIn == 0) return;
   }
+}
+
+void Capture::StartStoreAgain() {
+  if (listener_ != nullptr) listener_->StoreFilled(state_);
+  for (int row = 0; row < kFrameCount; ++row)
+    sum_before_ += state_.FrameResults[static_cast<std::size_t>(row)];
+  elapsed_before_ = state_.StoreStartSeconds +
+                    SecondsBetween(state_.FrameStartTime[0], state_.FrameStartTime[kLastFrame]);
+  last_start_before_ = state_.FrameStartTime[kLastFrame];
+  // A fresh store, as at the program's start: the row after the last frame of a stopped run
+  // then holds no samples of an earlier store.
+  std::fill_n(state_.Row(0), static_cast<std::size_t>(kFrameCount) * kFrameRowBytes, uint8_t{0});
+  state_.FrameStartTime.fill(0.0f);
+  state_.FrameResults.fill(0.0);
+  state_.PreciseResults.fill(PreciseReading{});
+  state_.RunFramesBefore += kFrameCount;
+  state_.CurrentFrame = 0;
 }
 
 void Capture::ReportLoss() {
@@ -225,6 +261,22 @@ void Capture::StopRecording() {
   if (!running) return;
 
   const int n = state_.CurrentFrame;
+  if (state_.RunFramesBefore > 0) {
+    // The whole run, over all its stores.
+    const int64_t frames = state_.RunFramesBefore + n;
+    double elapsed = elapsed_before_;
+    double sum = sum_before_;
+    if (n >= 1) {
+      elapsed = state_.StoreStartSeconds +
+                SecondsBetween(state_.FrameStartTime[0],
+                               state_.FrameStartTime[static_cast<std::size_t>(n - 1)]);
+    }
+    for (int i = 0; i < n; ++i) sum += state_.FrameResults[static_cast<std::size_t>(i)];
+    host_.dialogs().Show(
+        BlockTimeMessage(static_cast<float>(elapsed / static_cast<double>(frames - 1))));
+    host_.SetAverageLabel(AverageLabelText(sum / static_cast<double>(frames)));
+    return;
+  }
   if (n >= 2) {
     float elapsed =
         state_.FrameStartTime[static_cast<std::size_t>(n - 1)] - state_.FrameStartTime[0];

@@ -34,6 +34,9 @@ class RunListener {
   virtual void RunStarted(const MeasurementState& state) = 0;
   // Frame `frame` was recorded and analysed; the next one is not queued yet.
   virtual void FrameAnalysed(const MeasurementState& state, int frame) = 0;
+  // A run that goes on past the store has filled it (rows 0..1000, CurrentFrame 1001); the
+  // store is cleared and starts again at row 0 right after this returns.
+  virtual void StoreFilled(const MeasurementState& /*state*/) {}
 };
 
 // Start, the frame loop and Stop. Owns the one format record and the one buffer header; all
@@ -59,11 +62,16 @@ class Capture {
   void RecordFrames();
   // Closes the device (when a run is in progress), swaps the buttons, shows the stop report.
   void StopRecording();
-  // StopButton: StopRecording, then Command3 is shown. Also ends the run after frame 1000.
+  // StopButton: StopRecording, then Command3 is shown. Also ends the run after frame 1000,
+  // unless the run continues past the store.
   void Stop();
   // The window's unload: stops a run still in progress. The window then reports Ending() so
   // that a frame loop waiting below returns without touching anything.
   void Unload();
+
+  // Whether a run goes on past frame 1000, starting the store again at row 0 (off: the run
+  // ends when the store is full). Taken at each Start.
+  void SetContinuePastStore(bool on) { continue_past_store_ = on; }
 
   // Null for none.
   void SetRunListener(RunListener* listener) { listener_ = listener; }
@@ -88,6 +96,9 @@ class Capture {
   void RestartInput();
   void CloseInput();
   void ReportLoss();
+  // The store is full and the run goes on: tells the listener, keeps what the stop report
+  // needs of the store's frames, and starts the store again at row 0.
+  void StartStoreAgain();
   // Runs `call` (a listing or an opening) on a thread of its own and waits for it as for a frame:
   // the window repaints but takes no input meanwhile.
   template <typename Call>
@@ -105,6 +116,13 @@ class Capture {
   RunListener* listener_ = nullptr;
   uint64_t samples_lost_ = 0;
   CardRateMeter card_rate_;
+  bool continue_past_store_ = false;
+  // Of the stores before the current one, for the stop report: the sum of their periods, the
+  // seconds from the run's first frame to the start of their last frame, and that start time
+  // (a time of day).
+  double sum_before_ = 0.0;
+  double elapsed_before_ = 0.0;
+  float last_start_before_ = 0.0f;
 };
 
 }  // namespace fc

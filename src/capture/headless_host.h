@@ -9,9 +9,9 @@ namespace fc {
 inline constexpr double kStopGraceSeconds = 1.0;
 
 // The capture's host without a window (the batch recorder, the benchmark): there are no buttons
-// to enable and no input to wait for; the run stops after `frames` frames (0: not before frame
-// 1000) or when StopRequested says so, and otherwise goes on after BetweenFrames. Messages and
-// the average label are the subclass's.
+// to enable and no input to wait for; the run stops after `frames` frames of the run (0: not
+// before the capture ends it) or when StopRequested says so, and otherwise goes on after
+// BetweenFrames. Messages and the average label are the subclass's.
 class HeadlessHost : public Host {
  public:
   HeadlessHost(MeasurementState& state, int frames) : state_(state), frames_(frames) {}
@@ -20,7 +20,7 @@ class HeadlessHost : public Host {
 
   void ProcessPendingInput() override {
     if (capture_ == nullptr || !capture_->Recording()) return;
-    const bool enough = frames_ > 0 && state_.CurrentFrame >= frames_;
+    const bool enough = frames_ > 0 && state_.RunFrame(state_.CurrentFrame) >= frames_;
     if (enough || StopRequested()) {
       StopRun();
     } else {

@@ -22,6 +22,8 @@ class RecordingSink {
   virtual void Write(const float* samples, size_t frame_count) = 0;
   // A hole in the input, kept as silence so that the samples after it keep their place.
   virtual void WriteSilence(size_t frame_count) = 0;
+  // The samples written so far complete a frame (its last point came from the last sample).
+  virtual void FrameCompleted() {}
 };
 
 // A recording kept in a file.
@@ -31,6 +33,9 @@ class KeptRecording : public RecordingSink {
   virtual void Finish() = 0;
   // The sentence of a failure (a full disk), the first time it is asked after one.
   virtual std::optional<std::string> TakeFailure() = 0;
+  // Before the run: keep each 1001 frames in a file of their own, the run's name numbered
+  // (FILE-0001.flac, FILE-0002.flac, ...), instead of the whole run in the one file.
+  virtual void KeepInParts() {}
 };
 
 }  // namespace fc

@@ -234,19 +234,27 @@ extern "C" void OnStopSignal(int signal) {
 // The capture's window side for a terminal: messages go to standard error, a time-out ends
 // the run (there is no one to ask), and the run stops after the frames asked for, Ctrl-C, or a
 // frame line that standard output did not take. With a raw file, the file holds the run so far
-// after every frame.
-class BatchHost : public HeadlessHost, public Dialogs {
+// after every frame. A run kept in parts (past frame 1000) writes each store of 1001 frames as
+// a numbered part of the raw file: the current part is brought up to date after every frame.
+class BatchHost : public HeadlessHost, public Dialogs, public RunListener {
  public:
   BatchHost(std::ostream& out, std::ostream& err, const SoundEnvironment& sound,
             MeasurementState& state, int frames, std::filesystem::path raw_path,
-            KeptRecording* kept = nullptr)
+            KeptRecording* kept = nullptr, bool in_parts = false)
       : HeadlessHost(state, frames),
         out_(out),
         err_(err),
         sound_(sound),
         raw_path_(std::move(raw_path)),
-        raw_(raw_path_),
-        kept_(kept) {}
+        in_parts_(in_parts),
+        kept_(kept) {
+    if (!raw_path_.empty()) raw_.emplace(RawPath());
+  }
+
+  // The file the current store is written to.
+  std::filesystem::path RawPath() const {
+    return in_parts_ ? NumberedPart(raw_path_, part_) : raw_path_;
+  }
 
   // The keeping's failure, told once (it stops only the keeping).
   void TellKeepingFailure() {
@@ -258,10 +266,31 @@ class BatchHost : public HeadlessHost, public Dialogs {
   bool input_lost() const { return input_lost_; }
   bool output_failed() const { return output_failed_; }
 
-  // The run's whole raw file, as WriteRawData writes it, by appending to the file kept during
-  // the run.
+  // The run's whole raw file (its last part), as WriteRawData writes it, by appending to the
+  // file kept during the run. A run that ended right after a store was full has no frame for a
+  // further part.
   Status WriteFinalRawData(const MeasurementState& state) {
-    return raw_.Write(state, std::min<int>(state.CurrentFrame, kLastFrame));
+    if (!raw_ || (state.RunFramesBefore > 0 && state.CurrentFrame == 0)) return Ok();
+    return raw_->Write(state, std::min<int>(state.CurrentFrame, kLastFrame));
+  }
+
+  void RunStarted(const MeasurementState&) override {}
+  void FrameAnalysed(const MeasurementState&, int) override {}
+  // The full store completes its part, and the next store goes to the next part, which must
+  // not be a file someone made meanwhile.
+  void StoreFilled(const MeasurementState& state) override {
+    if (!raw_) return;
+    TellRawFailure(raw_->Write(state, kLastFrame));
+    ++part_;
+    raw_.reset();
+    std::error_code ignored;
+    if (std::filesystem::exists(std::filesystem::symlink_status(RawPath(), ignored))) {
+      err_ << "The raw data part \"" << RawPath().string()
+           << "\" appeared during the run and was not overwritten; the frames from "
+           << state.RunFrame(kFrameCount) << " on are not kept in a raw data file.\n";
+      return;
+    }
+    raw_.emplace(RawPath());
   }
 
   Dialogs& dialogs() override { return *this; }
@@ -303,20 +332,25 @@ class BatchHost : public HeadlessHost, public Dialogs {
   // the copy before it stays, and the run goes on.
   void BetweenFrames(const MeasurementState& state) override {
     TellKeepingFailure();
-    if (raw_path_.empty() || state.CurrentFrame <= 0) return;
-    const Status written = raw_.Write(state, state.CurrentFrame - 1);
+    if (!raw_ || state.CurrentFrame <= 0) return;
+    TellRawFailure(raw_->Write(state, state.CurrentFrame - 1));
+  }
+
+ private:
+  void TellRawFailure(const Status& written) {
     if (!written && !raw_failure_told_) {
       err_ << written.error() << "\n";
       raw_failure_told_ = true;
     }
   }
 
- private:
   std::ostream& out_;
   std::ostream& err_;
   const SoundEnvironment& sound_;
   std::filesystem::path raw_path_;
-  RawDataAppender raw_;
+  bool in_parts_;
+  int64_t part_ = 1;
+  std::optional<RawDataAppender> raw_;  // none: no raw file is kept (any more)
   KeptRecording* kept_;
   bool timed_out_ = false;
   bool input_lost_ = false;
@@ -677,8 +711,13 @@ class RecordCommand : public Command {
     command_
         ->add_option("--frames", frames_,
                      "Stop after this many frames (default: run until frame 1000; Ctrl-C, "
-                     "SIGTERM and SIGHUP stop after the frame being recorded)")
-        ->check(CLI::Range(1, kFrameCount));
+                     "SIGTERM and SIGHUP stop after the frame being recorded); more than 1001 "
+                     "with --until-stopped only")
+        ->check(CLI::Range(1, std::numeric_limits<int>::max()));
+    command_->add_flag("--until-stopped", until_stopped_,
+                       "Go on past frame 1000 until Ctrl-C, SIGTERM or SIGHUP (or --frames); "
+                       "--raw and --keep-audio then keep each 1001 frames as a numbered part of "
+                       "the file: FILE-0001.txt, FILE-0002.txt, ...");
     command_->add_option("--raw", raw_out_,
                          "Write the raw data file here; checked before the run and brought up to "
                          "date after every frame, so that it always holds the frames recorded so "
@@ -704,7 +743,24 @@ class RecordCommand : public Command {
       err << limits.error() << "\n";
       return kExitUsage;
     }
-    if (const Status writable = CheckRawOut(raw_out_); !writable) {
+    if (frames_ > kFrameCount && !until_stopped_) {
+      err << "--frames " << frames_ << " is more than the 1001 frames of a run; add "
+          << "--until-stopped to record past frame 1000.\n";
+      return kExitUsage;
+    }
+    if (until_stopped_) {
+      for (const std::string& file : {raw_out_, keep_audio_}) {
+        if (file.empty()) continue;
+        if (const auto existing = ExistingNumberedPart(file)) {
+          err << "\"" << existing->string() << "\" exists already and would be taken for a part "
+              << "of this run; move it away or choose another name for the run.\n";
+          return kExitBadInput;
+        }
+      }
+    }
+    const std::string first_raw =
+        until_stopped_ && !raw_out_.empty() ? NumberedPart(raw_out_, 1).string() : raw_out_;
+    if (const Status writable = CheckRawOut(first_raw); !writable) {
       err << writable.error() << "\n";
       return kExitBadInput;
     }
@@ -718,14 +774,18 @@ class RecordCommand : public Command {
         return kExitBadInput;
       }
       kept = std::move(made.value());
+      if (until_stopped_) kept->KeepInParts();
       input.KeepRecording(kept);
     }
     FrameMonitor monitor(monitoring_, context.out, err);
     StreamDisplay display(monitoring_.jsonl ? nullptr : &context.out, true, nullptr, nullptr,
                           &monitor, &precise_);
-    BatchHost host(context.out, err, context.sound, state, frames_, raw_out_, kept.get());
+    BatchHost host(context.out, err, context.sound, state, frames_, raw_out_, kept.get(),
+                   until_stopped_);
     Capture capture(state, display, input, host, *context.sound.clock);
     host.Attach(capture);
+    capture.SetContinuePastStore(until_stopped_);
+    capture.SetRunListener(&host);
     const DeviceList& devices = capture.InitDevices();
     if (devices.empty()) return kExitBadInput;
     if (device_ >= static_cast<int>(devices.names.size())) {
@@ -768,10 +828,11 @@ class RecordCommand : public Command {
       std::fill_n(state.Row(state.CurrentFrame), kFrameRowBytes, uint8_t{0});
     }
     int status = unfinished ? kExitBadInput : kExitOk;
-    if (!raw_out_.empty() && state.CurrentFrame == 0) {
+    if (!raw_out_.empty() && state.RunFrame(state.CurrentFrame) == 0) {
+      const std::string raw = host.RawPath().string();
       std::error_code ignored;
-      err << "No frame was recorded; \"" << raw_out_ << "\" "
-          << (std::filesystem::exists(std::filesystem::symlink_status(raw_out_, ignored))
+      err << "No frame was recorded; \"" << raw << "\" "
+          << (std::filesystem::exists(std::filesystem::symlink_status(raw, ignored))
                   ? "was left as it was.\n"
                   : "was not written.\n");
     } else if (!raw_out_.empty()) {
@@ -791,6 +852,7 @@ class RecordCommand : public Command {
   int frames_ = 0;
   std::string raw_out_;
   bool restore_pulses_ = false;
+  bool until_stopped_ = false;
   std::string keep_audio_;
   std::string audio_;
 };

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <system_error>
@@ -324,6 +325,36 @@ std::optional<std::string> ReadWholeFile(const std::filesystem::path& path, std:
   ::close(fd);
   contents.resize(used);
   return contents;
+}
+
+std::filesystem::path NumberedPart(const std::filesystem::path& path, int64_t part) {
+  char number[32];
+  std::snprintf(number, sizeof number, "-%04lld", static_cast<long long>(part));
+  std::filesystem::path named = path;
+  named.replace_filename(path.stem().string() + number + path.extension().string());
+  return named;
+}
+
+std::optional<std::filesystem::path> ExistingNumberedPart(const std::filesystem::path& path) {
+  const std::string stem = path.stem().string() + "-";
+  const std::string extension = path.extension().string();
+  const std::filesystem::path directory =
+      path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
+  std::error_code error;
+  for (std::filesystem::directory_iterator it(directory, error), end; !error && it != end;
+       it.increment(error)) {
+    const std::string name = it->path().filename().string();
+    if (name.size() < stem.size() + 4 + extension.size() || name.rfind(stem, 0) != 0 ||
+        name.compare(name.size() - extension.size(), extension.size(), extension) != 0) {
+      continue;
+    }
+    const std::string digits =
+        name.substr(stem.size(), name.size() - stem.size() - extension.size());
+    if (std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+      return it->path();
+    }
+  }
+  return std::nullopt;
 }
 
 }  // namespace fc

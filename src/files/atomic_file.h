@@ -56,6 +56,13 @@ std::optional<std::string> WriteFileAtomically(const std::filesystem::path& path
 // created and removed again; the target is not touched. Same result texts.
 std::optional<std::string> CheckWritable(const std::filesystem::path& path);
 
+// The name of part `part` (from 1) of a run kept in pieces under `path`: "-0001", "-0002", ...
+// before the extension (run.txt gives run-0001.txt); past 9999 the number takes more digits.
+std::filesystem::path NumberedPart(const std::filesystem::path& path, int64_t part);
+
+// A file already named as a part of `path` (any number of four or more digits), if there is one.
+std::optional<std::filesystem::path> ExistingNumberedPart(const std::filesystem::path& path);
+
 // What a read accepts besides a regular file. The window reads regular files only, so that a
 // FIFO or a device in the program directory can never hang it; the batch program also reads
 // pipes and devices (process substitution). A directory is never read.

@@ -531,6 +531,8 @@ void AnalyseStoredFrames(MeasurementState& state, Display& display, int count,
   display.Scope().Clear();
   display.RunBegun(FrameTiming::FrameNumber);
   state.CurrentFrame = 0;
+  state.RunFramesBefore = 0;
+  state.StoreStartSeconds = 0.0;
   for (int frame = 0; frame < count; ++frame) {
     state.CurrentFrame = static_cast<int16_t>(frame);
     const auto at = static_cast<std::size_t>(frame);

@@ -75,6 +75,7 @@ std::unique_ptr<QSettings> WindowSettings() {
 }
 const QString kRestorePulsesKey = QStringLiteral("RestorePulses");
 const QString kKeepRecordingsKey = QStringLiteral("KeepRecordings");
+const QString kContinuePastStoreKey = QStringLiteral("ContinuePastStore");
 
 }  // namespace
 
@@ -213,6 +214,11 @@ void Form1::CreateMenu() {
   mnuKeepRecordings->setCheckable(true);
   mnuKeepRecordings->setChecked(WindowSettings()->value(kKeepRecordingsKey, false).toBool());
   connect(mnuKeepRecordings, &QAction::toggled, this, &Form1::mnuKeepRecordings_Click);
+  mnuContinuePastStore = named(mnuFile->addAction(QStringLiteral("Continue past 1001 Frames")),
+                               "mnuContinuePastStore");
+  mnuContinuePastStore->setCheckable(true);
+  mnuContinuePastStore->setChecked(WindowSettings()->value(kContinuePastStoreKey, false).toBool());
+  connect(mnuContinuePastStore, &QAction::toggled, this, &Form1::mnuContinuePastStore_Click);
 
   mnuPreferences = named(menuBar()->addMenu(QStringLiteral("Preferences")), "mnuPreferences");
   mnuConsecutive =
@@ -349,12 +355,14 @@ void Form1::StartButton_Click() {
     if (Ending()) return;
     restoring_pulses_ = mnuRestorePulses->isChecked();
     input_.RestorePulses(restoring_pulses_);
+    capture_.SetContinuePastStore(mnuContinuePastStore->isChecked());
   }
   std::shared_ptr<AudioRecording> kept;
   if (state_.hWaveIn == 0 && mnuKeepRecordings->isChecked()) {
     auto made = AudioRecording::Create(NewRecordingPath());
     if (made) {
       kept = std::move(made.value());
+      if (mnuContinuePastStore->isChecked()) kept->KeepInParts();
     } else {
       dialogs_.Show(WarningMessage(made.error() + " The run is recorded without keeping it."));
     }
@@ -487,6 +495,10 @@ void Form1::ReadAudioFile(const std::filesystem::path& path) {
 }
 
 void Form1::mnuKeepRecordings_Click(bool on) { WindowSettings()->setValue(kKeepRecordingsKey, on); }
+
+void Form1::mnuContinuePastStore_Click(bool on) {
+  WindowSettings()->setValue(kContinuePastStoreKey, on);
+}
 
 // --- Preferences ---
 
@@ -667,8 +679,19 @@ void Form1::RunBegun(FrameTiming timing) {
 void Form1::FramePublished(const MeasurementState& state, int frame, double period) {
   // After a run or between two frames, CurrentFrame is the frame not yet recorded, whose row
   // and start time are left from an earlier run: its re-analysis goes to the log only.
-  const std::optional<SeriesChange> change =
-      reanalysing_ ? series_.Revise(frame, period) : series_.Record(state, frame, period);
+  // Once the store has started again, the chart takes the run's frame numbers and times.
+  const int64_t run_frame = state.RunFrame(frame);
+  std::optional<SeriesChange> change;
+  if (reanalysing_) {
+    change = series_.Revise(static_cast<int>(run_frame), period);
+  } else if (state.RunFramesBefore == 0) {
+    change = series_.Record(state, frame, period);
+  } else {
+    change = series_.Publish(
+        static_cast<int>(run_frame), period,
+        state.StoreStartSeconds + FrameTimeSeconds(state, series_.timing(), frame),
+        state.PreciseResults[static_cast<std::size_t>(std::clamp(frame, 0, kLastFrame))]);
+  }
   if (run_chart_ == nullptr || !change) return;
   // The chart follows when the handler that publishes has done (Read Raw Data, a resize), and
   // during a run while the next frame is awaited, not between two frames.
@@ -686,11 +709,13 @@ void Form1::UpdateRunChartReadout() {
     lines.push_back("Restore Pulses (AC-coupled Input) is on for this run.");
   }
   const RunPoint* last = series_.Last();
-  // A frame past the store's rows has no row of its own number to diagnose.
-  if (last == nullptr || last->frame > kLastFrame) {
+  // The chart numbers the frames of the run and the store holds the current 1001 of them: a
+  // frame outside them (past the rows of a long replay) has no row to diagnose.
+  const int64_t row = last == nullptr ? -1 : last->frame - state_.RunFramesBefore;
+  if (row < 0 || row > kLastFrame) {
     run_chart_->SetLevels(std::nullopt);
   } else {
-    const FrameDiagnosis diagnosis = DiagnoseFrame(state_, last->frame);
+    const FrameDiagnosis diagnosis = DiagnoseFrame(state_, static_cast<int>(row));
     run_chart_->SetLevels(diagnosis.levels);
     if (std::string advice = NoReadingAdvice(diagnosis); !advice.empty()) {
       lines.push_back(std::move(advice));

@@ -106,6 +106,7 @@ class Form1 : public QMainWindow, public Display, public Host {
   void mnuRunChart_Click();
   void mnuReadAudioFile_Click();
   void mnuKeepRecordings_Click(bool on);
+  void mnuContinuePastStore_Click(bool on);
   // The handling of a finished change of size (runs after the debounce).
   void Form_Resize();
 
@@ -152,6 +153,7 @@ class Form1 : public QMainWindow, public Display, public Host {
   QMenu* mnuFile = nullptr;
   QAction* mnuReadAudioFile = nullptr;
   QAction* mnuKeepRecordings = nullptr;
+  QAction* mnuContinuePastStore = nullptr;
   QMenu* mnuPreferences = nullptr;
   QMenu* mnuConsecutive = nullptr;
   QAction* mnu3 = nullptr;

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
+#include <ctime>
 
 #include "files/atomic_file.h"
 #include "files/raw_data_file.h"
@@ -167,6 +169,8 @@ void JournalKeeper::WriteAside(const JournalContents& contents, const std::strin
 
 void JournalKeeper::RunStarted(const MeasurementState& state) {
   appending_ = false;
+  run_started_ = std::time(nullptr);
+  parts_ = 0;
   std::string error;
   RunJournal::Take take = RunJournal::Take::Missing;
   if (!disabled_) {
@@ -178,8 +182,7 @@ void JournalKeeper::RunStarted(const MeasurementState& state) {
     }
   }
   if (take == RunJournal::Take::Taken) {
-    const Status begun =
-        journal_.Begin(std::time(nullptr), SettingsOf(state), FrameBytesOf(state));
+    const Status begun = journal_.Begin(run_started_, SettingsOf(state), FrameBytesOf(state));
     if (begun) {
       appending_ = true;
       return;
@@ -210,6 +213,41 @@ void JournalKeeper::FrameAnalysed(const MeasurementState& state, int frame) {
   if (!appended) {
     appending_ = false;
     Tell(WarningMessage(appended.error() + " The rest of this run is recorded without a journal."));
+  }
+}
+
+void JournalKeeper::StoreFilled(const MeasurementState& state) {
+  ++parts_;
+  char number[32];
+  std::snprintf(number, sizeof number, "%04lld", static_cast<long long>(parts_));
+  const auto start = LocalTimeText(run_started_, '-');
+  const auto written = WriteNewFile(
+      directory_, "Run " + (start ? *start : std::string("of unknown start")) + " part " + number,
+      ".txt", RawDataText(state));
+  if (!written) {
+    std::string text = written.error() + " Frames " + std::to_string(state.RunFrame(0)) + " to " +
+                       std::to_string(state.RunFrame(kLastFrame)) + " of this run";
+    if (appending_) {
+      // The journal is all that holds them now: it is kept for the next start of the program.
+      journal_.Release();
+      disabled_ = true;
+      appending_ = false;
+      text +=
+          " stay in the run journal, which the next start of the program offers; the rest "
+          "of the run is recorded without a journal.";
+    } else {
+      text +=
+          " could not be kept; make room in the program directory so that the next 1001 "
+          "frames are kept.";
+    }
+    Tell(WarningMessage(text));
+    return;
+  }
+  if (!appending_) return;
+  const Status begun = journal_.Begin(std::time(nullptr), SettingsOf(state), FrameBytesOf(state));
+  if (!begun) {
+    appending_ = false;
+    Tell(WarningMessage(begun.error() + " The rest of this run is recorded without a journal."));
   }
 }
 

@@ -35,6 +35,12 @@ class JournalKeeper : public RunListener {
 
   void RunStarted(const MeasurementState& state) override;
   void FrameAnalysed(const MeasurementState& state, int frame) override;
+  // A run that goes on past frame 1000 filled the store: its frames are written to
+  // "Run <start> part NNNN.txt" in the program directory (a raw data file), and the journal
+  // starts again for the next store. When the part cannot be written the journal keeps the
+  // store, is let go of and offered at the next start of the program, and the rest of the run
+  // goes unjournaled.
+  void StoreFilled(const MeasurementState& state) override;
 
   // The run ended in a way the user chose (the window closed, Cancel at the time-out).
   void EndedNormally();
@@ -57,6 +63,8 @@ class JournalKeeper : public RunListener {
   bool appending_ = false;        // the run in progress has a journal
   bool told_no_journal_ = false;  // a Start without a journal was reported once
   bool disabled_ = false;         // a run left behind could not be moved aside: keep off it
+  std::time_t run_started_ = 0;
+  int64_t parts_ = 0;  // stores of the run in progress written to part files
 };
 
 // "The last run (N frames, started DATE TIME) was not saved. Recover it?" Yes/No.

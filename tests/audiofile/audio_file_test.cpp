@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "audiofile/batch_run.h"
 #include "capture/audio_replay.h"
 #include "capture/audiofile/audio_file_input.h"
 #include "capture/audiofile/audio_recording.h"
@@ -26,9 +27,9 @@
 #include "capture/buffer_filler.h"
 #include "capture/capture.h"
 #include "capture/fake_host.h"
-#include "audiofile/batch_run.h"
 #include "capture/pulse/pulse_wave_input.h"
 #include "cli/cli_app.h"
+#include "files/atomic_file.h"
 #include "pulse/private_server.h"
 #include "support/scripted_wave_input.h"
 #include "support/wave_format.h"
@@ -490,6 +491,62 @@ TEST_F(AudioFileTest, APulseAudioRecordingReplaysToItsFrame) {
   ASSERT_EQ(replayed.error, "");
   ASSERT_EQ(replayed.outcome.frames, 1);
   EXPECT_EQ(0, std::memcmp(replayed.state->Row(0), frame.data(), frame.size()));
+}
+
+// Kept in parts, each 1001 frames of a run are a file of their own, cut at the sample that
+// completed the last of them, so that each part replays to its own frames.
+TEST_F(AudioFileTest, ARunKeptInPartsReplaysEachPartToItsFrames) {
+  const fs::path kept_path = dir / "run.flac";
+  auto made = AudioRecording::Create(kept_path);
+  ASSERT_TRUE(made) << made.error();
+  const std::shared_ptr<AudioRecording> kept = made.value();
+  kept->KeepInParts();
+  constexpr uint32_t kRate = 2048;
+  BufferFiller filler(kRate, 256, 2, kCaptureBufferSize);
+  filler.KeepInto(kept, SampleWidth::Signed16);
+  std::vector<std::vector<uint8_t>> frames(kFrameCount + 2,
+                                           std::vector<uint8_t>(2 * kCaptureBufferSize));
+  std::vector<float> chunk;
+  int64_t at = 0;
+  for (std::vector<uint8_t>& frame : frames) {
+    WaveHeader header;
+    header.data = frame.data();
+    header.buffer_length = static_cast<uint32_t>(frame.size());
+    filler.Queue(header);
+    while (!header.Done()) {
+      chunk.clear();
+      for (int f = 0; f < 333; ++f, ++at) {
+        // Levels 16 bits hold exactly, so that the file replays to the very bytes.
+        chunk.push_back(Train(static_cast<double>(at) / kRate) > 0.0f ? 32767.0f / 32768.0f
+                                                                      : -1.0f);
+        chunk.push_back(0.5f);
+      }
+      filler.Push(chunk.data(), 333);
+    }
+    filler.Release(&header);
+    kept->Flush();  // as a live input gives the writer four seconds a frame
+  }
+  kept->Finish();
+  const auto failure = kept->TakeFailure();
+  ASSERT_FALSE(failure) << *failure;
+  EXPECT_FALSE(fs::exists(kept_path));
+
+  const Replayed first = Replay(NumberedPart(kept_path, 1));
+  ASSERT_EQ(first.outcome.frames, kFrameCount) << first.error;
+  for (const int row : {0, kLastFrame}) {
+    EXPECT_EQ(0, std::memcmp(first.state->Row(row), frames[static_cast<size_t>(row)].data(),
+                             frames[0].size()))
+        << row;
+  }
+  const Replayed second = Replay(NumberedPart(kept_path, 2));
+  ASSERT_EQ(second.outcome.frames, 2) << second.error;
+  for (const int row : {0, 1}) {
+    EXPECT_EQ(0,
+              std::memcmp(second.state->Row(row),
+                          frames[static_cast<size_t>(kFrameCount + row)].data(), frames[0].size()))
+        << row;
+  }
+  EXPECT_FALSE(fs::exists(NumberedPart(kept_path, 3)));
 }
 
 // A disk that fills up (here a file size limit) stops the keeping with one message; the run

@@ -119,6 +119,56 @@ TEST_F(CaptureTest, FullRunStopsItselfAfterFrame1000) {
   EXPECT_NEAR(clock.MonotonicSeconds(), 1001 * 4.0, 1001 * 2 * kWaitStepSeconds);
 }
 
+// The stores a run hands over when it goes on past frame 1000.
+class StoreListener : public RunListener {
+ public:
+  void RunStarted(const MeasurementState&) override {}
+  void FrameAnalysed(const MeasurementState&, int) override {}
+  void StoreFilled(const MeasurementState& state) override {
+    filled_at.push_back(state.CurrentFrame);
+    last_row_period.push_back(state.FrameResults[kLastFrame]);
+  }
+  std::vector<int> filled_at;
+  std::vector<double> last_row_period;
+};
+
+TEST_F(CaptureTest, RunGoingOnPastTheStoreNumbersOnAndReportsTheWholeRun) {
+  capture.SetContinuePastStore(true);
+  StoreListener listener;
+  capture.SetRunListener(&listener);
+  periods = {{1000, 128}, {1001, 32}};   // the last row of the first store, the first of the next
+  clock.SetTimeOfDay(86400.0 - 3000.0);  // midnight comes during the first store
+  host.on_input = [this] {
+    // The clock jumps an hour forward between the stores: the report must cover both.
+    if (state.RunFramesBefore == 1001 && state.CurrentFrame == 0) {
+      clock.SetTimeOfDay(clock.SecondsSinceMidnight() + 3600.0);
+    }
+    if (state.RunFrame(state.CurrentFrame) == 1500) capture.Stop();
+  };
+  capture.Start(0);
+
+  EXPECT_EQ(listener.filled_at, std::vector<int>{1001});
+  EXPECT_EQ(listener.last_row_period, std::vector<double>{0.5});
+  EXPECT_EQ(state.RunFramesBefore, 1001);
+  EXPECT_EQ(state.CurrentFrame, 499);
+  ASSERT_EQ(input.queued_count(), 1500);
+  EXPECT_EQ(input.queued_data[1001], state.Row(0));
+  EXPECT_EQ(state.FrameResults[0], 0.125);
+  EXPECT_EQ(state.FrameResults[600], 0.0);  // the store started afresh
+  EXPECT_NE(display.log.find("\r\n 1000   .5000   .000\r\n 1001   .1250   .000\r\n 1002   .2500"),
+            std::string::npos);
+  EXPECT_NE(display.log.find("\r\n 1499   .2500   .000\r\n"), std::string::npos);
+
+  // (1498 x 0.25 + 0.5 + 0.125) / 1500 = 0.250083
+  EXPECT_EQ(host.label2, "Average = .2501");
+  ASSERT_EQ(host.dialog.shown.size(), 1u);
+  const std::string& block = host.dialog.shown[0].text;
+  ASSERT_EQ(block.rfind("Avg time per block = ", 0), 0u) << block;
+  const double expected = (input.queued_at[1499] - input.queued_at[0] + 3600.0) / 1499.0;
+  EXPECT_NEAR(std::stod(block.substr(21)), expected, 0.0015) << block;
+  EXPECT_TRUE(input.errors.empty());
+}
+
 TEST_F(CaptureTest, StartClearsTheReadoutAndSetsTheCaptureParameters) {
   display.Trace().DrawLine(0, 0, 1, 1);
   display.Scope().DrawLine(0, 0, 1, 1);

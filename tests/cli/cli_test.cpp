@@ -488,6 +488,52 @@ TEST_F(CliTest, RecordKeepsTheRawFileOfTheRunSoFar) {
   EXPECT_EQ(Read(raw), during_frame_2);
 }
 
+TEST_F(CliTest, RecordUntilStoppedKeepsEachStoreAsANumberedRawPart) {
+  const fs::path plain = dir_ / "plain.txt";
+  ASSERT_EQ(Run({"record", "--frames", "1001", "--raw", plain.string()}), 0) << err_.str();
+  const std::string plain_lines = out_.str();
+
+  const fs::path raw = dir_ / "run.txt";
+  ASSERT_EQ(Run({"record", "--until-stopped", "--frames", "1100", "--raw", raw.string()}), 0)
+      << err_.str();
+  EXPECT_FALSE(fs::exists(raw));
+  const std::string lines = out_.str();
+  EXPECT_EQ(lines.substr(0, plain_lines.size()), plain_lines);
+  EXPECT_EQ(lines.substr(plain_lines.size(), 21), " 1001   .5000   .000\n");
+  EXPECT_EQ(lines.substr(lines.size() - 21), " 1099   .5000   .000\n");
+  EXPECT_NE(err_.str().find("Average = .5000\n"), std::string::npos) << err_.str();
+  // The full store's part is the file a run of 1001 frames writes; the last part holds the
+  // frames after it, read back as rows 0.., with the empty row after the last frame.
+  EXPECT_TRUE(Read(NumberedPart(raw, 1)) == Read(plain));
+  ASSERT_EQ(Run({"analyze", NumberedPart(raw, 2).string()}), 0) << err_.str();
+  std::string second;
+  for (int row = 0; row < 99; ++row) second += " " + std::to_string(row) + "   .5000   .000\n";
+  EXPECT_EQ(out_.str(), second + " 99   .0000   .000\n");
+  EXPECT_FALSE(fs::exists(NumberedPart(raw, 3)));
+
+  // Never over a user's file: a part name taken at the start refuses the run, one taken
+  // during it ends the raw parts and keeps the file.
+  EXPECT_EQ(Run({"record", "--until-stopped", "--frames", "3", "--raw", raw.string()}), 1);
+  EXPECT_NE(err_.str().find("run-0001.txt\" exists already"), std::string::npos) << err_.str();
+  EXPECT_EQ(out_.str(), "");
+  fs::remove(NumberedPart(raw, 1));
+  fs::remove(NumberedPart(raw, 2));
+  on_fill_ = [&](int queue) {
+    if (queue == 10) std::ofstream(NumberedPart(raw, 2)) << "mine";
+  };
+  EXPECT_EQ(Run({"record", "--until-stopped", "--frames", "1003", "--raw", raw.string()}), 0);
+  EXPECT_NE(err_.str().find("run-0002.txt\" appeared during the run and was not overwritten; "
+                            "the frames from 1001 on"),
+            std::string::npos)
+      << err_.str();
+  EXPECT_TRUE(Read(NumberedPart(raw, 1)) == Read(plain));
+  EXPECT_TRUE(Read(NumberedPart(raw, 2)) == "mine");
+
+  // More frames than a store holds is a run in parts only.
+  EXPECT_EQ(Run({"record", "--frames", "1002"}), 2);
+  EXPECT_NE(err_.str().find("add --until-stopped"), std::string::npos) << err_.str();
+}
+
 TEST_F(CliTest, TermAndHangUpEndTheRunAsCtrlCDoes) {
   EndRunOnStopSignals();
   sound_.interrupted = [] { return StopSignalFlag().load(); };

@@ -338,6 +338,37 @@ class RunJournalWindowTest : public QObject {
     QCOMPARE(recovered.substr(0, before_kill.size()), before_kill);
   }
 
+  // Continue past 1001 Frames (off by default): each full store is written to a part file,
+  // the journal holds the current store only, and a crash offers that store back.
+  void ContinuingPastTheStoreKeepsEachStore() {
+    rig->Open();
+    QVERIFY(!rig->form->mnuContinuePastStore->isChecked());
+    rig->form->mnuContinuePastStore->setChecked(true);
+    RunFrames(1003);
+    rig->form->mnuContinuePastStore->setChecked(false);   // the choice is kept in Qt's settings
+    QCOMPARE(rig->dialogs.shown.size(), std::size_t(1));  // the stop report alone
+    QVERIFY(Holds(rig->dialogs.shown[0].text, "Avg time per block = "));
+    const std::string log = rig->form->LogText();
+    QCOMPARE(log.substr(log.size() - 2 * 22), std::string(" 1001   .3906   .000\r\n"
+                                                          " 1002   .3906   .000\r\n"));
+    std::vector<std::filesystem::path> parts;
+    for (const auto& entry : std::filesystem::directory_iterator(rig->Home())) {
+      const std::string name = entry.path().filename().string();
+      if (name.starts_with("Run ") && name.ends_with(" part 0001.txt")) parts.push_back(entry);
+    }
+    QCOMPARE(parts.size(), std::size_t(1));
+    const std::vector<std::vector<uint8_t>> store(kFrameCount, SquareFrame());
+    QVERIFY(ReadFile(parts[0]) == RawFileText(kLastFrame, store));
+    QCOMPARE(JournalSize(rig->Home()), kJournalHeaderBytes + 2 * kRecordBytes);
+
+    rig->form.reset();  // a crash
+    ClearDialogs();
+    rig->dialogs.answers = {MessageAnswer::Yes};
+    rig->Open();
+    QTRY_COMPARE(rig->dialogs.shown.size(), std::size_t(2));
+    QVERIFY(AskedAbout(rig->dialogs.shown[0], 2));
+  }
+
  private:
   void ClearDialogs() {
     rig->dialogs.shown.clear();

@@ -140,8 +140,8 @@ class WindowLayoutTest : public QObject {
     QCOMPARE(captions(form.mnuZeroCrossing), (QStringList{"Yes", "No"}));
     QCOMPARE(captions(form.mnuHiRes), (QStringList{"Yes", "No"}));
     QCOMPARE(captions(form.mnuView), (QStringList{"Run Chart"}));
-    QCOMPARE(captions(form.mnuFile),
-             (QStringList{QString::fromUtf8("Read Audio File\u2026"), "Keep Recordings"}));
+    QCOMPARE(captions(form.mnuFile), (QStringList{QString::fromUtf8("Read Audio File\u2026"),
+                                                  "Keep Recordings", "Continue past 1001 Frames"}));
     QCOMPARE(form.mnuReadAudioFile->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_O));
     QVERIFY(form.mnuKeepRecordings->isCheckable());
     QCOMPARE(form.mnuPreferences->actions()[0]->menu(), form.mnuConsecutive);

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <utility>
 
+#include "analysis/measurement_state.h"
 #include "files/atomic_file.h"
 
 namespace fc {
@@ -84,7 +85,7 @@ void AudioRecording::Write(const float* samples, size_t frame_count) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!begun_ || finishing_ || failed_) return;
     if (static_cast<double>(queued_frames_) > kMostQueuedSeconds * rate_) {
-      return Fail("Keeping the recording in \"" + path_.string() +
+      return Fail("Keeping the recording in \"" + CurrentPath().string() +
                   "\" stopped: the disk did not keep up. The run goes on.");
     }
     Piece piece;
@@ -106,6 +107,32 @@ void AudioRecording::WriteSilence(size_t frame_count) {
   wake_.notify_one();
 }
 
+void AudioRecording::FrameCompleted() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!in_parts_ || !begun_ || finishing_ || failed_) return;
+    if (++frames_in_part_ < kFrameCount) return;
+    frames_in_part_ = 0;
+    queue_.push_back(Piece{{}, 0, true});
+  }
+  wake_.notify_one();
+}
+
+void AudioRecording::Flush() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  wake_.notify_one();
+  written_.wait(lock, [this] { return failed_ || finishing_ || (queue_.empty() && !writing_); });
+}
+
+void AudioRecording::KeepInParts() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!begun_) in_parts_ = true;
+}
+
+std::filesystem::path AudioRecording::CurrentPath() const {
+  return in_parts_ ? NumberedPart(path_, part_) : path_;
+}
+
 void AudioRecording::Finish() {
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -123,6 +150,7 @@ std::optional<std::string> AudioRecording::TakeFailure() {
 void AudioRecording::Fail(std::string why) {
   if (failed_) return;
   failed_ = true;
+  written_.notify_all();
   failure_ = std::move(why);
   queue_.clear();
   queued_frames_ = 0;
@@ -137,9 +165,11 @@ void AudioRecording::Run() {
   std::vector<int> ints;
   std::vector<float> silence;
   auto synced = std::chrono::steady_clock::now();
+  // The first file is made at Begin, a later part's when its first samples come.
+  bool made_first = false;
   const auto fail = [this](const std::string& what) {
     std::lock_guard<std::mutex> lock(mutex_);
-    Fail("Keeping the recording in \"" + path_.string() + "\" stopped: " + what +
+    Fail("Keeping the recording in \"" + CurrentPath().string() + "\" stopped: " + what +
          ". The run goes on.");
   };
   for (;;) {
@@ -148,23 +178,36 @@ void AudioRecording::Run() {
     {
       std::unique_lock<std::mutex> lock(mutex_);
       wake_.wait_for(lock, kSyncInterval, [&] {
-        return finishing_ || (!failed_ && (!queue_.empty() || (begun_ && !file)));
+        return finishing_ || (!failed_ && (!queue_.empty() || (begun_ && !made_first)));
       });
       if (failed_) {
         if (finishing_) break;
         continue;
       }
       pieces.swap(queue_);
+      writing_ = true;
       queued_frames_ = 0;
       finishing = finishing_;
-      if (begun_ && !file) {
+      while (made_first && !file && !pieces.empty() && pieces.front().part_ends) {
+        pieces.pop_front();  // a part without samples has no file
+        ++part_;
+      }
+      if (begun_ && !file && (!made_first || !pieces.empty())) {
+        made_first = true;
+        const std::filesystem::path path = CurrentPath();
+        std::error_code ignored;
+        if (in_parts_ && std::filesystem::exists(std::filesystem::symlink_status(path, ignored))) {
+          Fail("Keeping the recording stopped: \"" + path.string() +
+               "\" appeared during the run and was not overwritten. The run goes on.");
+          continue;
+        }
         SF_INFO info{};
         info.samplerate = static_cast<int>(rate_);
         info.channels = channels_;
         info.format = FileFormat(EndsInWav(path_), width_);
         floats = (info.format & SF_FORMAT_SUBMASK) == SF_FORMAT_FLOAT;
         lock.unlock();
-        file.reset(sf_open(path_.c_str(), SFM_WRITE, &info));
+        file.reset(sf_open(path.c_str(), SFM_WRITE, &info));
         if (!file) {
           fail(std::string("the file could not be made (") + sf_strerror(nullptr) + ")");
           continue;
@@ -174,9 +217,21 @@ void AudioRecording::Run() {
         sf_command(file.get(), SFC_SET_COMPRESSION_LEVEL, &level, sizeof level);
       }
     }
+    bool part_ended = false;  // what followed the end of a part waits in the queue
     if (file) {
       const size_t channels = static_cast<size_t>(channels_);
-      for (const Piece& piece : pieces) {
+      for (auto piece_at = pieces.begin(); piece_at != pieces.end(); ++piece_at) {
+        const Piece& piece = *piece_at;
+        if (piece.part_ends) {
+          // The rest waits for the next part's file, made at the top of the loop.
+          file.reset();
+          std::lock_guard<std::mutex> lock(mutex_);
+          ++part_;
+          queue_.insert(queue_.begin(), std::next(piece_at), pieces.end());
+          for (auto p = std::next(piece_at); p != pieces.end(); ++p) queued_frames_ += p->frames;
+          part_ended = true;
+          break;
+        }
         const size_t count = piece.frames * channels;
         sf_count_t written = 0;
         if (floats) {
@@ -200,14 +255,19 @@ void AudioRecording::Run() {
         }
       }
       const auto now = std::chrono::steady_clock::now();
-      if (now - synced >= kSyncInterval) {
+      if (file && now - synced >= kSyncInterval) {
         // The header's length for a WAV, then the disk: a power cut loses at most this second.
         sf_command(file.get(), SFC_UPDATE_HEADER_NOW, nullptr, 0);
         sf_write_sync(file.get());
         synced = now;
       }
     }
-    if (finishing) break;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      writing_ = false;
+    }
+    written_.notify_all();
+    if (finishing && !part_ended) break;
   }
   // sf_close writes the length into the header.
   file.reset();
