@@ -15,6 +15,7 @@ inline constexpr int kLastFrame = kFrameCount - 1;
 inline constexpr int kFrameRowBytes = 4097;          // byte positions 0..4096 of one frame
 inline constexpr int32_t kCaptureBufferSize = 1024;  // sample pairs per frame once a capture starts
 inline constexpr float kCaptureRate = 256.0f;        // sample pairs per second
+inline constexpr double kFrameSeconds = kCaptureBufferSize / static_cast<double>(kCaptureRate);
 // The most sample pairs a frame row holds (two bytes each), whatever BufferSize says.
 inline constexpr int32_t kMaxFramePoints = kFrameRowBytes / 2;
 

@@ -2,45 +2,10 @@
 
 #include <algorithm>
 #include <cmath>
-#include <string>
 
 #include "analysis/frame_analysis.h"
-#include "analysis/number_text.h"
 
 namespace fc {
-
-namespace {
-
-// Frames past the store are analysed in its last row: their lines carry their own numbers.
-class RenumberedDisplay : public Display {
- public:
-  explicit RenumberedDisplay(Display& display) : display_(display) {}
-  void Number(int64_t frame) { number_ = FormatInteger(frame); }
-
-  void SetFrameLabel(int index, const std::string& text) override {
-    display_.SetFrameLabel(index, Renumbered(text));
-  }
-  void AppendLog(const std::string& text) override { display_.AppendLog(Renumbered(text)); }
-  void ClearLog() override { display_.ClearLog(); }
-  Picture& Trace() override { return display_.Trace(); }
-  Picture& Scope() override { return display_.Scope(); }
-  void RunBegun(FrameTiming timing) override { display_.RunBegun(timing); }
-  void FramePublished(const MeasurementState& state, int frame, double period) override {
-    display_.FramePublished(state, frame, period);
-  }
-
- private:
-  std::string Renumbered(const std::string& text) const {
-    if (text.compare(0, row_number_.size(), row_number_) != 0) return text;
-    return number_ + text.substr(row_number_.size());
-  }
-
-  Display& display_;
-  const std::string row_number_ = FormatInteger(kLastFrame);
-  std::string number_;
-};
-
-}  // namespace
 
 Result<ReplayOutcome> ReplayAudio(MeasurementState& state, Display& display, FileInput& input,
                                   const ReplayOptions& options) {
@@ -66,7 +31,6 @@ Result<ReplayOutcome> ReplayAudio(MeasurementState& state, Display& display, Fil
   state.BufferSize = kCaptureBufferSize;
   input.Start(handle);
 
-  RenumberedDisplay beyond(display);
   WaveHeader header;
   header.buffer_length = static_cast<uint32_t>(2 * kCaptureBufferSize);
   ReplayOutcome outcome;
@@ -87,11 +51,11 @@ Result<ReplayOutcome> ReplayAudio(MeasurementState& state, Display& display, Fil
     state.CurrentFrame = static_cast<int16_t>(row);
     state.PreciseResults[static_cast<std::size_t>(row)] = header.precise;
     if (outcome.frames > kLastFrame) {
-      beyond.Number(outcome.frames);
-      AnalyzeFrame(state, beyond);
-    } else {
-      AnalyzeFrame(state, display);
+      // Frames past the store are analysed in its last row, numbered and timed as the run's.
+      state.RunFramesBefore = outcome.frames - kLastFrame;
+      state.StoreStartSeconds = static_cast<double>(state.RunFramesBefore) * kFrameSeconds;
     }
+    AnalyzeFrame(state, display);
     ++outcome.frames;
     if (outcome.frames == kFrameCount && options.store_filled) {
       store_told = true;
@@ -106,6 +70,8 @@ Result<ReplayOutcome> ReplayAudio(MeasurementState& state, Display& display, Fil
   input.Reset(handle);
   input.Close(handle);
   state.CurrentFrame = static_cast<int16_t>(std::clamp<int64_t>(outcome.frames - 1, 0, kLastFrame));
+  state.RunFramesBefore = 0;
+  state.StoreStartSeconds = 0.0;
   if (!store_told && options.store_filled) options.store_filled();
   return outcome;
 }

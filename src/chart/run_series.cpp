@@ -15,7 +15,6 @@ namespace fc {
 namespace {
 
 constexpr double kSecondsPerDay = 86400.0;
-constexpr double kFrameSeconds = kCaptureBufferSize / static_cast<double>(kCaptureRate);
 
 // Fixed decimals with a point, whatever the locale.
 std::string Fixed(double value, int decimals) {

@@ -52,7 +52,7 @@ void ExplainFrame(const MeasurementState& state, int frame, std::ostream& err) {
   const FrameDiagnosis diagnosis = DiagnoseFrame(state, frame);
   if (diagnosis.reason == NoReading::None) return;
   const InputLevels& l = diagnosis.levels;
-  err << "frame " << frame << ": " << ReasonText(diagnosis) << "; input " << l.lowest << " to "
+  err << "frame " << state.RunFrame(frame) << ": " << ReasonText(diagnosis) << "; input " << l.lowest << " to "
       << l.highest << ", zones above " << l.top_limit << " and below " << l.bottom_limit << "\n"
       << "  " << NoReadingAdvice(diagnosis) << "\n"
       << std::flush;

@@ -18,7 +18,6 @@ namespace fc {
 
 namespace {
 
-constexpr double kFrameSeconds = kCaptureBufferSize / static_cast<double>(kCaptureRate);
 
 // Local time with its offset from UTC, to the millisecond: 2026-12-09T04:05:06.789+01:00.
 std::string IsoLocalTime(std::chrono::system_clock::time_point when) {
@@ -162,15 +161,14 @@ void FrameMonitor::Frame(const MeasurementState& state, int row, double period) 
   if (!options_.jsonl) return;
 
   // The frame's own numbers as the chart's CSV has them, then the edge timer's.
-  const double time_s = timing_ == FrameTiming::FrameNumber || frame > kLastFrame
-                            ? static_cast<double>(frame) * kFrameSeconds
-                            : FrameTimeSeconds(state, timing_, row);
+  const double time_s = state.StoreStartSeconds + FrameTimeSeconds(state, timing_, row);
   nlohmann::json j;
   j["frame"] = frame;
   j["time_s"] = time_s;
   if (timing_ == FrameTiming::StartTimes) {
-    j["start"] = IsoLocalTime(run_begun_ + std::chrono::duration_cast<std::chrono::system_clock::duration>(
-                                               std::chrono::duration<double>(time_s)));
+    const auto since_start = std::chrono::duration_cast<std::chrono::system_clock::duration>(
+        std::chrono::duration<double>(time_s));
+    j["start"] = IsoLocalTime(run_begun_ + since_start);
   } else {
     j["start"] = nullptr;  // a replay: the file does not say when it was recorded
   }

@@ -48,7 +48,7 @@ std::string PreciseLine(const PreciseReading& reading, double frame_period_s,
   return line + "\n";
 }
 
-std::string DisagreementText(int frame, const PreciseReading& reading, double frame_period_s,
+std::string DisagreementText(int64_t frame, const PreciseReading& reading, double frame_period_s,
                              const PreciseOptions& options) {
   if (!FrameReadingDisagrees(frame_period_s, reading)) return "";
   const PreciseReading shown = CorrectedForRate(reading, options.rate_ppm);
@@ -70,7 +70,7 @@ void AfterFrameLine(const MeasurementState& state, int frame, double frame_perio
   // Each as its frame is analysed, as the frame line before it.
   if (options.lines && out != nullptr)
     *out << PreciseLine(reading, frame_period_s, options) << std::flush;
-  if (explain != nullptr) *explain << DisagreementText(frame, reading, frame_period_s, options);
+  if (explain != nullptr) *explain << DisagreementText(state.RunFrame(frame), reading, frame_period_s, options);
 }
 
 void ReportCardClock(const std::optional<CardRateMeter::Rate>& measured,

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <iosfwd>
 #include <optional>
 #include <string>
@@ -33,7 +34,7 @@ std::string PreciseLine(const PreciseReading& reading, double frame_period_s,
                         const PreciseOptions& options);
 
 // The sentence `--explain` gives for a frame whose readings disagree; empty when they agree.
-std::string DisagreementText(int frame, const PreciseReading& reading, double frame_period_s,
+std::string DisagreementText(int64_t frame, const PreciseReading& reading, double frame_period_s,
                              const PreciseOptions& options);
 
 // After the frame line of `frame` (its reading is in the state's current row): the precise

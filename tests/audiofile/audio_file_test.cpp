@@ -373,6 +373,18 @@ TEST_F(AudioFileTest, LongFilesAreAnalysedPastTheStore) {
   const std::string whole = ReadText(raw);
   EXPECT_EQ(whole.substr(0, 8), " 1000 \r\n");
 
+  // What --explain tells of a frame past the store names that frame, not the row it used.
+  const fs::path fast = dir / "fast.wav";
+  ASSERT_TRUE(WriteShape(fast, {SF_FORMAT_WAV | SF_FORMAT_PCM_U8, 2048, 1, 1, 4.0 * 1003, 0.02,
+                                0.5}));
+  const CliRun explained = AnalyzeAudio({fast.string(), "--explain"});
+  ASSERT_EQ(explained.status, kExitOk) << explained.err;
+  for (const char* told : {"\nframe 1002: ", "\nframe 1002: frame reading disagrees"}) {
+    EXPECT_NE(explained.err.find(told), std::string::npos) << told;
+  }
+  EXPECT_EQ(explained.err.find("\nframe 1000: frame reading disagrees", 0),
+            explained.err.rfind("\nframe 1000: frame reading disagrees"));
+
   // From 8 s on, frame 0 is frame 2 of the whole file.
   const fs::path later = dir / "Later.txt";
   const CliRun started = AnalyzeAudio({path.string(), "--start", "8", "--raw", later.string()});
