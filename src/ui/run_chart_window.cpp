@@ -18,6 +18,8 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include <initializer_list>
+
 #include "files/atomic_file.h"
 
 namespace fc {
@@ -193,45 +195,25 @@ RunChartWindow::RunChartWindow(const RunSeries& series, std::unique_ptr<QSetting
   readout->addLayout(levels_row);
   readout->addWidget(ExtraReadout);
   auto* options = new QVBoxLayout;
-  auto* pulses_row = new QHBoxLayout;
-  auto* pulses_label = new QLabel(QStringLiteral("Pulses per revolution"), this);
-  pulses_label->setBuddy(PulsesPerRev);
-  pulses_row->addWidget(pulses_label);
-  pulses_row->addWidget(PulsesPerRev);
-  options->addLayout(pulses_row);
-  auto* axis_row = new QHBoxLayout;
-  axis_row->addWidget(new QLabel(QStringLiteral("Vertical axis:"), this));
-  axis_row->addWidget(ShowRpm);
-  axis_row->addWidget(ShowPeriod);
-  options->addLayout(axis_row);
-  auto* lines_row = new QHBoxLayout;
-  lines_row->addWidget(new QLabel(QStringLiteral("Lines:"), this));
-  lines_row->addWidget(ShowBothLines);
-  lines_row->addWidget(ShowPreciseLine);
-  lines_row->addWidget(ShowFrameLine);
-  options->addLayout(lines_row);
-  auto* limits_row = new QHBoxLayout;
-  auto* min_label = new QLabel(QStringLiteral("RPM limits: min"), this);
-  min_label->setBuddy(MinRpm);
-  auto* max_label = new QLabel(QStringLiteral("max"), this);
-  max_label->setBuddy(MaxRpm);
-  limits_row->addWidget(min_label);
-  limits_row->addWidget(MinRpm);
-  limits_row->addWidget(max_label);
-  limits_row->addWidget(MaxRpm);
-  options->addLayout(limits_row);
+  // A label that names the control beside it, and gives it its keyboard shortcut.
+  const auto label_for = [this](const char* text, QWidget* buddy) {
+    auto* label = new QLabel(QString::fromUtf8(text), this);
+    if (buddy != nullptr) label->setBuddy(buddy);
+    return label;
+  };
+  const auto add_row = [options](std::initializer_list<QWidget*> widgets) {
+    auto* row = new QHBoxLayout;
+    for (QWidget* widget : widgets) row->addWidget(widget);
+    options->addLayout(row);
+  };
+  add_row({label_for("Pulses per revolution", PulsesPerRev), PulsesPerRev});
+  add_row({label_for("Vertical axis:", nullptr), ShowRpm, ShowPeriod});
+  add_row({label_for("Lines:", nullptr), ShowBothLines, ShowPreciseLine, ShowFrameLine});
+  add_row({label_for("RPM limits: min", MinRpm), MinRpm, label_for("max", MaxRpm), MaxRpm});
   options->addWidget(SoundAlarm);
-  auto* smoothing_row = new QHBoxLayout;
-  auto* smoothing_label = new QLabel(QStringLiteral("Big number:"), this);
-  smoothing_label->setBuddy(Smoothing);
-  smoothing_row->addWidget(smoothing_label);
-  smoothing_row->addWidget(Smoothing);
-  options->addLayout(smoothing_row);
-  auto* calibration_row = new QHBoxLayout;
+  add_row({label_for("Big number:", Smoothing), Smoothing});
   ClockCalibrationLabel->setBuddy(ClockCalibration);
-  calibration_row->addWidget(ClockCalibrationLabel);
-  calibration_row->addWidget(ClockCalibration);
-  options->addLayout(calibration_row);
+  add_row({ClockCalibrationLabel, ClockCalibration});
   options->addStretch();
   auto* top = new QHBoxLayout;
   top->addLayout(readout, 1);
