@@ -90,6 +90,16 @@ JumpScan ScanJumpPulses(const MeasurementState& state, int frame) {
   return scan;
 }
 
+void BeginReplay(MeasurementState& state, Display& display) {
+  display.ClearLog();
+  display.Trace().Clear();
+  display.Scope().Clear();
+  display.RunBegun(FrameTiming::FrameNumber);
+  state.CurrentFrame = 0;
+  state.RunFramesBefore = 0;
+  state.StoreStartSeconds = 0.0;
+}
+
 void AnalyzeFrame(MeasurementState& state, Display& display) {
   // There is no row to analyse beyond the store (CurrentFrame is 1001 after a full run).
   if (!FrameInStore(state.CurrentFrame)) return;

@@ -33,6 +33,11 @@ JumpScan ScanJumpPulses(const MeasurementState& state, int frame);
 // CurrentFrame must lie in 0..1000 and QuillRecordFreq must be non-zero.
 void AnalyzeFrame(MeasurementState& state, Display& display);
 
+// Before frames read back (a raw data file, a journal, a recording) are analysed one by one:
+// clears the log, the trace and the scope, begins a run numbered by frame, and puts the store
+// at row 0 of a run that starts there.
+void BeginReplay(MeasurementState& state, Display& display);
+
 // The last step of AnalyzeFrame: the frame line, FrameResults, the log and the trace mark.
 // `mismatch` is empty in zero-crossing mode.
 void PublishFrameResult(MeasurementState& state, Display& display, int frame, double period,

@@ -20,13 +20,7 @@ Result<ReplayOutcome> ReplayAudio(MeasurementState& state, Display& display, Fil
   const WaveInHandle handle = input.Open(0, format);
   if (handle == 0) return Error{input.OpenError()};
 
-  display.ClearLog();
-  display.Trace().Clear();
-  display.Scope().Clear();
-  display.RunBegun(FrameTiming::FrameNumber);
-  state.CurrentFrame = 0;
-  state.RunFramesBefore = 0;
-  state.StoreStartSeconds = 0.0;
+  BeginReplay(state, display);
   state.QuillRecordFreq = kCaptureRate;
   state.BufferSize = kCaptureBufferSize;
   input.Start(handle);

@@ -259,21 +259,25 @@ void RunChart::UpdateNote() {
   note_->setPos(plot.center() - QPointF(text.width() / 2, text.height() / 2));
 }
 
+QLineSeries* RunChart::NewPiece(const QPointF& at, const QColor& color) {
+  // Each reading is marked on its piece, so that one between two gaps shows too.
+  auto* piece = new QLineSeries;
+  piece->setPen(QPen(color, kLineWidth));
+  piece->setPointsVisible(true);
+  piece->setMarkerSize(kMarkerSize);
+  piece->append(at);
+  chart_->addSeries(piece);
+  piece->attachAxis(x_axis_);
+  piece->attachAxis(y_axis_);
+  connect(piece, &QLineSeries::hovered, this, &RunChart::OnHovered);
+  return piece;
+}
+
 void RunChart::AddReading(const QPointF& at, bool joins_previous) {
   if (joins_previous && !pieces_.empty()) {
     pieces_.back()->append(at);
   } else {
-    // Each reading is marked on its piece, so that one between two gaps shows too.
-    auto* piece = new QLineSeries;
-    piece->setPen(QPen(kLineColor, kLineWidth));
-    piece->setPointsVisible(true);
-    piece->setMarkerSize(kMarkerSize);
-    piece->append(at);
-    chart_->addSeries(piece);
-    piece->attachAxis(x_axis_);
-    piece->attachAxis(y_axis_);
-    connect(piece, &QLineSeries::hovered, this, &RunChart::OnHovered);
-    pieces_.push_back(piece);
+    pieces_.push_back(NewPiece(at, kLineColor));
   }
 }
 
@@ -282,16 +286,7 @@ void RunChart::AddPrecise(const QPointF& at, bool joins_previous) {
     precise_pieces_.back()->append(at);
     return;
   }
-  auto* piece = new QLineSeries;
-  piece->setPen(QPen(kPreciseColor, kLineWidth));
-  piece->setPointsVisible(true);
-  piece->setMarkerSize(kMarkerSize);
-  piece->append(at);
-  chart_->addSeries(piece);
-  piece->attachAxis(x_axis_);
-  piece->attachAxis(y_axis_);
-  connect(piece, &QLineSeries::hovered, this, &RunChart::OnHovered);
-  precise_pieces_.push_back(piece);
+  precise_pieces_.push_back(NewPiece(at, kPreciseColor));
   if (precise_pieces_.size() == 1) SetTitles();
 }
 

@@ -11,6 +11,7 @@
 
 class QChart;
 class QGraphicsSimpleTextItem;
+class QColor;
 class QLineSeries;
 class QScatterSeries;
 class QValueAxis;
@@ -64,6 +65,8 @@ class RunChart : public QObject {
  private:
   void AddReading(const QPointF& at, bool joins_previous);
   void AddPrecise(const QPointF& at, bool joins_previous);
+  // A new line piece of one reading at `at`, on the chart and its axes.
+  QLineSeries* NewPiece(const QPointF& at, const QColor& color);
   void MarkDisagreement(const RunPoint& point);
   void ExtendTime(double x);
   // Pixel columns of the plot, for thinning (a chart not laid out yet counts 1000).

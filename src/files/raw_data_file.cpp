@@ -526,13 +526,7 @@ std::string RawDataText(const uint8_t* frames, int count, std::size_t frame_byte
 
 void AnalyseStoredFrames(MeasurementState& state, Display& display, int count,
                          const std::vector<PreciseReading>* precise) {
-  display.ClearLog();
-  display.Trace().Clear();
-  display.Scope().Clear();
-  display.RunBegun(FrameTiming::FrameNumber);
-  state.CurrentFrame = 0;
-  state.RunFramesBefore = 0;
-  state.StoreStartSeconds = 0.0;
+  BeginReplay(state, display);
   for (int frame = 0; frame < count; ++frame) {
     state.CurrentFrame = static_cast<int16_t>(frame);
     const auto at = static_cast<std::size_t>(frame);
